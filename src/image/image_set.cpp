@@ -1,0 +1,152 @@
+#include "image/image_set.h"
+
+#include <cstdio>
+#include <filesystem>
+#include <new>
+
+#include "platform/program_folder.h"
+
+namespace image {
+namespace {
+
+struct FileCloser {
+  void operator()(std::FILE* f) const { std::fclose(f); }
+};
+using File = std::unique_ptr<std::FILE, FileCloser>;
+
+int HexDigit(std::uint8_t c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  return 0;  // any other character counts as the digit 0
+}
+
+// A reading cursor over the text that never takes a character past its end.
+class Cursor {
+ public:
+  Cursor(const std::uint8_t* text, std::size_t size) : text_(text), size_(size) {}
+
+  // Moves just behind the next ':'. False when the text ends, or a zero byte comes, first.
+  bool SkipToRecord() {
+    while (pos_ < size_ && text_[pos_] != 0 && text_[pos_] != ':') ++pos_;
+    if (pos_ >= size_ || text_[pos_] == 0) return false;
+    ++pos_;
+    return true;
+  }
+  // Reads n digits, most significant first. False when fewer than n characters are left.
+  bool Field(int n, unsigned* value) {
+    if (size_ - pos_ < static_cast<std::size_t>(n)) return false;
+    unsigned v = 0;
+    for (int i = 0; i < n; ++i) v = v * 16 + static_cast<unsigned>(HexDigit(text_[pos_++]));
+    *value = v;
+    return true;
+  }
+
+ private:
+  const std::uint8_t* text_;
+  std::size_t size_;
+  std::size_t pos_ = 0;
+};
+
+}  // namespace
+
+void FillErased(ImageBuffer& image) {
+  for (std::size_t i = 0; i < image.size(); i += 2) {
+    image[i] = 0xFF;
+    image[i + 1] = 0x3F;
+  }
+}
+
+bool ParseHexText(const std::uint8_t* text, std::size_t size, ImageBuffer& image) {
+  Cursor cur(text, size);
+  for (;;) {
+    if (!cur.SkipToRecord()) return false;
+    unsigned count = 0, address = 0, type = 0;
+    if (!cur.Field(2, &count) || !cur.Field(4, &address)) return false;
+    if (address == 0x4000) return true;
+    if (!cur.Field(2, &type)) return false;
+    if (type == 1) return true;
+    for (unsigned k = 0; k < count; ++k) {
+      unsigned byte = 0;
+      if (!cur.Field(2, &byte)) return false;
+      const std::size_t at = static_cast<std::size_t>(address) + k;
+      // Real files carry a configuration word at byte 0x400E; bytes past the image are
+      // dropped rather than refusing the file.
+      if (at < image.size()) image[at] = static_cast<std::uint8_t>(byte);
+    }
+  }
+}
+
+int ImageSet::LoadDataFile(ui::DialogHost& owner, const std::string& fileName) {
+  dataFileText_.clear();
+  textLoaded_ = false;
+  const std::string path = platform::JoinPath(platform::ProgramFolder(), fileName);
+
+  File file(std::fopen(path.c_str(), "rb"));
+  std::error_code ec;
+  if (!file) {
+    ui::ShowNotice(owner, "Can't open data file.", "Error", ui::NoticeStyle::Warning);
+    return 0;
+  }
+  long size = -1;
+  if (std::fseek(file.get(), 0, SEEK_END) == 0) size = std::ftell(file.get());
+  if (size < 0 || std::fseek(file.get(), 0, SEEK_SET) != 0 ||
+      std::filesystem::is_directory(path, ec)) {
+    // Not a seekable file (a folder, a pipe): its bytes cannot be counted.
+    ui::ShowNotice(owner, "Data file read error.", "Error", ui::NoticeStyle::Warning);
+    return 0;
+  }
+  try {
+    dataFileText_.resize(static_cast<std::size_t>(size));
+  } catch (const std::bad_alloc&) {
+    dataFileText_ = {};
+    ui::ShowNotice(owner, "Not enough memory.", "Error", ui::NoticeStyle::Warning);
+    return 0;
+  } catch (const std::length_error&) {
+    dataFileText_ = {};
+    ui::ShowNotice(owner, "Not enough memory.", "Error", ui::NoticeStyle::Warning);
+    return 0;
+  }
+  const std::size_t got = std::fread(dataFileText_.data(), 1, dataFileText_.size(), file.get());
+  if (got < dataFileText_.size()) {
+    dataFileText_ = {};
+    ui::ShowNotice(owner, "Data file read error.", "Error", ui::NoticeStyle::Warning);
+    return 0;
+  }
+  textLoaded_ = true;
+  return 1;
+}
+
+int ImageSet::ParseDataFile(ui::DialogHost& owner) {
+  ReleaseImages();
+  // DataFileText is released on every path out of here.
+  std::vector<std::uint8_t> text = std::move(dataFileText_);
+  dataFileText_ = {};
+  if (!textLoaded_) return 0;
+  textLoaded_ = false;
+
+  std::unique_ptr<ImageBuffer> firmware(new (std::nothrow) ImageBuffer);
+  std::unique_ptr<ImageBuffer> readback;
+  if (firmware) readback.reset(new (std::nothrow) ImageBuffer);
+  if (!firmware || !readback) {
+    ui::ShowNotice(owner, "Not enough memory to allocate the value!", "Error",
+                   ui::NoticeStyle::Warning);
+    return 0;
+  }
+  FillErased(*firmware);
+  FillErased(*readback);
+  if (!ParseHexText(text.data(), text.size(), *firmware)) return 0;
+
+  imageVersion_ = static_cast<std::uint16_t>((*firmware)[kVersionByte] |
+                                             ((*firmware)[kVersionByte + 1] << 8));
+  firmware_ = std::move(firmware);
+  readback_ = std::move(readback);
+  return 1;
+}
+
+void ImageSet::ReleaseImages() {
+  firmware_.reset();
+  readback_.reset();
+}
+
+}  // namespace image

@@ -1,0 +1,79 @@
+// The firmware data file and the two word images built from it.
+//
+// An ImageSet holds, for one update run, the data file's text and the images that
+// ParseDataFile builds from it. Only the update's worker thread uses it.
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "ui/dialog_host.h"
+
+namespace image {
+
+// 8,193 little-endian words: word w at bytes 2w (low) and 2w+1 (high), word 0x2000 included.
+inline constexpr std::size_t kImageBytes = 16386;
+using ImageBuffer = std::array<std::uint8_t, kImageBytes>;
+
+// The data file's name; it lies beside the program.
+inline constexpr const char* kDataFileName = "quivo.HEX";
+
+// Byte offsets of the regions the update uses.
+inline constexpr std::size_t kVersionByte = 0x600;   // word 0x300
+inline constexpr std::size_t kBulkFirstByte = 1544;  // word 0x304
+inline constexpr std::size_t kBulkEndByte = 16384;   // word 0x2000, exclusive
+
+class ImageSet {
+ public:
+  // Reads the whole data file into DataFileText. A relative fileName is looked for in the
+  // program's own folder; an absolute one is used as it is. Returns 1 on success; on 0 a
+  // notice has been shown on owner and nothing is held.
+  int LoadDataFile(ui::DialogHost& owner, const std::string& fileName);
+
+  // Builds FirmwareImage and ReadbackImage from DataFileText and takes ImageVersion from
+  // word 0x300. REQUIRES: a successful LoadDataFile. Returns 1 on success. Returns 0 when
+  // the images cannot be obtained (notice shown) and, without a notice of its own, when
+  // the text ends before a stopping record (address 0x4000 or type 1) or inside a
+  // record: a cut-short file must never reach a device as if it were whole.
+  // DataFileText is released on every path.
+  int ParseDataFile(ui::DialogHost& owner);
+
+  // Drops both images (the end of an update run).
+  void ReleaseImages();
+
+  bool HasImages() const { return firmware_ != nullptr; }
+  // REQUIRES: HasImages().
+  const ImageBuffer& FirmwareImage() const { return *firmware_; }
+  ImageBuffer& ReadbackImage() { return *readback_; }
+  const ImageBuffer& ReadbackImage() const { return *readback_; }
+  std::uint16_t ImageVersion() const { return imageVersion_; }
+  const std::vector<std::uint8_t>& DataFileText() const { return dataFileText_; }
+
+  // Word w of the firmware image. REQUIRES: HasImages(), w <= 0x2000.
+  std::uint16_t FirmwareWord(std::size_t w) const {
+    return static_cast<std::uint16_t>((*firmware_)[2 * w] | ((*firmware_)[2 * w + 1] << 8));
+  }
+
+ private:
+  std::vector<std::uint8_t> dataFileText_;
+  bool textLoaded_ = false;
+  std::unique_ptr<ImageBuffer> firmware_;
+  std::unique_ptr<ImageBuffer> readback_;
+  std::uint16_t imageVersion_ = 0;
+};
+
+// Builds the image from Intel HEX text by the record rules: ':' starts a record, each
+// character is one hex digit (anything else counts 0), the checksum is never read, a
+// record at address 0x4000 or of type 1 stops the parse, every other type is data, and
+// bytes past the end of the image are dropped. Returns false when no stopping record was
+// met or the text ended inside a record; image holds what was placed so far.
+bool ParseHexText(const std::uint8_t* text, std::size_t size, ImageBuffer& image);
+
+// Fills an image with the erased pattern: every word 0x3FFF.
+void FillErased(ImageBuffer& image);
+
+}  // namespace image

@@ -1,0 +1,70 @@
+// A DialogHost that records every control change and notice in order and answers the
+// questions from a script. Safe to drive from a worker thread while a test reads it.
+#pragma once
+
+#include <deque>
+#include <iosfwd>
+#include <map>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "ui/dialog_host.h"
+#include "ui/progress_state.h"
+
+namespace testing_support {
+
+struct Notice {
+  std::string text;
+  std::string caption;
+  ui::NoticeStyle style = ui::NoticeStyle::Plain;
+  bool question = false;
+  bool operator==(const Notice&) const = default;
+};
+
+class RecordingHost : public ui::DialogHost {
+ public:
+  RecordingHost();
+
+  void SetControlText(int id, const std::string& text) override;
+  std::string GetControlText(int id, std::size_t maxChars) override;
+  void EnableControl(int id, bool enable) override;
+  void SetProgressRange(int high) override;
+  void SetProgressStep(int step) override;
+  void SetProgressPos(int pos) override;
+  void StepProgress() override;
+  void ShowMessage(const std::string& text, const std::string& caption,
+                   ui::NoticeStyle style) override;
+  bool AskQuestion(const std::string& text, const std::string& caption) override;
+
+  // Answers for the coming questions, in order; when they run out, No.
+  void AnswerNext(bool yes);
+
+  // What happened, in order.
+  std::vector<Notice> Notices() const;               // notices and questions
+  std::vector<std::string> Events() const;           // every call but StepProgress
+  std::vector<std::string> StatusTexts() const;      // every IDC_STATUS text set
+  std::string Text(int id) const;
+  bool Enabled(int id) const;
+  ui::ProgressState Progress() const;
+  int StepCount() const;
+
+ private:
+  mutable std::mutex mu_;
+  std::map<int, std::string> texts_;
+  std::map<int, bool> enabled_;
+  ui::ProgressState progress_;
+  int steps_ = 0;
+  std::vector<Notice> notices_;
+  std::vector<std::string> events_;
+  std::deque<bool> answers_;
+};
+
+// Short names for the notice lists that tests compare against.
+Notice Plain(const std::string& text, const std::string& caption);
+Notice Warning(const std::string& text, const std::string& caption);
+Notice ErrorIcon(const std::string& text, const std::string& caption);
+Notice Question(const std::string& text, const std::string& caption);
+void PrintTo(const Notice& n, std::ostream* os);
+
+}  // namespace testing_support
