@@ -1,0 +1,136 @@
+// quivo-sim as a library: a simulated XPort (UDP configuration port) and the device behind
+// it (TCP, boot-mode protocol, 8,192 words of program memory), with fault injection.
+//
+// A Simulator runs on its own thread from Start() to Stop() (or destruction). Start()
+// returns once both sockets are bound and listening, so a caller never has to sleep for
+// readiness. Every accessor may be called from any thread while it runs.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace sim {
+
+inline constexpr int kWords = 8192;
+inline constexpr int kVersionWord = 0x300;
+using Memory = std::array<std::uint16_t, kWords>;
+using Record = std::array<std::uint8_t, 124>;
+
+// What goes wrong at one data block. Phases name the blocks the way a reader of a test
+// thinks of them: "clear" (the first block at word 0x300 on a connection), "single:0x26C",
+// "single:0x290" .. "single:0x29C", "bulk:1" .. "bulk:1855" (1-based within the bulk
+// write), "version" (a block at 0x300 after the bulk write), and "block:N" (the Nth data
+// block of the connection, 1-based, whatever it is).
+enum class BlockFault {
+  Silent,     // take the block, never answer
+  Close,      // close the connection instead of answering
+  Reset,      // reset the connection (RST) instead of answering
+  WrongEcho,  // answer with one echoed data byte changed
+  MissingE,   // answer with byte 16 not 'E'
+  Garbage,    // answer 18 bytes of noise
+  ShortEcho,  // answer only the first 16 bytes
+  SplitEcho,  // answer 16 bytes, then the last 2 in a separate send after a short pause
+};
+
+struct BlockFaultAt {
+  std::string phase;
+  BlockFault fault;
+};
+
+enum class IdentifyFault {
+  None,
+  Silent,          // never answer "@QUIVO"
+  WrongFirstByte,  // answer with byte 0 not 'M'
+  Split,           // answer 1 byte, then 3 in a separate send
+  Short,           // answer 3 bytes, then fall silent
+  Close,           // close the connection instead of answering
+};
+
+enum class LeaveFault { None, Missing, Wrong };
+
+enum class XPortFault {
+  None,
+  Silent,       // answer nothing at all
+  ShortInfo,    // 29-byte info reply
+  ShortRecord,  // 123-byte record reply
+};
+
+struct Faults {
+  XPortFault xport = XPortFault::None;
+  // The Nth set-record request (1-based: 1 = override, 2 = restore in one run) is refused
+  // (answered 00 00 00 FA, record unchanged) or ignored (no answer, record unchanged).
+  int refuseSet = 0;
+  int ignoreSet = 0;
+  IdentifyFault identify = IdentifyFault::None;
+  std::vector<BlockFaultAt> blocks;
+  LeaveFault leave = LeaveFault::None;
+  // Every TCP reply split into random fragments (seeded), each its own send.
+  bool fragmentAll = false;
+  std::uint32_t seed = 1;
+  // Delay before every TCP reply.
+  int replyDelayMs = 0;
+};
+
+struct Config {
+  std::string address = "127.0.0.1";  // any 127.0.0.0/8 address
+  std::uint16_t tcpPort = 10003;      // 0: ephemeral, see TcpPort()
+  std::uint16_t udpPort = 30718;
+  int settleMs = 2000;                // unreachable for this long after an accepted set
+  bool needsOverride = false;         // start with byte 32 = 0x01 and byte 33 = 0x80
+  // Like a real module in that setting: while the record shows the condition (byte 32 low
+  // nibble 1, or byte 33 = 0x80) the device answers nothing on TCP.
+  bool enforceOverride = true;
+  std::optional<std::uint16_t> localPort;  // announced LocalPort; default: the TCP port
+  std::array<std::uint8_t, 6> mac{0x00, 0x20, 0x4A, 0x0B, 0x4C, 0x0E};
+  int modelCode = 0x80;  // high nibble of identify byte 1
+  int subCode = 1;
+  std::optional<Memory> memory;  // starting program memory; default all 0x3FFF
+  Faults faults;
+};
+
+class Simulator {
+ public:
+  explicit Simulator(Config config);
+  ~Simulator();  // stops
+  Simulator(const Simulator&) = delete;
+  Simulator& operator=(const Simulator&) = delete;
+
+  // Binds UDP and TCP on the configured address and starts the thread. False with a
+  // reason when a socket cannot be bound.
+  bool Start(std::string* error);
+  // Stops the thread and closes every socket; idempotent.
+  void Stop();
+
+  std::uint16_t TcpPort() const;
+  Memory ProgramMemory() const;
+  std::uint16_t VersionWord() const;  // program word 0x300
+  Record SetupRecord() const;         // the XPort's current record (bytes 0..3 as it replies)
+  // One line per request and reply, "<ms since start> <what>", e.g. "1234 tcp rx S 04 00 6C 02".
+  std::vector<std::string> Events() const;
+  // Counters a test reads instead of parsing the log.
+  int Connections() const;
+  int LeaveCommands() const;
+  int SetRequests() const;
+  // Program memory as Intel HEX (16-byte records, byte addresses, end record).
+  std::string MemoryHex() const;
+  bool WriteMemoryHex(const std::string& path) const;
+
+ private:
+  struct Impl;
+  std::unique_ptr<Impl> impl_;
+};
+
+// A plausible data file: a type-4 record first, 16-byte records in address order covering
+// words 0..0x1FFF with varied words, the version word at 0x300, a configuration word at
+// byte 0x400E, an end record.
+std::string SampleHex(std::uint16_t version);
+
+// Reads Intel HEX into program memory (type-0 records below byte 0x4000); false on text
+// that is not Intel HEX.
+bool ParseMemoryHex(const std::string& text, Memory* out);
+
+}  // namespace sim
