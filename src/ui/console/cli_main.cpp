@@ -1,0 +1,64 @@
+// DERURUZUD-cli: the update with a console panel, for scripts, CI and headless hosts.
+//
+// Exit status: 0 when the update succeeded, 1 when it failed or the data file could not be
+// read, 2 for a usage error.
+#include <unistd.h>
+
+#include <CLI/CLI.hpp>
+#include <cstdio>
+#include <filesystem>
+#include <string>
+
+#include "platform/clock.h"
+#include "ui/console/console_host.h"
+#include "update/update_procedure.h"
+
+int main(int argc, char** argv) {
+  CLI::App app{"DERURUZUD-cli: rewrites a device's firmware through its XPort"};
+  std::string address;
+  std::string port = "10003";
+  std::string dataFile;
+  bool yes = false;
+  app.add_option("--address", address, "device IP address (the address box, 15 characters)");
+  app.add_option("--port", port, "device TCP port (the port box)")->capture_default_str();
+  app.add_flag("--yes", yes, "answer Yes to every question");
+  app.add_option("--data-file", dataFile,
+                 "Intel HEX data file (default: quivo.HEX beside the program)");
+  try {
+    app.parse(argc, argv);
+  } catch (const CLI::ParseError& e) {
+    const int code = app.exit(e);
+    return code == 0 ? 0 : 2;
+  }
+
+  ui::ConsoleOptions options;
+  options.answerYes = yes;
+  options.interactive = ::isatty(STDIN_FILENO) != 0;
+  options.drawInPlace = ::isatty(STDOUT_FILENO) != 0;
+  ui::ConsoleHost host(stdin, stdout, options);
+
+  // Like the dialog's edit boxes: without an address on a terminal, ask for both.
+  if (address.empty() && options.interactive) {
+    std::fputs("IP Address: ", stdout);
+    std::fflush(stdout);
+    host.ReadLine(&address);
+    std::printf("Port [%s]: ", port.c_str());
+    std::fflush(stdout);
+    std::string typed;
+    if (host.ReadLine(&typed) && !typed.empty()) port = typed;
+  }
+  host.Prefill(ui::IDC_ADDRESS, ui::LimitChars(address, ui::kAddressBoxChars));
+  host.Prefill(ui::IDC_PORT, port);
+
+  std::string file = image::kDataFileName;
+  if (!dataFile.empty()) {
+    std::error_code ec;
+    const auto absolute = std::filesystem::absolute(dataFile, ec);
+    file = ec ? dataFile : absolute.string();
+  }
+
+  platform::LowerTimerSlack();
+  update::UpdateSession session(host, platform::RealSleeper());
+  const update::JobOutcome outcome = update::UpdateJob(session, file);
+  return outcome.dataFileRead && outcome.result == 1 ? 0 : 1;
+}

@@ -1,0 +1,35 @@
+// The update: the worker's job and the procedure that orders every exchange with the XPort
+// and the device, decides the write plan, verifies and reports.
+#pragma once
+
+#include <string>
+
+#include "image/image_set.h"
+#include "ui/operator_panel.h"
+#include "update/update_session.h"
+
+namespace update {
+
+// What a job came to, for front ends that report it (the console's exit status).
+struct JobOutcome {
+  bool dataFileRead = false;  // LoadDataFile and ParseDataFile both succeeded
+  int result = 0;             // the procedure's result; 0 when it did not run
+};
+
+// The worker's routine: loads and parses the data file (a relative name is looked for
+// beside the program) and, when both succeed, runs the procedure. Every failure has been
+// reported on the session's owner when it returns.
+JobOutcome UpdateJob(UpdateSession& session, const std::string& dataFile = image::kDataFileName);
+
+// One run, from the panel reset to the clean-up. Returns 1 when the version block was
+// written after a passed verification, 0 on every other outcome. The clean-up (images
+// released, link closed, XPort restored when this run overrode it, final status, inputs
+// enabled) runs exactly once on every path.
+int UpdateProcedure(UpdateSession& session);
+
+// Compares image and readback over [first, end), one progress step per equal byte.
+// 1 when all are equal; 0 at the first difference.
+int VerifyReadback(ui::OperatorPanel& panel, int first, int end, const image::ImageBuffer& image,
+                   const image::ImageBuffer& readback);
+
+}  // namespace update

@@ -1,0 +1,165 @@
+// The operator panel's display operations and the console front end's rendering of them.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <memory>
+#include <string>
+
+#include "support/recording_host.h"
+#include "ui/console/console_host.h"
+#include "ui/operator_panel.h"
+#include "ui/progress_state.h"
+
+namespace {
+
+using testing_support::RecordingHost;
+
+TEST(OperatorPanel, ShowIdentityByModel) {
+  const struct {
+    int model;
+    int version;
+    const char* modelLine;
+    const char* versionLine;
+  } cases[] = {
+      {0x60, 1234, "Model:KT-21", "Ver:1234"},
+      {0x80, 5, "Model:KT-40D(-W)", "Ver:   5"},
+      {0xA0, 12345, "Model:KT-52W", "Ver:12345"},
+      {0x40, 77, "KT-?", ""},
+      {0xF0, 0, "KT-?", ""},
+  };
+  for (const auto& c : cases) {
+    RecordingHost host;
+    ui::OperatorPanel panel(host);
+    panel.ShowIdentity(device::DeviceIdentity{c.model, 0, static_cast<std::uint16_t>(c.version)});
+    EXPECT_EQ(host.Text(ui::IDC_MODEL), c.modelLine);
+    EXPECT_EQ(host.Text(ui::IDC_VERSION), c.versionLine);
+    // The model line is written before the version line.
+    const auto events = host.Events();
+    ASSERT_EQ(events.size(), 2u);
+    EXPECT_EQ(events[0].rfind("text 1006", 0), 0u);
+    panel.ClearIdentity();
+    EXPECT_EQ(host.Text(ui::IDC_MODEL), "");
+    EXPECT_EQ(host.Text(ui::IDC_VERSION), "");
+  }
+}
+
+TEST(OperatorPanel, EnablingAndProgress) {
+  RecordingHost host;
+  ui::OperatorPanel panel(host);
+  panel.EnableInputs(false);
+  EXPECT_EQ(host.Events(), (std::vector<std::string>{"enable 1000 0", "enable 1001 0",
+                                                     "enable 1 0", "enable 2 0"}));
+  for (int id : {ui::IDC_ADDRESS, ui::IDC_PORT, ui::ID_CONNECT, ui::ID_EXIT}) {
+    EXPECT_FALSE(host.Enabled(id));
+  }
+  panel.EnableInputs(true);
+  for (int id : {ui::IDC_ADDRESS, ui::IDC_PORT, ui::ID_CONNECT, ui::ID_EXIT}) {
+    EXPECT_TRUE(host.Enabled(id));
+  }
+
+  // 1,855 steps of 8 fill the writing pass exactly; one more starts again from 0.
+  panel.ResetProgress(14840, 8);
+  for (int i = 0; i < 1855; ++i) panel.StepProgress();
+  EXPECT_EQ(host.Progress().pos, 14840);
+  panel.StepProgress();
+  EXPECT_EQ(host.Progress().pos, 0);
+  panel.SetProgress(0);
+  EXPECT_EQ(host.Progress().pos, 0);
+
+  // The range is an unsigned 16-bit value.
+  ui::ProgressState p;
+  p.SetRange(70000);
+  EXPECT_EQ(p.high, 70000 - 65536);
+}
+
+// Runs a ConsoleHost over temporary files standing for the terminal.
+class Console {
+ public:
+  explicit Console(const std::string& input, ui::ConsoleOptions options = {})
+      : in_(std::tmpfile()), out_(std::tmpfile()) {
+    std::fputs(input.c_str(), in_.get());
+    std::rewind(in_.get());
+    host = std::make_unique<ui::ConsoleHost>(in_.get(), out_.get(), options);
+  }
+  std::string Output() {
+    std::fflush(out_.get());
+    std::rewind(out_.get());
+    std::string s;
+    int c;
+    while ((c = std::fgetc(out_.get())) != EOF) s.push_back(static_cast<char>(c));
+    return s;
+  }
+  std::unique_ptr<ui::ConsoleHost> host;
+
+ private:
+  struct Closer {
+    void operator()(std::FILE* f) const { std::fclose(f); }
+  };
+  std::unique_ptr<std::FILE, Closer> in_, out_;
+};
+
+int CountLines(const std::string& s) { return static_cast<int>(std::count(s.begin(), s.end(), '\n')); }
+
+TEST(ConsoleHost, QuestionsDefaultToNo) {
+  const struct {
+    const char* input;
+    bool yes;
+  } cases[] = {{"y\n", true}, {"Y\r\n", true}, {"yes\n", true}, {"\n", false},
+               {"n\n", false}, {"", false},     {"ja\n", false}};
+  for (const auto& c : cases) {
+    Console con(c.input);
+    EXPECT_EQ(con.host->AskQuestion("続けますか?", "確認"), c.yes) << c.input;
+    EXPECT_NE(con.Output().find("[確認] 続けますか?"), std::string::npos);
+  }
+  ui::ConsoleOptions yes;
+  yes.answerYes = true;
+  Console con("n\n", yes);
+  EXPECT_TRUE(con.host->AskQuestion("q", ""));
+}
+
+TEST(ConsoleHost, NoticesPrintAndWaitOnlyOnATerminal) {
+  ui::ConsoleOptions interactive;
+  interactive.interactive = true;
+  Console con("\nn\n", interactive);
+  con.host->ShowMessage("Error: ベリファイエラー\n", "DERURUZUD", ui::NoticeStyle::Plain);
+  // The notice took the first line; the question gets the second.
+  EXPECT_FALSE(con.host->AskQuestion("q", ""));
+  EXPECT_NE(con.Output().find("[DERURUZUD] Error: ベリファイエラー\n"), std::string::npos);
+
+  Console batch("y\n");
+  batch.host->ShowMessage("Can't open data file.", "Error", ui::NoticeStyle::Warning);
+  EXPECT_TRUE(batch.host->AskQuestion("q", ""));  // the notice read nothing
+}
+
+TEST(ConsoleHost, ProgressIsSummarisedWithoutATerminal) {
+  Console con("");
+  ui::OperatorPanel panel(*con.host);
+  panel.ResetProgress(14840, 8);
+  panel.SetStatus("書込み中...");
+  for (int i = 1; i <= 1855; ++i) {
+    panel.StepProgress();
+    panel.SetStatus("書込み中... " + std::to_string(8 * i));
+  }
+  panel.SetProgress(0);
+  panel.SetStatus("ﾍﾞﾘﾌｧｲ中...");
+  const std::string out = con.Output();
+  // Status lines and a handful of milestones, never a line per block.
+  EXPECT_LE(CountLines(out), 8) << out;
+  EXPECT_NE(out.find("100% 14840/14840"), std::string::npos) << out;
+  EXPECT_NE(out.find("ﾍﾞﾘﾌｧｲ中...\n"), std::string::npos);
+  EXPECT_EQ(out.find("書込み中... 8\n"), std::string::npos);
+}
+
+TEST(ConsoleHost, BoxesKeepTheirLimits) {
+  EXPECT_EQ(ui::LimitChars("192.168.100.200.7", 15), "192.168.100.200");
+  EXPECT_EQ(ui::LimitChars("あいう", 2), "あい");
+  EXPECT_EQ(ui::LimitChars("ab", 15), "ab");
+  Console con("");
+  con.host->Prefill(ui::IDC_PORT, "10003");
+  EXPECT_EQ(con.host->GetControlText(ui::IDC_PORT, 255), "10003");
+  EXPECT_EQ(con.Output(), "");  // a prefill prints nothing
+  con.host->SetControlText(ui::IDC_PORT, "10004");
+  EXPECT_EQ(con.Output(), "Port: 10004\n");
+}
+
+}  // namespace
