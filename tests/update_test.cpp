@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <filesystem>
 #include <memory>
 #include <string>
 #include <vector>
@@ -53,6 +54,7 @@ class UpdateRun {
       config_.memory = m;
     }
     hexPath_ = dir_.Write("quivo.HEX", sim::SampleHex(kImageVersion));
+    session_.savedRecords = xport::SavedRecords(dir_.path() + "/state");
     session_.link.SetReceiveWaitMs(300);
     session_.xport.SetReplyWaitMs(300);
   }
@@ -91,6 +93,15 @@ class UpdateRun {
   }
 
   std::string Mac() const { return session_.xport.FormatMacAddress(); }
+  // The XPort records saved in this run's state folder.
+  std::vector<std::string> SavedFiles() const {
+    std::vector<std::string> files;
+    std::error_code ec;
+    for (const auto& e : std::filesystem::directory_iterator(dir_.path() + "/state", ec)) {
+      files.push_back(e.path().string());
+    }
+    return files;
+  }
   std::vector<int> Sleeps(int ms) const { return sleeper.Calls(ms); }
 
   RecordingHost host;
@@ -165,6 +176,7 @@ TEST(UpdateRun, OverrideIsSentAndTheRecordPutBack) {
                                  Plain(kDone, "DERURUZUD"), Plain(kRestoreNotice, "注意")}));
   EXPECT_EQ(run.device().SetRequests(), 2);
   EXPECT_EQ(run.device().SetupRecord(), run.originalRecord());
+  EXPECT_TRUE(run.SavedFiles().empty());  // saved before the override, gone after the restore
   // Four 2,000 ms steps for the override and four for the restore, with the dotted texts.
   EXPECT_EQ(run.Sleeps(2000).size(), 8u);
   const auto status = run.host.StatusTexts();
@@ -190,6 +202,7 @@ TEST(UpdateRun, RefusedOverrideEndsTheRunWithNothingToRestore) {
   EXPECT_EQ(run.device().SetRequests(), 1);
   EXPECT_EQ(run.device().SetupRecord(), run.originalRecord());
   EXPECT_EQ(run.device().Connections(), 0);
+  EXPECT_TRUE(run.SavedFiles().empty());  // nothing was changed, nothing is kept
   EXPECT_TRUE(run.Sleeps(2000).empty());
   run.ExpectReadyAgain();
 }
@@ -227,6 +240,28 @@ TEST(UpdateRun, FailuresAfterTheOverrideStillRestore) {
   EXPECT_EQ(second.device().SetRequests(), 2);
   EXPECT_EQ(second.Sleeps(2000).size(), 4u);
   second.ExpectReadyAgain();
+
+  // The refused restore left the original record in a file, holding it exactly as the
+  // XPort reported it.
+  const auto saved = second.SavedFiles();
+  ASSERT_EQ(saved.size(), 1u);
+  xport::SetupRecordBytes kept{};
+  ASSERT_TRUE(xport::SavedRecords::Load(saved[0], &kept));
+  EXPECT_TRUE(std::equal(kept.begin() + 4, kept.end(), second.originalRecord().begin() + 4));
+}
+
+TEST(UpdateRun, ARecordLeftByAnEarlierRunIsAnnounced) {
+  UpdateRun run;
+  std::filesystem::create_directories(run.dir().path() + "/state");
+  const std::string left = run.dir().Write("state/00-20-4A-0B-4C-0E-20260101-000000.setup",
+                                           std::string(124, '\x01'));
+  EXPECT_EQ(run.Run().result, 1);
+  const auto notices = run.host.Notices();
+  ASSERT_EQ(notices.size(), 3u);
+  EXPECT_EQ(notices[0].caption, "注意");
+  EXPECT_NE(notices[0].text.find(left), std::string::npos) << notices[0].text;
+  EXPECT_EQ(notices[1], Question(Confirmation(run.Mac()), "確認"));
+  EXPECT_TRUE(std::filesystem::exists(left));  // only a restore that was accepted removes it
 }
 
 TEST(UpdateRun, RunsThatEndBeforeTheDevice) {

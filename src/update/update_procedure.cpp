@@ -43,6 +43,12 @@ constexpr const char* kRestoreRefused =
     "Characterを設定できませんでした\n設定を確認してください。";
 constexpr const char* kRestoreAdvice =
     "\n(SetupRecordファイルなどでXPortの設定を初期値に設定してください。)";
+constexpr const char* kSavedRecordFound =
+    "このXPortの元の設定が前回の処理で戻されていない可能性があります。\n保存されている設定: "
+    "%s\n(DERURUZUD-cli --restore-xport <ファイル> --address <IPアドレス> で戻せます。)";
+constexpr const char* kSaveFailed =
+    "XPortの元の設定をファイルに保存できませんでした。\n(%s)\n"
+    "設定を戻せなかった場合はXPortの設定を確認してください。";
 constexpr const char* kDataFileError = "Error: データファイル読込みエラー\n";
 
 constexpr const char* kCaptionError = "Error";
@@ -84,12 +90,16 @@ class Run {
     if (!s_.link.ReadAddressInput()) return Fail(kEnterAddress, "");
     if (!s_.xport.QueryXPortInfo()) return Fail(kNoInformation, kCaptionError);
     mac_ = s_.xport.FormatMacAddress();
+    AnnounceSavedRecords();
     if (!s_.xport.QuerySetupRecord()) return Fail(kNoInformation, kCaptionError);
     if (s_.xport.NeedsOverride()) {
       s_.xport.BuildOverrideRecord();
+      SaveOriginalRecord();
       Notice(kOverrideNotice, kCaptionCaution);
       s_.panel.SetStatus(kXPortSetting);
       if (!s_.xport.SendSetupRecord(s_.xport.SetRecord().data(), xport::kRecordSize)) {
+        // The XPort kept its own record: there is nothing to put back.
+        ForgetSavedRecord();
         return Fail(kOverrideRefused, kCaptionError);
       }
       WaitWithDots();
@@ -135,6 +145,30 @@ class Run {
     Notice(text, kCaptionError);
     s_.panel.SetStatus(kProcessing);
     result = 0;
+  }
+
+  // An earlier run that overrode this XPort and never put it back left its record behind.
+  void AnnounceSavedRecords() {
+    const auto saved = s_.savedRecords.FindFor(s_.xport.XPortInfo());
+    if (saved.empty()) return;
+    char text[1024];
+    std::snprintf(text, sizeof text, kSavedRecordFound, saved.back().c_str());
+    Notice(text, kCaptionCaution);
+  }
+
+  void SaveOriginalRecord() {
+    s_.savedRecordPath = s_.savedRecords.Save(s_.xport.XPortInfo(), s_.xport.SetupRecord());
+    if (!s_.savedRecordPath.empty()) return;
+    char text[1024];
+    const std::string where =
+        s_.savedRecords.folder().empty() ? std::string("保存先なし") : s_.savedRecords.folder();
+    std::snprintf(text, sizeof text, kSaveFailed, where.c_str());
+    Notice(text, kCaptionCaution);
+  }
+
+  void ForgetSavedRecord() {
+    if (!s_.savedRecordPath.empty()) s_.savedRecords.Remove(s_.savedRecordPath);
+    s_.savedRecordPath.clear();
   }
 
   // The three dotted texts two seconds apart, after a first wait: 8 s in all.
@@ -268,6 +302,8 @@ void RestoreXPort(UpdateSession& s) {
   ui::ShowNotice(s.owner, kRestoreNotice, kCaptionCaution, NoticeStyle::Plain);
   s.xport.BuildRestoreRecord();
   if (s.xport.SendSetupRecord(s.xport.SetRecord().data(), xport::kRecordSize)) {
+    if (!s.savedRecordPath.empty()) s.savedRecords.Remove(s.savedRecordPath);
+    s.savedRecordPath.clear();
     s.panel.SetStatus(kXPortSetting);
     for (const char* dots : kXPortSettingDots) {
       s.sleeper.SleepMs(kXPortStepMs);
@@ -296,6 +332,7 @@ JobOutcome UpdateJob(UpdateSession& session, const std::string& dataFile) {
 
 int UpdateProcedure(UpdateSession& s) {
   s.OverrideFlag = false;
+  s.savedRecordPath.clear();
   s.panel.ResetProgress(kBulkRange, 8);
   s.panel.ClearIdentity();
   s.panel.SetStatus(kConnecting);
@@ -311,6 +348,29 @@ int UpdateProcedure(UpdateSession& s) {
   s.panel.SetStatus(kPowerCycle);
   s.panel.EnableInputs(true);
   return run.result;
+}
+
+int RestoreSavedRecord(UpdateSession& s, const std::string& path) {
+  if (!s.link.ReadAddressInput()) {
+    ui::ShowNotice(s.owner, kEnterAddress, "", NoticeStyle::Plain);
+    return 0;
+  }
+  xport::SetupRecordBytes record{};
+  if (!xport::SavedRecords::Load(path, &record)) {
+    ui::ShowNotice(s.owner, "保存されたXPortの設定を読めませんでした。\n" + path, kCaptionError,
+                   NoticeStyle::Plain);
+    return 0;
+  }
+  record[0] = record[1] = record[2] = 0x00;
+  record[3] = 0xFA;
+  if (!s.xport.SendSetupRecord(record.data(), xport::kRecordSize)) {
+    ui::ShowNotice(s.owner, std::string(kRestoreRefused) + kRestoreAdvice, kCaptionError,
+                   NoticeStyle::Plain);
+    return 0;
+  }
+  s.savedRecords.Remove(path);
+  ui::ShowNotice(s.owner, "XPortの設定を戻しました。", kCaptionProgram, NoticeStyle::Plain);
+  return 1;
 }
 
 int VerifyReadback(ui::OperatorPanel& panel, int first, int end, const image::ImageBuffer& image,

@@ -27,6 +27,11 @@ JobOutcome UpdateJob(UpdateSession& session, const std::string& dataFile = image
 // enabled) runs exactly once on every path.
 int UpdateProcedure(UpdateSession& session);
 
+// Sends a record saved before an override back to the XPort at the address in IDC_ADDRESS
+// (header 00 00 00 FA, the rest as saved) and reports the outcome with a notice. Removes
+// the file once the XPort has accepted it. 1 when accepted.
+int RestoreSavedRecord(UpdateSession& session, const std::string& path);
+
 // Compares image and readback over [first, end), one progress step per equal byte.
 // 1 when all are equal; 0 at the first difference.
 int VerifyReadback(ui::OperatorPanel& panel, int first, int end, const image::ImageBuffer& image,

@@ -16,6 +16,7 @@
 #include "ui/dialog_host.h"
 #include "ui/operator_panel.h"
 #include "xport/query_client.h"
+#include "xport/saved_records.h"
 #include "xport/shared_buffers.h"
 
 namespace update {
@@ -45,6 +46,10 @@ class UpdateSession {
   ui::OperatorPanel panel;
   // 1 while the XPort carries this run's override record; the clean-up restores then.
   bool OverrideFlag = false;
+  // Where the XPort's original record is kept while it is overridden (tests point it at
+  // a folder of their own).
+  xport::SavedRecords savedRecords;
+  std::string savedRecordPath;  // this run's saved record, empty when none
 };
 
 }  // namespace update

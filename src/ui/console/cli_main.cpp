@@ -18,12 +18,16 @@ int main(int argc, char** argv) {
   std::string address;
   std::string port = "10003";
   std::string dataFile;
+  std::string restoreFile;
   bool yes = false;
   app.add_option("--address", address, "device IP address (the address box, 15 characters)");
   app.add_option("--port", port, "device TCP port (the port box)")->capture_default_str();
   app.add_flag("--yes", yes, "answer Yes to every question");
   app.add_option("--data-file", dataFile,
                  "Intel HEX data file (default: quivo.HEX beside the program)");
+  app.add_option("--restore-xport", restoreFile,
+                 "send an XPort setup record saved before an override back to the XPort at "
+                 "--address, then exit");
   try {
     app.parse(argc, argv);
   } catch (const CLI::ParseError& e) {
@@ -38,7 +42,7 @@ int main(int argc, char** argv) {
   ui::ConsoleHost host(stdin, stdout, options);
 
   // Like the dialog's edit boxes: without an address on a terminal, ask for both.
-  if (address.empty() && options.interactive) {
+  if (address.empty() && options.interactive && restoreFile.empty()) {
     std::fputs("IP Address: ", stdout);
     std::fflush(stdout);
     host.ReadLine(&address);
@@ -57,8 +61,10 @@ int main(int argc, char** argv) {
     file = ec ? dataFile : absolute.string();
   }
 
-  platform::LowerTimerSlack();
   update::UpdateSession session(host, platform::RealSleeper());
+  if (!restoreFile.empty()) return update::RestoreSavedRecord(session, restoreFile) == 1 ? 0 : 1;
+
+  platform::LowerTimerSlack();
   const update::JobOutcome outcome = update::UpdateJob(session, file);
   return outcome.dataFileRead && outcome.result == 1 ? 0 : 1;
 }

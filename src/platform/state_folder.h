@@ -1,0 +1,17 @@
+// Where the program keeps files that must outlive a run (the XPort records it changed).
+#pragma once
+
+#include <cstddef>
+#include <string>
+
+namespace platform {
+
+// $XDG_STATE_HOME/DERURUZUD, else ~/.local/state/DERURUZUD (the folder may not exist
+// yet). Empty when neither can be found.
+std::string StateFolder();
+
+// Writes bytes to path through a temporary file and a rename, so that the file is either
+// whole or absent. Creates the folders on the way. False on any failure (nothing left).
+bool WriteFileAtomically(const std::string& path, const void* data, std::size_t size);
+
+}  // namespace platform

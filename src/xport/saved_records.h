@@ -1,0 +1,38 @@
+// Keeps the XPort's original setup record safe while a run has it overridden: saved to a
+// file before the override is sent, removed once the restore is accepted. A run that ends
+// without a restore (the process killed, the restore refused, the PC off) leaves the file,
+// from which DERURUZUD-cli --restore-xport puts the record back.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "xport/query_client.h"
+
+namespace xport {
+
+class SavedRecords {
+ public:
+  // folder: where the files live; empty means platform::StateFolder().
+  explicit SavedRecords(std::string folder = {});
+
+  // Saves the record exactly as received, named by MAC address and time. Returns the
+  // file's path, or empty when it could not be saved.
+  std::string Save(const XPortInfoBytes& info, const SetupRecordBytes& record);
+  // Removes a saved file; false when it could not be removed.
+  bool Remove(const std::string& path);
+  // Files saved for the XPort with this MAC address, oldest first.
+  std::vector<std::string> FindFor(const XPortInfoBytes& info) const;
+  // Reads a saved file; false unless it holds exactly one record.
+  static bool Load(const std::string& path, SetupRecordBytes* record);
+
+  const std::string& folder() const { return folder_; }
+
+ private:
+  std::string folder_;
+};
+
+// "00-20-4A-0B-4C-0E": the MAC address of an info reply as it stands in file names.
+std::string MacKey(const XPortInfoBytes& info);
+
+}  // namespace xport
