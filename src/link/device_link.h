@@ -7,6 +7,7 @@
 // Only the worker thread uses a DeviceLink.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 
@@ -53,13 +54,21 @@ class DeviceLink {
   // Tests shorten the receive wait; production keeps kReceiveWaitMs.
   void SetReceiveWaitMs(int ms) { receiveWaitMs_ = ms; }
   int ReceiveWaitMs() const { return receiveWaitMs_; }
+  // The link socket is created with TCP_NODELAY; only a measurement of the difference
+  // turns it off. Takes effect at the next OpenDeviceLink.
+  void UseNoDelay(bool on) { noDelay_ = on; }
 
  private:
+  // Ends the link's use of the sockets layer if it holds one; later calls do nothing.
+  void CleanupLayer();
+
   ui::DialogHost& owner_;
   xport::SharedBuffers& shared_;
   const xport::QueryClient& xport_;
   platform::Socket linkSocket_;
   bool connected_ = false;
+  bool layerStarted_ = false;
+  bool noDelay_ = true;
   int receiveWaitMs_ = kReceiveWaitMs;
 };
 

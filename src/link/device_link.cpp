@@ -1,0 +1,182 @@
+#include "link/device_link.h"
+
+#include <algorithm>
+#include <climits>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+namespace device {
+namespace {
+
+constexpr const char* kErrorCaption = "Error";
+constexpr const char* kNoAddress = "IPアドレスを入力してください";
+constexpr const char* kNoPort = "ポート番号を入力してください";
+constexpr const char* kPortQuestion =
+    "XPortに設定されているLocalPortと入力したPort番号が異なる可能性があります。\n"
+    "XPortに設定されたLocalPortで接続しますか?";
+constexpr const char* kConfirmCaption = "確認";
+constexpr const char* kSocketFailed = "ソケットの作成に失敗しました。";
+constexpr const char* kReceiveFromDeviceFailed = "QUIVOからの受信失敗\n";
+constexpr const char* kTimedOut = "タイムアウトしました\n";
+
+// Texts with the error code filled in, "%d" being a signed decimal.
+std::string WithCode(const char* format, int code) {
+  char text[160];
+  std::snprintf(text, sizeof text, format, code);
+  return text;
+}
+
+bool IsSpace(char c) {
+  return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
+}
+
+}  // namespace
+
+int ParsePortText(const std::string& text) {
+  std::size_t i = 0;
+  while (i < text.size() && IsSpace(text[i])) ++i;
+  bool negative = false;
+  if (i < text.size() && (text[i] == '+' || text[i] == '-')) {
+    negative = text[i] == '-';
+    ++i;
+  }
+  // Accumulate toward the sign's side so that INT_MIN is reachable, stopping at the bound.
+  long long value = 0;
+  for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i) {
+    const int digit = text[i] - '0';
+    value = value * 10 + (negative ? -digit : digit);
+    if (value > INT_MAX) return INT_MAX;
+    if (value < INT_MIN) return INT_MIN;
+  }
+  return static_cast<int>(value);
+}
+
+DeviceLink::DeviceLink(ui::DialogHost& owner, xport::SharedBuffers& shared,
+                       const xport::QueryClient& xport)
+    : owner_(owner), shared_(shared), xport_(xport) {}
+
+int DeviceLink::ReadAddressInput() {
+  auto& address = shared_.AddressText;
+  address.fill('\0');
+  const std::string text = owner_.GetControlText(ui::IDC_ADDRESS, kAddressMaxChars);
+  // The box counts characters; the buffer holds 15 bytes and its terminating zero.
+  std::memcpy(address.data(), text.data(), std::min(text.size(), kAddressMaxChars));
+  return address[0] != '\0' ? 1 : 0;
+}
+
+int DeviceLink::ReadPortInput() {
+  const int localPort = xport_.LocalPort();
+  const int typed = ParsePortText(owner_.GetControlText(ui::IDC_PORT, kPortMaxChars));
+  if (typed == 0) {
+    owner_.SetControlText(ui::IDC_PORT, std::to_string(localPort));
+    return localPort;
+  }
+  if (typed == localPort) return typed;
+  if (ui::AskYesNo(owner_, kPortQuestion, kConfirmCaption)) {
+    owner_.SetControlText(ui::IDC_PORT, std::to_string(localPort));
+    return localPort;
+  }
+  return typed;
+}
+
+void DeviceLink::StartSockets() {
+  connected_ = false;
+  if (layerStarted_) return;  // an earlier attempt's start-up still stands
+  const int error = platform::StartSocketLayer();
+  if (error != 0) {
+    ui::ShowNotice(owner_, WithCode("%d is the err", error), kErrorCaption,
+                   ui::NoticeStyle::Error);
+    std::exit(-1);
+  }
+  layerStarted_ = true;
+}
+
+int DeviceLink::OpenDeviceLink() {
+  if (!ReadAddressInput()) {
+    ui::ShowNotice(owner_, kNoAddress, "", ui::NoticeStyle::Plain);
+    return 0;
+  }
+  const int port = ReadPortInput();
+  if (port == 0) {
+    ui::ShowNotice(owner_, kNoPort, "", ui::NoticeStyle::Plain);
+    return 0;
+  }
+  StartSockets();
+
+  const platform::Ipv4Endpoint peer{platform::InetAddr(shared_.AddressText.data()),
+                                    static_cast<std::uint16_t>(port & 0xFFFF)};
+  linkSocket_ = platform::OpenTcpSocket();
+  if (!linkSocket_.valid()) {
+    ui::ShowNotice(owner_, kSocketFailed, kErrorCaption, ui::NoticeStyle::Plain);
+    CleanupLayer();
+    return 0;
+  }
+  // A data block goes out one byte per send; without this, each second byte would wait
+  // for the device's acknowledgement of the first.
+  if (noDelay_) platform::SetNoDelay(linkSocket_);
+
+  if (!platform::Connect(linkSocket_, peer)) {
+    const int error = platform::LastSocketError();
+    ui::ShowNotice(owner_, WithCode("接続に失敗しました。\nError=%d", error), kErrorCaption,
+                   ui::NoticeStyle::Warning);
+    return 0;
+  }
+  connected_ = true;
+  return 1;
+}
+
+int DeviceLink::WaitReadable(int ms) {
+  const platform::WaitResult result = platform::WaitReadable(linkSocket_, ms);
+  if (result == platform::WaitResult::Ready) return 1;
+  ui::ShowNotice(owner_,
+                 result == platform::WaitResult::Timeout ? kTimedOut : kReceiveFromDeviceFailed,
+                 kErrorCaption, ui::NoticeStyle::Plain);
+  linkSocket_.Close();
+  connected_ = false;
+  return 0;
+}
+
+int DeviceLink::SendToDevice(const std::uint8_t* bytes, int length) {
+  const std::size_t n = bytes == nullptr || length < 0 ? 0 : static_cast<std::size_t>(length);
+  if (platform::Send(linkSocket_, bytes, n) < 0) {
+    const int error = platform::LastSocketError();
+    ui::ShowNotice(owner_, WithCode("送信に失敗しました。切断します。\nError=%d", error),
+                   kErrorCaption, ui::NoticeStyle::Plain);
+    linkSocket_.Close();
+    CleanupLayer();
+    connected_ = false;
+  }
+  return 0;
+}
+
+int DeviceLink::ReceiveFromDevice(std::uint8_t* buffer, int size) {
+  const std::size_t n = buffer == nullptr || size < 0 ? 0 : static_cast<std::size_t>(size);
+  if (n > 0) std::memset(buffer, 0, n);
+  if (WaitReadable(receiveWaitMs_) != 1) return 0;
+  const long r = platform::Recv(linkSocket_, buffer, n);
+  if (r >= 0) return static_cast<int>(r);
+  const int error = platform::LastSocketError();
+  ui::ShowNotice(owner_, WithCode("受信に失敗しました。切断します。\nError=%d", error),
+                 kErrorCaption, ui::NoticeStyle::Plain);
+  linkSocket_.Close();
+  CleanupLayer();
+  connected_ = false;
+  return -1;
+}
+
+void DeviceLink::CloseDeviceLink() {
+  platform::ShutdownBoth(linkSocket_);
+  linkSocket_.Close();
+  CleanupLayer();
+  connected_ = false;
+}
+
+void DeviceLink::CleanupLayer() {
+  // The link undoes only the start-up it made, however many teardowns follow.
+  if (!layerStarted_) return;
+  layerStarted_ = false;
+  platform::CleanupSocketLayer();
+}
+
+}  // namespace device
