@@ -416,6 +416,21 @@ TEST_F(LinkTest, IdentifyWithoutACompleteReplyIsNoReply) {
     EXPECT_TRUE(s.host.Notices().empty());
     s.Finish();
   }
+  {
+    // The device resets the connection: the failed receive adds nothing, and gathering
+    // goes on to the torn-down link's failing wait.
+    Session s;
+    s.peer.AwaitData().Reset();
+    ASSERT_TRUE(s.Connect(udp));
+    EXPECT_EQ(s.proto.Identify(), 0);
+    EXPECT_EQ(s.proto.Identity().ModelCode, device::kModelNoReply);
+    EXPECT_EQ(s.host.Notices(),
+              (std::vector<Notice>{
+                  Plain(WithCode("受信に失敗しました。切断します。\nError=%d", ECONNRESET),
+                        "Error"),
+                  Plain(kWaitFailed, "Error")}));
+    s.Finish();
+  }
 }
 
 struct EchoCase {

@@ -50,6 +50,10 @@ ScriptedTcpPeer& ScriptedTcpPeer::AwaitCue() {
   script_.push_back({Step::Cue, 0, {}});
   return *this;
 }
+ScriptedTcpPeer& ScriptedTcpPeer::AwaitData() {
+  script_.push_back({Step::Data, 0, {}});
+  return *this;
+}
 ScriptedTcpPeer& ScriptedTcpPeer::EchoBlocks(int blocks) {
   script_.push_back({Step::Echo, static_cast<std::size_t>(blocks), {}});
   return *this;
@@ -134,6 +138,10 @@ void ScriptedTcpPeer::Run() {
         if (cues_ > 0) --cues_;
         break;
       }
+      case Step::Data:
+        while (!stop_ && platform::WaitReadable(conn, kPollMs) != platform::WaitResult::Ready) {
+        }
+        break;
       case Step::Echo: {
         std::uint8_t command[5];
         open = ReadExactly(conn, 5, command);

@@ -38,6 +38,7 @@ class ScriptedTcpPeer {
   ScriptedTcpPeer& Close();     // orderly close
   ScriptedTcpPeer& Reset();     // close while the client's bytes lie unread: the client sees RST
   ScriptedTcpPeer& AwaitCue();  // waits until the test calls Cue()
+  ScriptedTcpPeer& AwaitData();  // waits until bytes arrive, leaving them unread
   // Takes a 5-byte write command, then for each of blocks data blocks takes 8 bytes and
   // answers the 18-byte echo that accepts them, in one send.
   ScriptedTcpPeer& EchoBlocks(int blocks);
@@ -59,7 +60,7 @@ class ScriptedTcpPeer {
 
  private:
   struct Step {
-    enum Kind { Read, Send, Pause, Close, Reset, Cue, Echo } kind;
+    enum Kind { Read, Send, Pause, Close, Reset, Cue, Data, Echo } kind;
     std::size_t count = 0;
     Bytes bytes;
   };
