@@ -68,10 +68,9 @@ class Images {
  public:
   Images() {
     RecordingHost host;
-    const std::string path =
-        dir_.Write("quivo.HEX", HexRecord(4, 0, {0x00, 0x00}) + HexRecord(0, 0x4D8, kBlock26C) +
-                                    HexRecord(0, 0x600, kVersionBlock) +
-                                    testing_support::EndRecord());
+    const std::string path = dir_.Write(
+        "quivo.HEX", HexRecord(4, 0, {0x00, 0x00}) + HexRecord(0, 0x4D8, kBlock26C) +
+                         HexRecord(0, 0x600, kVersionBlock) + testing_support::EndRecord());
     ok = set.LoadDataFile(host, path) == 1 && set.ParseDataFile(host) == 1;
   }
   image::ImageSet set;
@@ -187,12 +186,9 @@ TEST_F(LinkTest, PortInputIsReconciledWithLocalPort) {
     const char* boxAfter;
   };
   const Case cases[] = {
-      {"", 10003, -1, 10003, "10003"},
-      {"10003abc", 10003, -1, 10003, "10003abc"},
-      {"10001", 10003, 1, 10003, "10003"},
-      {"10001", 10003, 0, 10001, "10001"},
-      {"75539", 10003, 0, 75539, "75539"},
-      {"", 0, -1, 0, "0"},
+      {"", 10003, -1, 10003, "10003"},     {"10003abc", 10003, -1, 10003, "10003abc"},
+      {"10001", 10003, 1, 10003, "10003"}, {"10001", 10003, 0, 10001, "10001"},
+      {"75539", 10003, 0, 75539, "75539"}, {"", 0, -1, 0, "0"},
   };
   for (const Case& c : cases) {
     Session s;
@@ -230,8 +226,7 @@ TEST_F(LinkTest, MissingInputsAreRefusedBeforeAnySocket) {
     s.host.SetControlText(ui::IDC_PORT, "10003");
     EXPECT_EQ(s.link.OpenDeviceLink(), 0);
     EXPECT_FALSE(s.link.ConnectedFlag());
-    EXPECT_EQ(s.host.Notices(),
-              std::vector<Notice>{Plain("IPアドレスを入力してください", "")});
+    EXPECT_EQ(s.host.Notices(), std::vector<Notice>{Plain("IPアドレスを入力してください", "")});
     s.link.CloseDeviceLink();
     EXPECT_EQ(s.host.Notices().size(), 1u);
   }
@@ -240,8 +235,7 @@ TEST_F(LinkTest, MissingInputsAreRefusedBeforeAnySocket) {
     s.host.SetControlText(ui::IDC_ADDRESS, kDeviceAddress);
     EXPECT_EQ(s.link.OpenDeviceLink(), 0);
     EXPECT_EQ(s.host.Text(ui::IDC_PORT), "0");
-    EXPECT_EQ(s.host.Notices(),
-              std::vector<Notice>{Plain("ポート番号を入力してください", "")});
+    EXPECT_EQ(s.host.Notices(), std::vector<Notice>{Plain("ポート番号を入力してください", "")});
   }
   {
     // The address is taken as typed, at most 15 characters.
@@ -265,8 +259,8 @@ TEST_F(LinkTest, FailedConnectLeavesTheLinkForCloseToRelease) {
   EXPECT_EQ(s.link.OpenDeviceLink(), 0);
   EXPECT_FALSE(s.link.ConnectedFlag());
   EXPECT_EQ(s.host.Notices(),
-            std::vector<Notice>{Warning(WithCode("接続に失敗しました。\nError=%d", ECONNREFUSED),
-                                        "Error")});
+            std::vector<Notice>{
+                Warning(WithCode("接続に失敗しました。\nError=%d", ECONNREFUSED), "Error")});
   s.link.CloseDeviceLink();
   s.link.CloseDeviceLink();
   EXPECT_EQ(s.host.Notices().size(), 1u);
@@ -424,11 +418,11 @@ TEST_F(LinkTest, IdentifyWithoutACompleteReplyIsNoReply) {
     ASSERT_TRUE(s.Connect(udp));
     EXPECT_EQ(s.proto.Identify(), 0);
     EXPECT_EQ(s.proto.Identity().ModelCode, device::kModelNoReply);
-    EXPECT_EQ(s.host.Notices(),
-              (std::vector<Notice>{
-                  Plain(WithCode("受信に失敗しました。切断します。\nError=%d", ECONNRESET),
-                        "Error"),
-                  Plain(kWaitFailed, "Error")}));
+    EXPECT_EQ(
+        s.host.Notices(),
+        (std::vector<Notice>{
+            Plain(WithCode("受信に失敗しました。切断します。\nError=%d", ECONNRESET), "Error"),
+            Plain(kWaitFailed, "Error")}));
     s.Finish();
   }
 }
@@ -554,8 +548,8 @@ TEST(BlockBytes, PausesFallAfterTheSecondFourthAndSixthByte) {
 
 TEST(EchoRule, OnlyTheEchoedDataAndTheMarkCount) {
   const device::DataBlock block = {0xFF, 0x3F, 0x23, 0x01, 0x00, 0x20, 0x00, 0x00};
-  device::EchoReply reply = {0, 0, 0xFF, 0x3F, 0, 0, 0x23, 0x01, 0, 0,
-                             0x00, 0x20, 0, 0, 0x00, 0x00, 'E', 0};
+  device::EchoReply reply = {0, 0,    0xFF, 0x3F, 0, 0,    0x23, 0x01, 0,
+                             0, 0x00, 0x20, 0,    0, 0x00, 0x00, 'E',  0};
   EXPECT_TRUE(device::BootProtocol::EchoMatches(block, reply));
   for (int i : {0, 1, 4, 5, 8, 9, 12, 13, 17}) {
     device::EchoReply r = reply;
@@ -625,8 +619,9 @@ TEST_F(LinkTest, DISABLED_BulkWriteNagleMeasurement) {
       const double ms = static_cast<double>(platform::MonotonicUs() - start) / 1000.0;
       s.Finish();
       EXPECT_EQ(good, 1855);
-      std::printf("device ACKs %-7s  link TCP_NODELAY %-3s  %9.1f ms  (%.2f ms/block, floor 5565 ms)\n",
-                  deviceQuickAck ? "quick" : "delayed", noDelay ? "on" : "off", ms, ms / 1855);
+      std::printf(
+          "device ACKs %-7s  link TCP_NODELAY %-3s  %9.1f ms  (%.2f ms/block, floor 5565 ms)\n",
+          deviceQuickAck ? "quick" : "delayed", noDelay ? "on" : "off", ms, ms / 1855);
     }
   }
 }

@@ -7,7 +7,9 @@ namespace {
 
 constexpr int kPollMs = 20;
 
-void SleepFor(int ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
+void SleepFor(int ms) {
+  std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+}
 
 }  // namespace
 
@@ -59,7 +61,9 @@ ScriptedTcpPeer& ScriptedTcpPeer::EchoBlocks(int blocks) {
   return *this;
 }
 
-void ScriptedTcpPeer::Start() { thread_ = std::thread([this] { Run(); }); }
+void ScriptedTcpPeer::Start() {
+  thread_ = std::thread([this] { Run(); });
+}
 
 void ScriptedTcpPeer::Cue() {
   std::lock_guard lock(mu_);
@@ -220,8 +224,7 @@ void ScriptedUdpPeer::Run() {
     if (platform::WaitReadable(socket_, kPollMs) != platform::WaitResult::Ready) continue;
     platform::Ipv4Endpoint from{};
     bool truncated = false;
-    const long r = platform::RecvFrom(socket_, datagram.data(), datagram.size(), &from,
-                                      &truncated);
+    const long r = platform::RecvFrom(socket_, datagram.data(), datagram.size(), &from, &truncated);
     if (r < 0) continue;
     std::vector<Datagram> answer;
     {

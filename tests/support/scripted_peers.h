@@ -35,9 +35,9 @@ class ScriptedTcpPeer {
   ScriptedTcpPeer& Read(std::size_t n);       // takes exactly n bytes
   ScriptedTcpPeer& Send(const Bytes& bytes);  // one send
   ScriptedTcpPeer& Pause(int ms);
-  ScriptedTcpPeer& Close();     // orderly close
-  ScriptedTcpPeer& Reset();     // close while the client's bytes lie unread: the client sees RST
-  ScriptedTcpPeer& AwaitCue();  // waits until the test calls Cue()
+  ScriptedTcpPeer& Close();      // orderly close
+  ScriptedTcpPeer& Reset();      // close while the client's bytes lie unread: the client sees RST
+  ScriptedTcpPeer& AwaitCue();   // waits until the test calls Cue()
   ScriptedTcpPeer& AwaitData();  // waits until bytes arrive, leaving them unread
   // Takes a 5-byte write command, then for each of blocks data blocks takes 8 bytes and
   // answers the 18-byte echo that accepts them, in one send.
