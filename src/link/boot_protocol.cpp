@@ -15,8 +15,12 @@ constexpr std::uint8_t kLeaveReply = 'N';
 constexpr int kVersionWord = 0x300;
 constexpr int kEchoSize = 18;
 
-std::uint8_t Low(int v) { return static_cast<std::uint8_t>(v & 0xFF); }
-std::uint8_t High(int v) { return static_cast<std::uint8_t>((v >> 8) & 0xFF); }
+std::uint8_t Low(int v) {
+  return static_cast<std::uint8_t>(v & 0xFF);
+}
+std::uint8_t High(int v) {
+  return static_cast<std::uint8_t>((v >> 8) & 0xFF);
+}
 
 bool IsListedModel(int code) {
   return code == kModelKT21 || code == kModelKT40D || code == kModelKT52W;

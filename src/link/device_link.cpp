@@ -85,8 +85,7 @@ void DeviceLink::StartSockets() {
   if (layerStarted_) return;  // an earlier attempt's start-up still stands
   const int error = platform::StartSocketLayer();
   if (error != 0) {
-    ui::ShowNotice(owner_, WithCode("%d is the err", error), kErrorCaption,
-                   ui::NoticeStyle::Error);
+    ui::ShowNotice(owner_, WithCode("%d is the err", error), kErrorCaption, ui::NoticeStyle::Error);
     std::exit(-1);
   }
   layerStarted_ = true;

@@ -27,9 +27,13 @@ constexpr std::uint8_t kSetupRequest[4] = {0x00, 0x00, 0x00, 0xF8};
 QueryClient::QueryClient(ui::DialogHost& owner, SharedBuffers& shared)
     : owner_(owner), shared_(shared) {}
 
-int QueryClient::QueryXPortInfo() { return Exchange(Request::Info, nullptr, 0); }
+int QueryClient::QueryXPortInfo() {
+  return Exchange(Request::Info, nullptr, 0);
+}
 
-int QueryClient::QuerySetupRecord() { return Exchange(Request::Setup, nullptr, 0); }
+int QueryClient::QuerySetupRecord() {
+  return Exchange(Request::Setup, nullptr, 0);
+}
 
 int QueryClient::SendSetupRecord(const std::uint8_t* record, int length) {
   const int n = record == nullptr ? 0 : std::clamp(length, 0, 256);
@@ -81,8 +85,7 @@ int QueryClient::Exchange(Request request, const std::uint8_t* record, int lengt
     case Request::Set:
       // The buffer holds zeros unless a reply was taken, so a short, empty or missing
       // reply fails this test without a length check of its own.
-      return reply[0] == 0x00 && reply[1] == 0x00 && reply[2] == 0x00 && reply[3] == 0xFB ? 1
-                                                                                          : 0;
+      return reply[0] == 0x00 && reply[1] == 0x00 && reply[2] == 0x00 && reply[3] == 0xFB ? 1 : 0;
   }
   return 0;
 }
