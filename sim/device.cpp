@@ -37,11 +37,6 @@ void Journal::Restart() {
   startUs_ = platform::MonotonicUs();
 }
 
-std::int64_t Journal::ElapsedMs() const {
-  std::lock_guard lock(mutex_);
-  return (platform::MonotonicUs() - startUs_) / 1000;
-}
-
 void Journal::Add(const std::string& what) {
   std::lock_guard lock(mutex_);
   if (lines_.size() >= kMaxLines) {
@@ -235,8 +230,7 @@ void Device::IdentifyComplete(std::vector<Reply>* out) {
 void Device::HeaderComplete() {
   const std::uint32_t count = header_[0] | (header_[1] << 8);
   const std::uint32_t address = header_[2] | (header_[3] << 8);
-  const std::uint8_t frame[5] = {'S', header_[0], header_[1], header_[2], header_[3]};
-  journal_.Add("tcp rx " + HexBytes(frame));
+  journal_.Add("tcp rx S " + HexBytes(header_));
   if (count % 4 != 0) {
     journal_.Add("tcp write count " + std::to_string(count) +
                  " is not a multiple of 4: the last words are not awaited");

@@ -40,7 +40,6 @@ class Journal {
   static constexpr std::size_t kMaxLines = 200000;
 
   void Restart();
-  std::int64_t ElapsedMs() const;
   void Add(const std::string& what);
   std::vector<std::string> Lines() const;
 

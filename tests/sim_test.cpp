@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "image/image_set.h"
 #include "platform/clock.h"
 #include "platform/socket.h"
 #include "sim/fault_names.h"
@@ -205,6 +206,7 @@ TEST(SimDevice, WriteStoresWordsAsSentAndEchoesThem) {
   EXPECT_EQ(m[0x310], 0x3FFF);
   EXPECT_EQ(r.sim.VersionWord(), 42);
   EXPECT_EQ(r.sim.DataBlocks(), 5);
+  EXPECT_TRUE(r.Logged("tcp rx S 04 00 6C 02"));
 
   // The bulk write's start and end carry timestamps, in order.
   long first = -1, last = -1;
@@ -622,6 +624,14 @@ TEST(SimMemoryHex, DumpSampleAndParse) {
   ASSERT_TRUE(sim::ParseMemoryHex(sample, &back));
   EXPECT_EQ(back[0x300], 200);
   EXPECT_NE(back[0x304], back[0x305]);
+  // The tool reads the same words from it.
+  image::ImageBuffer img{};
+  image::FillErased(img);
+  ASSERT_TRUE(image::ParseHexText(reinterpret_cast<const std::uint8_t*>(sample.data()),
+                                  sample.size(), img));
+  for (std::size_t w = 0x26C; w < sim::kWords; ++w) {
+    ASSERT_EQ(img[2 * w] | img[2 * w + 1] << 8, back[w]) << w;
+  }
 
   // Single bytes fill their half of a word; broken texts are refused and leave *out.
   const sim::Memory before = back;
