@@ -4,6 +4,27 @@
 // A Simulator runs on its own thread from Start() to Stop() (or destruction). Start()
 // returns once both sockets are bound and listening, so a caller never has to sleep for
 // readiness. Every accessor may be called from any thread while it runs.
+//
+// The device, as this simulator plays it:
+// - One TCP connection at a time. A new connection replaces the one that stands (the old
+//   one is closed) and starts in boot mode with fresh phase counters.
+// - Commands may come in any order. A byte that starts no command ('@', 'S', 'C') is
+//   logged and ignored; an "@QUIVO" broken off midway is logged and its breaking byte is
+//   read again as a command byte.
+// - 'S' count address announces count / 4 data blocks (a remainder of 1 to 3 words is
+//   ignored). Each block's four words are stored as sent (16 bits, not cut to 14) at
+//   address, address + 1, ...; words that would lie past 0x1FFF are dropped, never
+//   wrapped, but the block is still answered. The echo is sent as soon as the 8th byte
+//   arrived. Echo bytes 0/1, 4/5, 8/9 and 12/13 carry the word address of the word that
+//   follows them, byte 17 the connection's block count (low byte): not examined by the
+//   tool, and never all zero or constant.
+// - A block is stored whatever fault answers it: the fault changes the answer only.
+// - 'C' is answered 'N'; afterwards the device has left boot mode and ignores the rest of
+//   the connection.
+// - A peer that closes or fails mid-frame is logged; the connection is dropped and the
+//   next one starts afresh.
+// - After an accepted set request the XPort restarts: UDP requests are ignored for
+//   settleMs. TCP is not affected by the restart.
 #pragma once
 
 #include <array>
@@ -17,6 +38,8 @@ namespace sim {
 
 inline constexpr int kWords = 8192;
 inline constexpr int kVersionWord = 0x300;
+// The pause between the two sends of a split reply (SplitEcho, IdentifyFault::Split).
+inline constexpr int kSplitPauseMs = 20;
 using Memory = std::array<std::uint16_t, kWords>;
 using Record = std::array<std::uint8_t, 124>;
 
@@ -79,8 +102,8 @@ struct Config {
   std::string address = "127.0.0.1";  // any 127.0.0.0/8 address
   std::uint16_t tcpPort = 10003;      // 0: ephemeral, see TcpPort()
   std::uint16_t udpPort = 30718;
-  int settleMs = 2000;                // unreachable for this long after an accepted set
-  bool needsOverride = false;         // start with byte 32 = 0x01 and byte 33 = 0x80
+  int settleMs = 2000;         // unreachable for this long after an accepted set
+  bool needsOverride = false;  // start with byte 32 = 0x01 and byte 33 = 0x80
   // Like a real module in that setting: while the record shows the condition (byte 32 low
   // nibble 1, or byte 33 = 0x80) the device answers nothing on TCP.
   bool enforceOverride = true;
@@ -115,6 +138,10 @@ class Simulator {
   int Connections() const;
   int LeaveCommands() const;
   int SetRequests() const;
+  // Datagrams that reached the XPort's port, whatever they held.
+  int UdpRequests() const;
+  // Data blocks received over all connections, faulted ones included.
+  int DataBlocks() const;
   // Program memory as Intel HEX (16-byte records, byte addresses, end record).
   std::string MemoryHex() const;
   bool WriteMemoryHex(const std::string& path) const;
@@ -131,6 +158,10 @@ std::string SampleHex(std::uint16_t version);
 
 // Reads Intel HEX into program memory (type-0 records below byte 0x4000); false on text
 // that is not Intel HEX.
+// Words that no record covers are 0x3FFF; a record byte fills only its half of a word.
+// Types 2 and 4 move the base address (records that then lie at or above byte 0x4000 are
+// ignored), types 3 and 5 are ignored, type 1 ends the text. Every record's length and
+// checksum are checked; *out is written only on success.
 bool ParseMemoryHex(const std::string& text, Memory* out);
 
 }  // namespace sim

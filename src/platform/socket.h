@@ -70,6 +70,12 @@ bool SetQuickAck(Socket& s);
 bool LocalEndpoint(const Socket& s, Ipv4Endpoint* out);
 // Shuts down both directions; errors ignored.
 void ShutdownBoth(Socket& s);
+// Closes the connection with a reset (RST) instead of the orderly close: the linger time
+// is set to zero first. The Socket is invalid afterwards, as after Close().
+void ResetAndClose(Socket& s);
+// A send that cannot go on for ms milliseconds (the peer reads nothing) fails instead of
+// blocking for ever.
+bool SetSendTimeout(Socket& s, int ms);
 
 // Accepts one connection; invalid Socket on failure.
 Socket Accept(Socket& listener, Ipv4Endpoint* peer);

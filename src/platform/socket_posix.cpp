@@ -7,6 +7,7 @@
 #include <netinet/tcp.h>
 #include <poll.h>
 #include <sys/socket.h>
+#include <sys/time.h>
 #include <unistd.h>
 
 #include <vector>
@@ -121,6 +122,20 @@ bool LocalEndpoint(const Socket& s, Ipv4Endpoint* out) {
 
 void ShutdownBoth(Socket& s) {
   if (s.valid()) ::shutdown(Fd(s), SHUT_RDWR);
+}
+
+void ResetAndClose(Socket& s) {
+  if (!s.valid()) return;
+  const linger lg{1, 0};
+  ::setsockopt(Fd(s), SOL_SOCKET, SO_LINGER, &lg, sizeof lg);
+  s.Close();
+}
+
+bool SetSendTimeout(Socket& s, int ms) {
+  timeval tv{};
+  tv.tv_sec = ms / 1000;
+  tv.tv_usec = (ms % 1000) * 1000;
+  return ::setsockopt(Fd(s), SOL_SOCKET, SO_SNDTIMEO, &tv, sizeof tv) == 0;
 }
 
 Socket Accept(Socket& listener, Ipv4Endpoint* peer) {

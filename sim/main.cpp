@@ -1,0 +1,198 @@
+// quivo-sim: a simulated XPort and device on one IPv4 address, until SIGINT or SIGTERM.
+// Prints "quivo-sim ready <address> tcp <port>" once both sockets are bound.
+#include <CLI/CLI.hpp>
+
+#include <csignal>
+#include <cstdio>
+#include <fstream>
+#include <iostream>
+#include <sstream>
+
+#include "platform/clock.h"
+#include "sim/fault_names.h"
+#include "sim/simulator.h"
+
+namespace {
+
+volatile std::sig_atomic_t g_stop = 0;
+
+extern "C" void OnSignal(int) {
+  g_stop = 1;
+}
+
+bool ReadFile(const std::string& path, std::string* out) {
+  std::ifstream f(path, std::ios::binary);
+  if (!f) return false;
+  std::ostringstream s;
+  s << f.rdbuf();
+  *out = s.str();
+  return !f.bad();
+}
+
+bool WriteFile(const std::string& path, const std::string& text) {
+  std::ofstream f(path, std::ios::binary | std::ios::trunc);
+  if (!f) return false;
+  f << text;
+  f.close();
+  return !f.fail();
+}
+
+bool ParseMac(const std::string& text, std::array<std::uint8_t, 6>* out) {
+  unsigned v[6];
+  char tail = 0;
+  if (std::sscanf(text.c_str(), "%2x-%2x-%2x-%2x-%2x-%2x%c", &v[0], &v[1], &v[2], &v[3], &v[4],
+                  &v[5], &tail) != 6) {
+    return false;
+  }
+  for (int i = 0; i < 6; ++i) (*out)[static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(v[i]);
+  return true;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  CLI::App app{
+      "quivo-sim: a simulated XPort (UDP configuration port) and the device behind it (TCP "
+      "boot-mode protocol, 8,192 words of program memory), with fault injection.\n"
+      "Prints \"quivo-sim ready <address> tcp <port>\" when ready; SIGINT or SIGTERM stop it.\n"
+      "Example: quivo-sim --address 127.0.0.2 --tcp-port 0 --fault bulk:928=silent "
+      "--dump-hex mem.hex",
+      "quivo-sim"};
+
+  sim::Config config;
+  std::string mac, memoryHex, dumpHex, logFile, sampleHex;
+  std::string identify = "none", leave = "none", xport = "none";
+  std::vector<std::string> blockFaults;
+  int version = 1;
+  int localPort = -1;
+
+  app.add_option("--address", config.address, "IPv4 address to bind (any of 127.0.0.0/8)")
+      ->capture_default_str();
+  app.add_option("--tcp-port", config.tcpPort, "device TCP port; 0 picks a free one")
+      ->capture_default_str();
+  app.add_option("--udp-port", config.udpPort, "XPort configuration port")->capture_default_str();
+  app.add_option("--local-port", localPort,
+                 "LocalPort announced in the setup record (default: the TCP port)")
+      ->check(CLI::Range(0, 65535));
+  app.add_option("--mac", mac, "MAC address in the info reply, e.g. 00-20-4A-0B-4C-0E");
+  app.add_option("--model", config.modelCode,
+                 "model code (high nibble of identify byte 1), e.g. 0x80; an unlisted one such as "
+                 "0x40 tests the refusal")
+      ->check(CLI::Range(0, 255))
+      ->capture_default_str();
+  app.add_option("--sub", config.subCode, "sub code, low nibble of identify byte 1")
+      ->check(CLI::Range(0, 15))
+      ->capture_default_str();
+  app.add_option("--memory-hex", memoryHex, "Intel HEX file with the starting program memory")
+      ->check(CLI::ExistingFile);
+  app.add_option("--dump-hex", dumpHex, "write program memory as Intel HEX here at exit");
+  app.add_option("--log", logFile, "write the event log here at exit");
+  app.add_option("--settle-ms", config.settleMs,
+                 "after an accepted set request the XPort ignores UDP this long")
+      ->check(CLI::Range(0, 600000))
+      ->capture_default_str();
+  app.add_flag("--needs-override", config.needsOverride,
+               "start with record bytes 32/33 = 01 80 (the settings the tool must override)");
+  bool noEnforce = false;
+  app.add_flag("--no-enforce-override", noEnforce,
+               "answer on TCP even while the record shows the override condition");
+  app.add_option("--xport", xport, "XPort fault")
+      ->check(CLI::IsMember({"none", "silent", "short-info", "short-record"}))
+      ->capture_default_str();
+  app.add_option("--refuse-set", config.faults.refuseSet,
+                 "answer the Nth set request (1-based) with 00 00 00 FA, record unchanged");
+  app.add_option("--ignore-set", config.faults.ignoreSet,
+                 "leave the Nth set request (1-based) unanswered, record unchanged");
+  app.add_option("--identify", identify, "identify fault")
+      ->check(CLI::IsMember({"none", "silent", "wrong-first-byte", "split", "short", "close"}))
+      ->capture_default_str();
+  app.add_option("--fault", blockFaults,
+                 "block fault PHASE=FAULT, repeatable. Phases: clear, version, single:ADDR, "
+                 "bulk:N, block:N (N from 1). Faults: silent, close, reset, wrong-echo, "
+                 "missing-e, garbage, short-echo, split-echo")
+      ->allow_extra_args(false)
+      ->check([](const std::string& text) {
+        sim::BlockFaultAt f;
+        std::string error;
+        return sim::ParseBlockFaultAt(text, &f, &error) ? std::string() : error;
+      });
+  app.add_option("--leave", leave, "leave fault")
+      ->check(CLI::IsMember({"none", "missing", "wrong"}))
+      ->capture_default_str();
+  app.add_flag("--fragment-all", config.faults.fragmentAll,
+               "split every TCP reply into random pieces, each its own send");
+  app.add_option("--seed", config.faults.seed, "seed for fragments and noise")
+      ->capture_default_str();
+  app.add_option("--reply-delay", config.faults.replyDelayMs, "delay before every TCP reply, ms")
+      ->check(CLI::Range(0, 600000));
+  app.add_option("--write-sample-hex", sampleHex,
+                 "write a sample data file (see --version) and exit");
+  app.add_option("--version", version, "version word of the sample data file")
+      ->check(CLI::Range(0, 65535))
+      ->capture_default_str();
+
+  CLI11_PARSE(app, argc, argv);
+
+  if (!sampleHex.empty()) {
+    if (!WriteFile(sampleHex, sim::SampleHex(static_cast<std::uint16_t>(version)))) {
+      std::cerr << "quivo-sim: cannot write " << sampleHex << "\n";
+      return 1;
+    }
+    return 0;
+  }
+
+  if (localPort >= 0) config.localPort = static_cast<std::uint16_t>(localPort);
+  if (!mac.empty() && !ParseMac(mac, &config.mac)) {
+    std::cerr << "quivo-sim: --mac wants six hex bytes such as 00-20-4A-0B-4C-0E\n";
+    return 2;
+  }
+  config.enforceOverride = !noEnforce;
+  config.faults.xport = *sim::XPortFaultFromName(xport);
+  config.faults.identify = *sim::IdentifyFaultFromName(identify);
+  config.faults.leave = *sim::LeaveFaultFromName(leave);
+  for (const auto& text : blockFaults) {
+    sim::BlockFaultAt f;
+    sim::ParseBlockFaultAt(text, &f, nullptr);
+    config.faults.blocks.push_back(f);
+  }
+  if (!memoryHex.empty()) {
+    std::string text;
+    sim::Memory memory;
+    if (!ReadFile(memoryHex, &text) || !sim::ParseMemoryHex(text, &memory)) {
+      std::cerr << "quivo-sim: " << memoryHex << " is not a readable Intel HEX file\n";
+      return 1;
+    }
+    config.memory = memory;
+  }
+
+  std::signal(SIGINT, OnSignal);
+  std::signal(SIGTERM, OnSignal);
+  sim::Simulator simulator(config);
+  std::string error;
+  if (!simulator.Start(&error)) {
+    std::cerr << "quivo-sim: " << error << "\n";
+    return 1;
+  }
+  std::cout << "quivo-sim ready " << config.address << " tcp " << simulator.TcpPort() << std::endl;
+
+  while (!g_stop) platform::RealSleeper().SleepMs(50);
+
+  simulator.Stop();
+  int status = 0;
+  if (!dumpHex.empty() && !simulator.WriteMemoryHex(dumpHex)) {
+    std::cerr << "quivo-sim: cannot write " << dumpHex << "\n";
+    status = 1;
+  }
+  if (!logFile.empty()) {
+    std::string text;
+    for (const auto& line : simulator.Events()) text += line + "\n";
+    if (!WriteFile(logFile, text)) {
+      std::cerr << "quivo-sim: cannot write " << logFile << "\n";
+      status = 1;
+    }
+  }
+  std::cerr << "quivo-sim stopped: " << simulator.Connections() << " connections, "
+            << simulator.DataBlocks() << " data blocks, " << simulator.SetRequests()
+            << " set requests\n";
+  return status;
+}
