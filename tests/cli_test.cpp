@@ -17,7 +17,7 @@
 #include <cstdio>
 #include <string>
 
-#include "simulator.h"
+#include "sim/simulator.h"
 #include "support/hex_files.h"
 
 namespace {
