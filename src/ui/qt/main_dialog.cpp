@@ -165,7 +165,6 @@ void CentreWindow(QWidget& window) {
                                           frame.height());
   window.move(at.x, at.y);
   window.show();
-  window.raise();
 }
 
 int InitMainDialog(MainDialog& dialog) {
