@@ -14,15 +14,15 @@
 
 namespace {
 
+using testing_support::kDeviceVersion;
+using testing_support::kFinalStatus;
+using testing_support::kImageVersion;
 using testing_support::Notice;
 using testing_support::Plain;
 using testing_support::Question;
 using testing_support::RecordingHost;
 using testing_support::RecordingSleeper;
 using testing_support::UpdateRun;
-using testing_support::kDeviceVersion;
-using testing_support::kFinalStatus;
-using testing_support::kImageVersion;
 
 constexpr const char* kDone = "書込み完了\n";
 constexpr const char* kOverrideNotice =

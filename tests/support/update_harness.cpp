@@ -41,8 +41,12 @@ update::JobOutcome UpdateRun::Run(std::vector<bool> answers) {
   return outcome;
 }
 
-int UpdateRun::ReceiveWaitMs() const { return session_.link.ReceiveWaitMs(); }
-int UpdateRun::ReplyWaitMs() const { return session_.xport.ReplyWaitMs(); }
+int UpdateRun::ReceiveWaitMs() const {
+  return session_.link.ReceiveWaitMs();
+}
+int UpdateRun::ReplyWaitMs() const {
+  return session_.xport.ReplyWaitMs();
+}
 
 void UpdateRun::SetWaitsMs(int receiveMs, int replyMs) {
   session_.link.SetReceiveWaitMs(receiveMs);
