@@ -7,6 +7,11 @@
 #include "platform/clock.h"
 
 namespace testing_support {
+namespace {
+
+constexpr std::int64_t kPortRetryMs = 20000;
+
+}  // namespace
 
 UpdateRun::UpdateRun(sim::Config config) : config_(std::move(config)) {
   config_.address = "127.0.0.1";
@@ -28,8 +33,15 @@ UpdateRun::~UpdateRun() = default;
 
 update::JobOutcome UpdateRun::Run(std::vector<bool> answers) {
   sim_ = std::make_unique<sim::Simulator>(config_);
+  // Other test programs on this machine may hold the XPort's fixed port for a moment.
   std::string error;
-  EXPECT_TRUE(sim_->Start(&error)) << error;
+  bool started = false;
+  for (const std::int64_t until = platform::MonotonicMs() + kPortRetryMs;;) {
+    started = sim_->Start(&error);
+    if (started || platform::MonotonicMs() > until) break;
+    platform::RealSleeper().SleepMs(50);
+  }
+  EXPECT_TRUE(started) << error;
   originalRecord_ = sim_->SetupRecord();
   host.SetControlText(ui::IDC_ADDRESS, address);
   host.SetControlText(ui::IDC_PORT, port.empty() ? std::to_string(sim_->TcpPort()) : port);
