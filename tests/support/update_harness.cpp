@@ -13,7 +13,15 @@ constexpr std::int64_t kPortRetryMs = 20000;
 
 }  // namespace
 
-UpdateRun::UpdateRun(sim::Config config) : config_(std::move(config)) {
+UpdateRun::UpdateRun(sim::Config config) {
+  Reconfigure(std::move(config));
+  hexPath_ = dir_.Write("quivo.HEX", sim::SampleHex(kImageVersion));
+  session_.savedRecords = xport::SavedRecords(dir_.path() + "/state");
+  SetWaitsMs(kHarnessWaitMs, kHarnessWaitMs);
+}
+
+void UpdateRun::Reconfigure(sim::Config config) {
+  config_ = std::move(config);
   config_.address = "127.0.0.1";
   config_.tcpPort = 0;
   // The XPort settles at once unless a test asked for a settle time of its own.
@@ -24,14 +32,12 @@ UpdateRun::UpdateRun(sim::Config config) : config_(std::move(config)) {
     m[sim::kVersionWord] = kDeviceVersion;
     config_.memory = m;
   }
-  hexPath_ = dir_.Write("quivo.HEX", sim::SampleHex(kImageVersion));
-  session_.savedRecords = xport::SavedRecords(dir_.path() + "/state");
-  SetWaitsMs(kHarnessWaitMs, kHarnessWaitMs);
 }
 
 UpdateRun::~UpdateRun() = default;
 
 update::JobOutcome UpdateRun::Run(std::vector<bool> answers) {
+  sim_.reset();  // the last run's simulator frees its ports first
   sim_ = std::make_unique<sim::Simulator>(config_);
   // Other test programs on this machine may hold the XPort's fixed port for a moment.
   std::string error;

@@ -30,12 +30,17 @@ class UpdateRun {
   UpdateRun(const UpdateRun&) = delete;
   UpdateRun& operator=(const UpdateRun&) = delete;
 
+  // The simulator of the next Run(), for a test that runs one session several times.
+  void Reconfigure(sim::Config config);
+
   // Starts the simulator, fills the two boxes and runs the job. answers are the operator's
   // answers to the questions, in order. IDC_PORT gets port when it is set, else the
   // simulator's TCP port.
   update::JobOutcome Run(std::vector<bool> answers = {true});
 
   sim::Simulator& device() { return *sim_; }
+  // Stops and drops the last run's simulator, closing its sockets.
+  void StopDevice() { sim_.reset(); }
   update::UpdateSession& session() { return session_; }
   const sim::Record& originalRecord() const { return originalRecord_; }
   const std::string& hexPath() const { return hexPath_; }
