@@ -56,6 +56,9 @@ update::JobOutcome UpdateRun::Run(std::vector<bool> answers) {
   const update::JobOutcome outcome =
       update::UpdateJob(session_, dataFile.empty() ? hexPath_ : dataFile);
   elapsedMs_ = platform::MonotonicMs() - start;
+  // The link is closed by now; let the device finish with what it was sent, so that its
+  // counters and memory are final when the test reads them.
+  EXPECT_TRUE(sim_->WaitForNoConnection(2000));
   return outcome;
 }
 
