@@ -5,6 +5,7 @@
 
 #include <optional>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "image/image_set.h"
@@ -360,7 +361,8 @@ TEST(SimFaults, BlockFaultsChangeOnlyTheAnswer) {
       EXPECT_EQ(p.last(), k.endsWith);
     } else {
       EXPECT_TRUE(p.Silent(50));
-      // The connection goes on: the next block is answered normally.
+      // The connection goes on: the next block is answered normally. A split echo's last
+      // two bytes ('E' and the count) come first, released by the tool's next bytes.
       p.Send(Write(4, 0x294));
       p.SendEachByte(block);
       // A split echo's last two bytes were held back until the tool spoke again.
@@ -420,6 +422,7 @@ TEST(SimFaults, IdentifyAndLeaveFaults) {
       {sim::IdentifyFault::Split, {0x4D, 0x81, 0xFF, 0x3F}, 1},
       {sim::IdentifyFault::Short, {0x4D, 0x81, 0xFF}, 1},
       {sim::IdentifyFault::Close, {}, 0},
+      {sim::IdentifyFault::Reset, {}, 0},
   };
   for (const Case& k : cases) {
     SCOPED_TRACE(static_cast<int>(k.fault));
@@ -439,14 +442,37 @@ TEST(SimFaults, IdentifyAndLeaveFaults) {
       EXPECT_TRUE(p.Silent());
     }
   }
-  for (auto [fault, expect] : {std::pair{sim::LeaveFault::Missing, Bytes{}},
-                               std::pair{sim::LeaveFault::Wrong, Bytes{0x58}}}) {
+  {
+    // Noise of a fixed length that never begins like a reply, the same for a seed.
+    sim::Config c = TestConfig();
+    c.faults.identify = sim::IdentifyFault::Garbage;
+    Bytes first;
+    for (int round = 0; round < 2; ++round) {
+      Running r(c);
+      Peer p = r.Connect();
+      p.Send(kIdentify);
+      const Bytes noise = p.Read(sim::kIdentifyGarbageSize + 1, kSilenceMs * 2);
+      ASSERT_EQ(noise.size(), static_cast<std::size_t>(sim::kIdentifyGarbageSize));
+      EXPECT_NE(noise[0], 'M');
+      if (round == 0) first = noise;
+      EXPECT_EQ(noise, first);
+    }
+  }
+  // Close and reset end the connection instead of a reply (0 closed, -1 reset).
+  for (auto [fault, expect, ends] : {std::tuple{sim::LeaveFault::Missing, Bytes{}, 1L},
+                                     std::tuple{sim::LeaveFault::Wrong, Bytes{0x58}, 1L},
+                                     std::tuple{sim::LeaveFault::Close, Bytes{}, 0L},
+                                     std::tuple{sim::LeaveFault::Reset, Bytes{}, -1L}}) {
+    SCOPED_TRACE(static_cast<int>(fault));
     sim::Config c = TestConfig();
     c.faults.leave = fault;
     Running r(c);
     Peer p = r.Connect();
     p.Send({'C'});
-    EXPECT_EQ(p.Read(1, expect.empty() ? kSilenceMs : kReplyWaitMs), expect);
+    EXPECT_EQ(p.Read(1, ends == 1 && expect.empty() ? kSilenceMs : kReplyWaitMs), expect);
+    if (ends <= 0) {
+      EXPECT_EQ(p.last(), ends);
+    }
     EXPECT_EQ(r.sim.LeaveCommands(), 1);
   }
 }
@@ -473,6 +499,14 @@ TEST(SimFaults, XPortFaults) {
     Running r(c);
     EXPECT_EQ(Ask("127.0.0.2", kInfo).value_or(Bytes{}).size(), 30u);
     EXPECT_EQ(Ask("127.0.0.2", kGet).value_or(Bytes{}).size(), 123u);
+  }
+  {
+    sim::Config c = TestConfig();
+    c.faults.xport = sim::XPortFault::SilentRecord;
+    Running r(c);
+    EXPECT_EQ(Ask("127.0.0.2", kInfo).value_or(Bytes{}).size(), 30u);
+    EXPECT_FALSE(Ask("127.0.0.2", kGet, kSilenceMs));
+    EXPECT_EQ(Ask("127.0.0.2", SetRequest(r.sim.SetupRecord(), 0xC0, 0)), (Bytes{0, 0, 0, 0xFB}));
   }
   {
     // The second request refused, the third ignored, the fourth taken.
@@ -601,6 +635,9 @@ TEST(SimFaultNames, CommandLineTexts) {
   }
   EXPECT_EQ(sim::IdentifyFaultFromName("wrong-first-byte"), sim::IdentifyFault::WrongFirstByte);
   EXPECT_EQ(sim::XPortFaultFromName("short-record"), sim::XPortFault::ShortRecord);
+  EXPECT_EQ(sim::IdentifyFaultFromName("garbage"), sim::IdentifyFault::Garbage);
+  EXPECT_EQ(sim::LeaveFaultFromName("reset"), sim::LeaveFault::Reset);
+  EXPECT_EQ(sim::XPortFaultFromName("silent-record"), sim::XPortFault::SilentRecord);
   EXPECT_FALSE(sim::LeaveFaultFromName("Missing"));
 }
 

@@ -1,11 +1,18 @@
 #include "support/scripted_peers.h"
 
+#include <cerrno>
 #include <chrono>
 
 namespace testing_support {
 namespace {
 
 constexpr int kPollMs = 20;
+constexpr int kFloodChunk = 64 * 1024;
+
+// A send that ran into its time-out: the client is busy, not gone (10060: WSAETIMEDOUT).
+bool SendTimedOut(int error) {
+  return error == EAGAIN || error == EWOULDBLOCK || error == ETIMEDOUT || error == 10060;
+}
 
 void SleepFor(int ms) {
   std::this_thread::sleep_for(std::chrono::milliseconds(ms));
@@ -58,6 +65,11 @@ ScriptedTcpPeer& ScriptedTcpPeer::AwaitData() {
 }
 ScriptedTcpPeer& ScriptedTcpPeer::EchoBlocks(int blocks) {
   script_.push_back({Step::Echo, static_cast<std::size_t>(blocks), {}});
+  return *this;
+}
+
+ScriptedTcpPeer& ScriptedTcpPeer::Flood(const Bytes& pattern) {
+  script_.push_back({Step::Flood, 0, pattern});
   return *this;
 }
 
@@ -161,6 +173,24 @@ void ScriptedTcpPeer::Run() {
           echo[16] = 'E';
           platform::Send(conn, echo, sizeof echo);
         }
+        break;
+      }
+      case Step::Flood: {
+        Bytes chunk;
+        while (!step.bytes.empty() && chunk.size() < kFloodChunk) {
+          chunk.insert(chunk.end(), step.bytes.begin(), step.bytes.end());
+        }
+        // The time-out lets the loop see stop_ while the client reads nothing.
+        platform::SetSendTimeout(conn, kPollMs);
+        while (!stop_ && !chunk.empty()) {
+          const long n = platform::Send(conn, chunk.data(), chunk.size());
+          if (n > 0) {
+            flooded_ += static_cast<std::uint64_t>(n);
+          } else if (!SendTimedOut(platform::LastSocketError())) {
+            break;
+          }
+        }
+        open = false;
         break;
       }
     }

@@ -42,6 +42,9 @@ class ScriptedTcpPeer {
   // Takes a 5-byte write command, then for each of blocks data blocks takes 8 bytes and
   // answers the 18-byte echo that accepts them, in one send.
   ScriptedTcpPeer& EchoBlocks(int blocks);
+  // Sends pattern over and over, as fast as the client takes it, until the connection
+  // fails or the peer is destroyed; the script ends there.
+  ScriptedTcpPeer& Flood(const Bytes& pattern);
 
   // Socket options of the accepted connection: TCP_NODELAY, and quick ACKs re-armed after
   // every receive (otherwise the platform's delayed ACKs apply).
@@ -57,10 +60,12 @@ class ScriptedTcpPeer {
   // Blocks until the thread has ended; then Received() is complete.
   void Join();
   Bytes Received() const;
+  // Bytes a Flood step has sent so far.
+  std::uint64_t Flooded() const { return flooded_.load(); }
 
  private:
   struct Step {
-    enum Kind { Read, Send, Pause, Close, Reset, Cue, Data, Echo } kind;
+    enum Kind { Read, Send, Pause, Close, Reset, Cue, Data, Echo, Flood } kind;
     std::size_t count = 0;
     Bytes bytes;
   };
@@ -73,6 +78,7 @@ class ScriptedTcpPeer {
   bool noDelay_ = true;
   bool quickAck_ = true;
   std::atomic<bool> stop_{false};
+  std::atomic<std::uint64_t> flooded_{0};
   std::thread thread_;
   mutable std::mutex mu_;
   std::condition_variable cv_;
