@@ -357,7 +357,8 @@ void Device::BlockComplete(std::vector<Reply>* out) {
                              {echo.begin() + 16, echo.end()},
                              kSplitPauseMs,
                              false,
-                             std::move(note)});
+                             std::move(note),
+                             true});
         break;
     }
   }

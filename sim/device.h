@@ -58,6 +58,9 @@ struct Reply {
   int pauseMs = 0;          // after the output before it
   bool startsReply = true;  // Faults::replyDelayMs applies
   std::string note;         // journalled once the last byte is out
+  // Held back until the tool sends its next bytes (or the connection ends), so that the
+  // tool has surely taken what went before it as a reply of its own.
+  bool holdUntilInput = false;
 };
 
 std::string HexBytes(std::span<const std::uint8_t> bytes);

@@ -4,6 +4,8 @@
 #include <atomic>
 #include <deque>
 #include <mutex>
+#include <chrono>
+#include <limits>
 #include <thread>
 
 #include "platform/clock.h"
@@ -81,6 +83,9 @@ std::string Endpoint(const platform::Ipv4Endpoint& e) {
 
 }  // namespace
 
+// The due time of an output held until the tool's next bytes arrive.
+constexpr std::int64_t kHeldUs = std::numeric_limits<std::int64_t>::max() / 2;
+
 struct Simulator::Impl {
   explicit Impl(Config c)
       : config(std::move(c)),
@@ -110,6 +115,7 @@ struct Simulator::Impl {
   std::atomic<int> connections{0};
   std::atomic<int> setRequests{0};
   std::atomic<int> udpRequests{0};
+  std::atomic<bool> linkOpen{false};  // mirrors link.valid() for other threads
   std::atomic<std::uint16_t> tcpPort{0};
 
   std::mutex lifeMutex;  // Start and Stop
@@ -364,6 +370,7 @@ void Simulator::Impl::ServeListener() {
   }
   if (link.valid()) DropLink("replaced by a new connection from " + Endpoint(peer), false);
   link = std::move(s);
+  linkOpen = true;
   platform::SetNoDelay(link);
   platform::SetQuickAck(link);
   platform::SetSendTimeout(link, kSendTimeoutMs);
@@ -384,6 +391,10 @@ void Simulator::Impl::ServeLink() {
     return;
   }
   platform::SetQuickAck(link);
+  // Whatever was held for the tool's next bytes goes out before they are answered.
+  for (Pending& p : pending) {
+    if (p.dueUs == kHeldUs) p.dueUs = platform::MonotonicUs();
+  }
   if (config.enforceOverride && NeedsOverride(CurrentRecord())) {
     journal.Add("tcp rx " + std::to_string(n) +
                 " bytes not passed on: the XPort's connect settings hold the device silent");
@@ -399,6 +410,10 @@ void Simulator::Impl::Schedule(std::vector<Reply>& replies) {
   for (Reply& r : replies) {
     std::int64_t due = std::max(now, lastDueUs) + std::int64_t{r.pauseMs} * 1000;
     if (r.startsReply) due += std::int64_t{config.faults.replyDelayMs} * 1000;
+    if (r.holdUntilInput) {
+      pending.push_back(Pending{kHeldUs, r.kind, std::move(r.bytes), std::move(r.note)});
+      continue;
+    }
     if (r.kind == Reply::Kind::Send && config.faults.fragmentAll && r.bytes.size() > 1) {
       // Two to five pieces at random cuts.
       const std::size_t size = r.bytes.size();
@@ -469,6 +484,7 @@ void Simulator::Impl::DropLink(const std::string& why, bool reset) {
   } else {
     link.Close();
   }
+  linkOpen = false;
 }
 
 std::uint16_t Simulator::TcpPort() const {
@@ -492,6 +508,15 @@ int Simulator::Connections() const {
 int Simulator::LeaveCommands() const {
   return impl_->device.LeaveCommands();
 }
+bool Simulator::WaitForNoConnection(int timeoutMs) const {
+  const std::int64_t deadline = platform::MonotonicMs() + timeoutMs;
+  while (impl_->linkOpen.load()) {
+    if (platform::MonotonicMs() >= deadline) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+  return true;
+}
+
 int Simulator::UdpRequests() const { return impl_->udpRequests.load(); }
 
 int Simulator::SetRequests() const {

@@ -56,7 +56,7 @@ enum class BlockFault {
   MissingE,   // answer with byte 16 not 'E'
   Garbage,    // answer 18 bytes of noise
   ShortEcho,  // answer only the first 16 bytes
-  SplitEcho,  // answer 16 bytes, then the last 2 in a separate send after a short pause
+  SplitEcho,  // answer 16 bytes; the last 2 follow once the tool sends its next bytes
 };
 
 struct BlockFaultAt {
@@ -138,6 +138,10 @@ class Simulator {
   int Connections() const;
   int LeaveCommands() const;
   int SetRequests() const;
+  // Waits until the device has taken everything a closed connection sent and dropped it,
+  // so that the counters and memory are final. False when a connection is still open
+  // after timeoutMs.
+  bool WaitForNoConnection(int timeoutMs) const;
   // Datagrams that reached the XPort's port, whatever they held.
   int UdpRequests() const;
   // Data blocks received over all connections, faulted ones included.

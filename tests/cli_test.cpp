@@ -65,6 +65,7 @@ TEST_F(Cli, WholeUpdateWithYes) {
   EXPECT_EQ(r.status, 0) << r.output;
   EXPECT_NE(r.output.find("[DERURUZUD] 書込み完了"), std::string::npos) << r.output;
   EXPECT_NE(r.output.find("QUIVOの電源を入れ直してから接続して下さい。"), std::string::npos);
+  EXPECT_TRUE(device_->WaitForNoConnection(2000));
   EXPECT_EQ(device_->VersionWord(), 21);
 }
 
@@ -73,6 +74,7 @@ TEST_F(Cli, FailuresExitWithOne) {
   Result r = RunCli(Target() + " --data-file " + hex_);
   EXPECT_EQ(r.status, 1) << r.output;
   EXPECT_NE(r.output.find("ファームの書換えを開始しますか？"), std::string::npos);
+  EXPECT_TRUE(device_->WaitForNoConnection(2000));
   EXPECT_EQ(device_->VersionWord(), 0x3FFF);
 
   r = RunCli(Target() + " --yes --data-file " + dir_.path() + "/none.HEX");

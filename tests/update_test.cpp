@@ -69,7 +69,11 @@ class UpdateRun {
     host.SetControlText(ui::IDC_ADDRESS, address);
     host.SetControlText(ui::IDC_PORT, std::to_string(sim_->TcpPort()));
     for (bool a : answers) host.AnswerNext(a);
-    return update::UpdateJob(session_, dataFile.empty() ? hexPath_ : dataFile);
+    const update::JobOutcome outcome =
+        update::UpdateJob(session_, dataFile.empty() ? hexPath_ : dataFile);
+    // The link is closed by now; let the device finish with what it was sent.
+    EXPECT_TRUE(sim_->WaitForNoConnection(2000));
+    return outcome;
   }
 
   sim::Simulator& device() { return *sim_; }

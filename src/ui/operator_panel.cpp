@@ -4,7 +4,10 @@
 
 namespace ui {
 
-void OperatorPanel::SetStatus(const std::string& text) { owner_.SetControlText(IDC_STATUS, text); }
+void OperatorPanel::SetStatus(std::string_view text) {
+  scratch_.assign(text);
+  owner_.SetControlText(IDC_STATUS, scratch_);
+}
 
 void OperatorPanel::ShowIdentity(const device::DeviceIdentity& identity) {
   std::string model;

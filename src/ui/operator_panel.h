@@ -7,6 +7,7 @@
 #pragma once
 
 #include <string>
+#include <string_view>
 
 #include "link/boot_protocol.h"
 #include "ui/dialog_host.h"
@@ -15,9 +16,9 @@ namespace ui {
 
 class OperatorPanel {
  public:
-  explicit OperatorPanel(DialogHost& owner) : owner_(owner) {}
+  explicit OperatorPanel(DialogHost& owner) : owner_(owner) { scratch_.reserve(64); }
 
-  void SetStatus(const std::string& text);
+  void SetStatus(std::string_view text);
   // Model line and "Ver:%4d" line from the identity; "KT-?" and an empty line for a model
   // that is not listed.
   void ShowIdentity(const device::DeviceIdentity& identity);
@@ -34,6 +35,8 @@ class OperatorPanel {
 
  private:
   DialogHost& owner_;
+  // Reused for every status text, so the per-block counter costs no allocation.
+  std::string scratch_;
 };
 
 // "Ver:%4d": the number right-aligned in at least four characters.

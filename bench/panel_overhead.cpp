@@ -1,0 +1,131 @@
+// bench/panel_overhead: the same update driven through the Qt dialog (offscreen) and
+// through the console panel, alternately in one process against one in-process quivo-sim,
+// and the ratio of the two. The dialog takes 16,695 blocking panel updates per run; this
+// shows what they cost.
+//
+//   panel_overhead [--runs N] [--address 127.0.0.x]
+#include <QApplication>
+#include <QMessageBox>
+#include <QMetaObject>
+
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <thread>
+
+#include "bench/bench_support.h"
+#include "platform/clock.h"
+#include "sim/simulator.h"
+#include "ui/console/console_host.h"
+#include "ui/qt/main_dialog.h"
+#include "ui/qt/qt_dialog_host.h"
+#include "update/update_procedure.h"
+
+namespace {
+
+double Seconds(std::chrono::steady_clock::time_point since) {
+  return std::chrono::duration<double>(std::chrono::steady_clock::now() - since).count();
+}
+
+// One update through the dialog: the worker runs the job while the GUI thread runs the
+// event loop, as in the program.
+double RunDialog(QApplication& app, const std::string& address, std::uint16_t port,
+                 const std::string& hex, int* result) {
+  ui::qt::MainDialog dialog;
+  ui::qt::QtDialogHost host(dialog);
+  host.SetAnswerer([](QMessageBox& box) {
+    return box.standardButtons() & QMessageBox::Yes ? QMessageBox::Yes : QMessageBox::Ok;
+  });
+  dialog.show();
+  host.SetControlText(ui::IDC_ADDRESS, address);
+  host.SetControlText(ui::IDC_PORT, std::to_string(port));
+  update::UpdateSession session(host, platform::RealSleeper());
+  const auto start = std::chrono::steady_clock::now();
+  std::thread worker([&] {
+    platform::LowerTimerSlack();
+    *result = update::UpdateJob(session, hex).result;
+    QMetaObject::invokeMethod(&app, [&app] { app.quit(); }, Qt::QueuedConnection);
+  });
+  app.exec();
+  worker.join();
+  return Seconds(start);
+}
+
+double RunConsole(const std::string& address, std::uint16_t port, const std::string& hex,
+                  int* result) {
+  std::FILE* sink = std::fopen("/dev/null", "w");
+  ui::ConsoleHost host(nullptr, sink, ui::ConsoleOptions{true, false, false});
+  host.Prefill(ui::IDC_ADDRESS, address);
+  host.Prefill(ui::IDC_PORT, std::to_string(port));
+  update::UpdateSession session(host, platform::RealSleeper());
+  const auto start = std::chrono::steady_clock::now();
+  platform::LowerTimerSlack();
+  *result = update::UpdateJob(session, hex).result;
+  const double s = Seconds(start);
+  std::fclose(sink);
+  return s;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  int runs = 3;
+  std::string address = "127.0.0.22";
+  for (int i = 1; i < argc; ++i) {
+    const std::string a = argv[i];
+    if (a == "--runs" && i + 1 < argc) {
+      runs = std::max(1, std::atoi(argv[++i]));
+    } else if (a == "--address" && i + 1 < argc) {
+      address = argv[++i];
+    } else {
+      std::fprintf(stderr, "usage: panel_overhead [--runs N] [--address A]\n");
+      return 2;
+    }
+  }
+  qputenv("QT_QPA_PLATFORM", qgetenv("QT_QPA_PLATFORM").isEmpty() ? "offscreen"
+                                                                   : qgetenv("QT_QPA_PLATFORM"));
+  QApplication app(argc, argv);
+
+  const std::string dir = std::filesystem::temp_directory_path() /
+                          ("panel_overhead-" + std::to_string(QCoreApplication::applicationPid()));
+  std::filesystem::create_directories(dir);
+  const std::string hex = dir + "/quivo.HEX";
+  std::ofstream(hex) << sim::SampleHex(102);
+
+  sim::Config config;
+  config.address = address;
+  config.tcpPort = 0;
+  sim::Simulator device(config);
+  std::string error;
+  if (!device.Start(&error)) {
+    std::fprintf(stderr, "panel_overhead: %s\n", error.c_str());
+    return 1;
+  }
+
+  bench::Figure dialog{"dialog run (s)", {}}, console{"console run (s)", {}},
+      ratio{"dialog / console", {}};
+  for (int i = 0; i < runs; ++i) {
+    int r1 = 0, r2 = 0;
+    const double c = RunConsole(address, device.TcpPort(), hex, &r1);
+    device.WaitForNoConnection(2000);
+    const double d = RunDialog(app, address, device.TcpPort(), hex, &r2);
+    device.WaitForNoConnection(2000);
+    if (r1 != 1 || r2 != 1) {
+      std::fprintf(stderr, "panel_overhead: run %d failed (console %d, dialog %d)\n", i + 1, r1, r2);
+      return 1;
+    }
+    console.Add(c);
+    dialog.Add(d);
+    ratio.Add(d / c);
+    std::printf("run %d: console %.3f s, dialog %.3f s\n", i + 1, c, d);
+  }
+  std::filesystem::remove_all(dir);
+  std::printf("panel_overhead: %d runs each against quivo-sim on %s (%s)\n", runs, address.c_str(),
+              qgetenv("QT_QPA_PLATFORM").constData());
+  console.Print("s");
+  dialog.Print("s");
+  ratio.Print("x");
+  return 0;
+}

@@ -1,0 +1,55 @@
+// The DialogHost of the Qt dialog. Every call takes effect on the GUI thread before it
+// returns: from another thread it is handed over with a blocking queued call, on the GUI
+// thread it runs at once. The GUI thread never waits for the worker.
+//
+// Thread notes: any thread may call the DialogHost methods; construct, destroy and set the
+// answerer on the GUI thread. The dialog must outlive every call.
+#pragma once
+
+#include <QMessageBox>
+#include <functional>
+
+#include "ui/dialog_host.h"
+#include "ui/progress_state.h"
+
+namespace ui::qt {
+
+class MainDialog;
+
+class QtDialogHost : public ui::DialogHost {
+ public:
+  // Given a notice or question box ready to be shown (texts, icon, buttons, default
+  // button set), returns the button the operator pressed. Without an answerer the box is
+  // shown modally on the dialog and the operator answers it.
+  using Answerer = std::function<QMessageBox::StandardButton(QMessageBox&)>;
+
+  explicit QtDialogHost(MainDialog& dialog);
+
+  void SetAnswerer(Answerer answerer) { answerer_ = std::move(answerer); }
+
+  void SetControlText(int id, const std::string& text) override;
+  std::string GetControlText(int id, std::size_t maxChars) override;
+  void EnableControl(int id, bool enable) override;
+  void SetProgressRange(int high) override;
+  void SetProgressStep(int step) override;
+  void SetProgressPos(int pos) override;
+  void StepProgress() override;
+  void ShowMessage(const std::string& text, const std::string& caption,
+                   NoticeStyle style) override;
+  bool AskQuestion(const std::string& text, const std::string& caption) override;
+
+  // Runs fn on the GUI thread and returns when it has run.
+  void RunOnGui(const std::function<void()>& fn);
+
+ private:
+  template <class Fn>
+  void OnGui(Fn&& fn);
+  void ShowProgress();
+  QMessageBox::StandardButton Answer(QMessageBox& box);
+
+  MainDialog& dialog_;
+  ProgressState progress_;  // GUI thread only
+  Answerer answerer_;
+};
+
+}  // namespace ui::qt

@@ -1,0 +1,70 @@
+#include "ui/qt/screenshot.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QLineEdit>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QTimer>
+
+#include "ui/qt/app.h"
+#include "ui/qt/main_dialog.h"
+
+namespace ui::qt {
+
+ScreenshotHost::ScreenshotHost(MainDialog& dialog, QtDialogHost& inner, QString folder)
+    : dialog_(dialog), inner_(inner), folder_(std::move(folder)) {
+  inner_.SetAnswerer([this](QMessageBox& box) {
+    const bool question = box.button(QMessageBox::Yes) != nullptr;
+    box.show();
+    box.activateWindow();
+    QApplication::processEvents();
+    const QString name = question && box.windowTitle() == QStringLiteral("確認")
+                             ? QStringLiteral("confirm")
+                             : QStringLiteral("notice-%1").arg(++notices_);
+    box.grab().save(QDir(folder_).filePath(name + QStringLiteral(".png")));
+    box.hide();
+    return question ? QMessageBox::Yes : QMessageBox::Ok;
+  });
+}
+
+void ScreenshotHost::SetControlText(int id, const std::string& text) {
+  inner_.SetControlText(id, text);
+  static const std::string kWriting = "書込み中... ";
+  if (bulkTaken_ || id != ui::IDC_STATUS || text.rfind(kWriting, 0) != 0) return;
+  inner_.RunOnGui([this] {
+    const QProgressBar* bar = dialog_.ProgressBar();
+    if (bar->value() * 2 < bar->maximum()) return;
+    bulkTaken_ = true;
+    GrabDialog(QStringLiteral("writing"));
+  });
+}
+
+void ScreenshotHost::GrabDialog(const QString& name) {
+  QApplication::processEvents();
+  dialog_.grab().save(QDir(folder_).filePath(name + QStringLiteral(".png")));
+}
+
+int RunScreenshots(MainDialog& dialog, QtDialogHost& host, const QString& folder,
+                   const QString& address, Job job) {
+  QDir().mkpath(folder);
+  ScreenshotHost shots(dialog, host, folder);
+  const bool real = !address.isEmpty();
+  Shell shell(dialog, shots, [&](ui::DialogHost& owner) {
+    if (real) {
+      job(owner);
+    } else {
+      DemoJob(owner);
+    }
+    QMetaObject::invokeMethod(qApp, [] { QCoreApplication::exit(0); }, Qt::QueuedConnection);
+  });
+  QTimer::singleShot(300, &dialog, [&] {
+    shots.GrabDialog(QStringLiteral("idle"));
+    dialog.AddressEdit()->setText(real ? address : QStringLiteral("127.0.0.1"));
+    dialog.ConnectButton()->click();
+  });
+  // The shell waits for the worker, which has posted the exit, when it goes.
+  return QApplication::exec();
+}
+
+}  // namespace ui::qt

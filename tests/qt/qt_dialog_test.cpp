@@ -1,0 +1,507 @@
+// The Qt dialog, its host and the shell, headless. Notices and questions are answered by
+// the host's answerer; nothing waits on a timer for a box to appear.
+#include <QApplication>
+#include <QDeadlineTimer>
+#include <QLabel>
+#include <QLineEdit>
+#include <QProcess>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QSignalSpy>
+#include <QTest>
+#include <QThread>
+#include <QTimer>
+#include <atomic>
+#include <cstdio>
+#include <future>
+#include <thread>
+#include <vector>
+
+#include "ui/panel_texts.h"
+#include "ui/qt/dialog_units.h"
+#include "ui/qt/main_dialog.h"
+#include "ui/qt/qt_dialog_host.h"
+#include "ui/qt/shell.h"
+
+using ui::qt::MainDialog;
+using ui::qt::QtDialogHost;
+using ui::qt::Shell;
+
+namespace {
+
+const int kInputs[] = {ui::IDC_ADDRESS, ui::IDC_PORT, ui::ID_CONNECT, ui::ID_EXIT};
+
+// What an answered box looked like.
+struct SeenBox {
+  QString title, text;
+  QMessageBox::Icon icon = QMessageBox::NoIcon;
+  QMessageBox::StandardButtons buttons;
+  QMessageBox::StandardButton defaultButton = QMessageBox::NoButton;
+  bool onGuiThread = false;
+  bool ownedByDialog = false;
+};
+
+// Answers boxes from a script (Yes/No for questions in order, then No; OK for notices)
+// and keeps what it saw.
+struct ScriptedAnswers {
+  std::vector<SeenBox> seen;
+  std::vector<bool> yes;
+  QWidget* dialog = nullptr;
+
+  QtDialogHost::Answerer Answerer() {
+    return [this](QMessageBox& box) {
+      SeenBox s;
+      s.title = box.windowTitle();
+      s.text = box.text();
+      s.icon = box.icon();
+      s.buttons = box.standardButtons();
+      s.defaultButton = box.defaultButton() ? box.standardButton(box.defaultButton())
+                                            : QMessageBox::NoButton;
+      s.onGuiThread = QThread::currentThread() == qApp->thread();
+      s.ownedByDialog = box.parentWidget() == dialog;
+      seen.push_back(s);
+      if (!box.button(QMessageBox::Yes)) return QMessageBox::Ok;
+      bool answer = false;
+      if (!yes.empty()) {
+        answer = yes.front();
+        yes.erase(yes.begin());
+      }
+      return answer ? QMessageBox::Yes : QMessageBox::No;
+    };
+  }
+};
+
+// A job that runs until released, so that a test can act while it runs.
+struct HeldJob {
+  std::promise<void> release;
+  std::shared_future<void> released = release.get_future().share();
+  std::atomic<int> runs{0};
+
+  ui::qt::Job Job() {
+    return [this](ui::DialogHost&) {
+      ++runs;
+      released.wait();
+    };
+  }
+};
+
+QString Label(const MainDialog& d, int id) { return d.ControlText(id); }
+
+// Runs the GUI thread's events until the worker says it is done; false after 10 s. A test
+// that gets false fails at once (and a worker stuck for good aborts the test program).
+bool PumpUntil(const std::atomic<bool>& done) {
+  QDeadlineTimer deadline(10000);
+  while (!done.load()) {
+    if (deadline.hasExpired()) return false;
+    QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+  }
+  return true;
+}
+
+}  // namespace
+
+class QtDialogTest : public QObject {
+  Q_OBJECT
+
+ private slots:
+  void initialStateAndLayout();
+  void addressTakesNoSixteenthCharacter();
+  void hostEnablesAndDisablesTheInputs();
+  void hostDrivesTheProgressBarLikeEveryFrontEnd();
+  void hostReadsAtMostMaxCharsCharacters();
+  void workerUpdatesTakeEffectInOrderBeforeReturning();
+  void noticesAndQuestionsFromTheWorker();
+  void connectIsIgnoredWhileAWorkerRuns();
+  void enterConnectsEscapeExitsOnlyWhileExitIsUsable();
+  void closeDecision();
+  void closeGuardAsksOnlyWhileAWorkerRuns();
+  void processEndsAtOnceOnYesDespiteABlockedWorker();
+  void normalCloseExitsWithZero();
+};
+
+void QtDialogTest::initialStateAndLayout() {
+  MainDialog d;
+  QCOMPARE(ui::qt::InitMainDialog(d), 0);
+  QCOMPARE(d.windowTitle(), QStringLiteral("DERURUZUD Ver1.02"));
+  QVERIFY(d.isVisible());
+  QCOMPARE(Label(d, ui::IDC_ADDRESS), QString());
+  QCOMPARE(Label(d, ui::IDC_PORT), QStringLiteral("10003"));
+  QCOMPARE(Label(d, ui::IDC_STATUS), QStringLiteral("QUIVOの電源を入れ直してから接続して下さい。"));
+  QCOMPARE(Label(d, ui::IDC_CAUTION),
+           QStringLiteral("<注意>書込み中はLANケーブルを抜いたり電源を切らないで下さい。"));
+  QCOMPARE(Label(d, ui::IDC_ADDRESS_LABEL), QStringLiteral("IP Address"));
+  QCOMPARE(Label(d, ui::IDC_PORT_LABEL), QStringLiteral("Port"));
+  QCOMPARE(Label(d, ui::IDC_MODEL), QString());
+  QCOMPARE(Label(d, ui::IDC_VERSION), QString());
+  QCOMPARE(Label(d, ui::ID_CONNECT), QStringLiteral("接続"));
+  QCOMPARE(Label(d, ui::ID_EXIT), QStringLiteral("終了"));
+  QCOMPARE(d.ProgressBar()->minimum(), 0);
+  QCOMPARE(d.ProgressBar()->maximum(), 100);
+  QCOMPARE(d.ProgressBar()->value(), 0);
+  QVERIFY(!d.ProgressBar()->isTextVisible());
+  QVERIFY(d.ConnectButton()->isDefault());
+
+  // Fixed size, a close button, nothing to minimise or maximise.
+  QCOMPARE(d.minimumSize(), d.maximumSize());
+  const Qt::WindowFlags f = d.windowFlags();
+  QVERIFY(f & Qt::WindowCloseButtonHint);
+  QVERIFY(!(f & Qt::WindowMinimizeButtonHint) && !(f & Qt::WindowMaximizeButtonHint));
+
+  // Dialog units: client 214 x 112, and a few controls at their template places.
+  const int bx = d.BaseUnitX(), by = d.BaseUnitY();
+  QVERIFY(bx > 0 && by > 0);
+  QCOMPARE(d.width(), ui::qt::MulDiv(214, bx, 4));
+  QCOMPARE(d.height(), ui::qt::MulDiv(112, by, 8));
+  QCOMPARE(d.ConnectButton()->geometry(),
+           QRect(ui::qt::MulDiv(157, bx, 4), ui::qt::MulDiv(7, by, 8), ui::qt::MulDiv(50, bx, 4),
+                 ui::qt::MulDiv(14, by, 8)));
+  QCOMPARE(d.Control(ui::IDC_STATUS)->height(), 2 * by);  // two text lines
+  QVERIFY(static_cast<QLabel*>(d.Control(ui::IDC_STATUS))->wordWrap());
+  QCOMPARE(d.ProgressBar()->geometry().left(), ui::qt::MulDiv(7, bx, 4));
+  QCOMPARE(d.ProgressBar()->geometry().width(), ui::qt::MulDiv(200, bx, 4));
+  // Every control lies inside the client area.
+  for (int id : {1, 2, 1000, 1001, 1002, 1004, 1005, 1006, 1007, 1008, 1010}) {
+    QVERIFY2(d.rect().contains(d.Control(id)->geometry()), qPrintable(QString::number(id)));
+  }
+  // The rounding of the base units: 52 letters 344 px wide average 6.6 -> 7; 337 -> 6.
+  QCOMPARE(ui::qt::BaseUnitsFor(344, 17).x, 7);
+  QCOMPARE(ui::qt::BaseUnitsFor(337, 17).x, 6);
+  QCOMPARE(ui::qt::MulDiv(7, 7, 4), 12);  // 12.25 -> 12
+  QCOMPARE(ui::qt::MulDiv(2, 7, 4), 4);   // 3.5 -> 4
+
+  // Tab order: Connect, Exit, port, address, and round again.
+  QWidget* expected[] = {d.ConnectButton(), d.ExitButton(), d.PortEdit(), d.AddressEdit(),
+                         d.ConnectButton()};
+  for (int i = 0; i < 4; ++i) {
+    QWidget* next = expected[i]->nextInFocusChain();
+    while (next->focusPolicy() == Qt::NoFocus || next == &d) next = next->nextInFocusChain();
+    QCOMPARE(next, expected[i + 1]);
+  }
+}
+
+void QtDialogTest::addressTakesNoSixteenthCharacter() {
+  MainDialog d;
+  ui::qt::InitMainDialog(d);
+  QTest::keyClicks(d.AddressEdit(), QStringLiteral("255.255.255.2551"));
+  QCOMPARE(d.AddressEdit()->text(), QStringLiteral("255.255.255.255"));
+  d.AddressEdit()->clear();
+  QTest::keyClicks(d.AddressEdit(), QStringLiteral("192.168.1.1"));
+  QCOMPARE(d.AddressEdit()->text(), QStringLiteral("192.168.1.1"));
+}
+
+void QtDialogTest::hostEnablesAndDisablesTheInputs() {
+  MainDialog d;
+  ui::qt::InitMainDialog(d);
+  QtDialogHost host(d);
+  std::atomic<bool> done{false};
+  std::thread worker([&] {
+    for (int id : kInputs) host.EnableControl(id, false);
+    done = true;
+  });
+  QVERIFY(PumpUntil(done));
+  worker.join();
+  for (int id : kInputs) QVERIFY(!d.Control(id)->isEnabled());
+  QVERIFY(d.Control(ui::IDC_STATUS)->isEnabled());  // only the four
+  for (int id : kInputs) host.EnableControl(id, true);  // direct, on the GUI thread
+  for (int id : kInputs) QVERIFY(d.Control(id)->isEnabled());
+}
+
+void QtDialogTest::hostDrivesTheProgressBarLikeEveryFrontEnd() {
+  MainDialog d;
+  ui::qt::InitMainDialog(d);
+  QtDialogHost host(d);
+  QProgressBar* bar = d.ProgressBar();
+  std::atomic<bool> done{false};
+  std::vector<int> seen;  // the bar's value after a few calls, read by the worker
+  std::thread worker([&] {
+    host.SetProgressRange(14840);
+    host.SetProgressStep(8);
+    host.SetProgressPos(0);
+    for (int i = 0; i < 1855; ++i) host.StepProgress();
+    seen.push_back(bar->value());
+    host.StepProgress();  // past the high end: from the low end again
+    seen.push_back(bar->value());
+    host.SetProgressPos(20000);  // clamped to the range
+    seen.push_back(bar->value());
+    host.SetProgressRange(70000);  // a 16-bit range
+    seen.push_back(bar->maximum());
+    done = true;
+  });
+  QVERIFY(PumpUntil(done));
+  worker.join();
+  QCOMPARE(seen, (std::vector<int>{14840, 0, 14840, 70000 & 0xFFFF}));
+}
+
+void QtDialogTest::hostReadsAtMostMaxCharsCharacters() {
+  MainDialog d;
+  ui::qt::InitMainDialog(d);
+  QtDialogHost host(d);
+  host.SetControlText(ui::IDC_ADDRESS, "192.168.0.1");
+  QCOMPARE(host.GetControlText(ui::IDC_ADDRESS, 15), std::string("192.168.0.1"));
+  QCOMPARE(host.GetControlText(ui::IDC_ADDRESS, 5), std::string("192.1"));
+  QCOMPARE(host.GetControlText(ui::IDC_ADDRESS, 0), std::string());
+  host.SetControlText(ui::IDC_STATUS, "書込み中... 8");
+  QCOMPARE(host.GetControlText(ui::IDC_STATUS, 3), std::string("書込み"));
+  host.SetControlText(ui::IDC_MODEL, "\xF0\x9F\x94\x8C" "ab");  // a character outside the BMP
+  QCOMPARE(host.GetControlText(ui::IDC_MODEL, 2), std::string("\xF0\x9F\x94\x8C" "a"));
+  QCOMPARE(host.GetControlText(ui::IDC_PORT, 100), std::string("10003"));
+}
+
+void QtDialogTest::workerUpdatesTakeEffectInOrderBeforeReturning() {
+  MainDialog d;
+  ui::qt::InitMainDialog(d);
+  QtDialogHost host(d);
+  auto* status = static_cast<QLabel*>(d.Control(ui::IDC_STATUS));
+  constexpr int kCalls = 2000;
+  std::vector<int> mismatches;
+  std::atomic<bool> done{false};
+  std::thread worker([&] {
+    for (int i = 0; i < kCalls; ++i) {
+      host.SetControlText(ui::IDC_STATUS, "書込み中... " + std::to_string(i));
+      // Only the GUI thread writes the label, and only inside the call that has returned.
+      if (status->text() != QStringLiteral("書込み中... %1").arg(i)) mismatches.push_back(i);
+    }
+    done = true;
+  });
+  QVERIFY(PumpUntil(done));
+  worker.join();
+  QVERIFY(mismatches.empty());
+  QCOMPARE(status->text(), QStringLiteral("書込み中... %1").arg(kCalls - 1));
+}
+
+void QtDialogTest::noticesAndQuestionsFromTheWorker() {
+  MainDialog d;
+  ui::qt::InitMainDialog(d);
+  QtDialogHost host(d);
+  ScriptedAnswers answers;
+  answers.dialog = &d;
+  answers.yes = {true, false};
+  host.SetAnswerer(answers.Answerer());
+  std::vector<bool> replies;
+  std::atomic<bool> done{false};
+  std::thread worker([&] {
+    ui::ShowNotice(host, "plain", "", ui::NoticeStyle::Plain);
+    ui::ShowNotice(host, "warn", "注意", ui::NoticeStyle::Warning);
+    ui::ShowNotice(host, "Error: 書込み失敗しました。\n", "Error", ui::NoticeStyle::Error);
+    replies.push_back(ui::AskYesNo(host, "開始しますか？", "確認"));
+    replies.push_back(ui::AskYesNo(host, "again", "確認"));
+    replies.push_back(ui::AskYesNo(host, "unscripted", ""));
+    done = true;
+  });
+  QVERIFY(PumpUntil(done));
+  worker.join();
+
+  QCOMPARE(replies, (std::vector<bool>{true, false, false}));
+  QCOMPARE(answers.seen.size(), std::size_t{6});
+  const QMessageBox::Icon icons[] = {QMessageBox::NoIcon, QMessageBox::Warning,
+                                     QMessageBox::Critical};
+  const QString captions[] = {QString(), QStringLiteral("注意"), QStringLiteral("Error")};
+  for (int i = 0; i < 3; ++i) {
+    const SeenBox& s = answers.seen[static_cast<std::size_t>(i)];
+    QCOMPARE(s.icon, icons[i]);
+    QCOMPARE(s.title, captions[i]);
+    QCOMPARE(s.buttons, QMessageBox::StandardButtons(QMessageBox::Ok));
+  }
+  QCOMPARE(answers.seen[2].text, QStringLiteral("Error: 書込み失敗しました。\n"));
+  for (std::size_t i = 3; i < 6; ++i) {
+    const SeenBox& s = answers.seen[i];
+    QCOMPARE(s.icon, QMessageBox::Question);
+    QCOMPARE(s.buttons, QMessageBox::Yes | QMessageBox::No);
+    QCOMPARE(s.defaultButton, QMessageBox::No);
+  }
+  QCOMPARE(answers.seen[3].title, QStringLiteral("確認"));
+  for (const SeenBox& s : answers.seen) {
+    QVERIFY(s.onGuiThread);
+    QVERIFY(s.ownedByDialog);
+  }
+}
+
+void QtDialogTest::connectIsIgnoredWhileAWorkerRuns() {
+  MainDialog d;
+  ui::qt::InitMainDialog(d);
+  QtDialogHost host(d);
+  HeldJob held;
+  {
+    Shell shell(d, host, held.Job(), [] { QFAIL("the process must not end"); });
+    d.ConnectButton()->click();
+    d.ConnectButton()->click();  // before the update could disable Connect
+    QTRY_COMPARE(held.runs.load(), 1);
+    QVERIFY(shell.WorkerRunning());
+    d.ConnectButton()->click();
+    QCOMPARE(shell.WorkersStarted(), 1);
+    held.release.set_value();
+    QTRY_VERIFY(!shell.WorkerRunning());
+    d.ConnectButton()->click();  // after the end, Connect starts the next run
+    QTRY_COMPARE(held.runs.load(), 2);
+    QCOMPARE(shell.WorkersStarted(), 2);
+  }  // the shell joins the finished worker
+}
+
+void QtDialogTest::enterConnectsEscapeExitsOnlyWhileExitIsUsable() {
+  MainDialog d;
+  ui::qt::InitMainDialog(d);
+  QtDialogHost host(d);
+  int exits = 0;
+  std::atomic<int> runs{0};
+  Shell shell(d, host, [&](ui::DialogHost&) { ++runs; }, [] {});
+  d.onExit = [&] { ++exits; };  // count instead of leaving
+
+  d.AddressEdit()->setFocus();
+  QTest::keyClick(d.AddressEdit(), Qt::Key_Return);
+  QTRY_COMPARE(runs.load(), 1);
+  QTRY_VERIFY(!shell.WorkerRunning());
+
+  host.EnableControl(ui::ID_EXIT, false);
+  QTest::keyClick(&d, Qt::Key_Escape);
+  QCOMPARE(exits, 0);
+  host.EnableControl(ui::ID_EXIT, true);
+  QTest::keyClick(&d, Qt::Key_Escape);
+  QCOMPARE(exits, 1);
+  d.ExitButton()->click();
+  QCOMPARE(exits, 2);
+}
+
+void QtDialogTest::closeDecision() {
+  using ui::qt::CloseAction;
+  int asked = 0;
+  const auto yes = [&] { ++asked; return true; };
+  const auto no = [&] { ++asked; return false; };
+  QCOMPARE(ui::qt::DecideClose(false, yes), CloseAction::CloseNow);
+  QCOMPARE(asked, 0);  // nothing running: no question
+  QCOMPARE(ui::qt::DecideClose(true, no), CloseAction::KeepRunning);
+  QCOMPARE(ui::qt::DecideClose(true, yes), CloseAction::EndProcess);
+  QCOMPARE(asked, 2);
+}
+
+void QtDialogTest::closeGuardAsksOnlyWhileAWorkerRuns() {
+  MainDialog d;
+  ui::qt::InitMainDialog(d);
+  QtDialogHost host(d);
+  ScriptedAnswers answers;
+  answers.dialog = &d;
+  host.SetAnswerer(answers.Answerer());
+  HeldJob held;
+  int ended = 0;
+  Shell shell(d, host, held.Job(), [&] { ++ended; });
+
+  d.ConnectButton()->click();
+  QTRY_COMPARE(held.runs.load(), 1);
+  answers.yes = {false};
+  d.close();
+  QCOMPARE(answers.seen.size(), std::size_t{1});
+  QCOMPARE(answers.seen[0].text,
+           QStringLiteral("ファーム書換え処理中に終了すると正常に動作しなくなる可能性があります\n終了しますか?"));
+  QCOMPARE(answers.seen[0].title, QString());
+  QCOMPARE(answers.seen[0].defaultButton, QMessageBox::No);
+  QCOMPARE(ended, 0);
+  QVERIFY(shell.WorkerRunning());
+  QVERIFY(d.isVisible());
+
+  answers.yes = {true};
+  d.close();
+  QCOMPARE(ended, 1);
+
+  held.release.set_value();
+  QTRY_VERIFY(!shell.WorkerRunning());
+  d.close();  // after the run: closes at once, without a question
+  QCOMPARE(answers.seen.size(), std::size_t{2});
+  QTRY_VERIFY(!d.isVisible());
+  QCOMPARE(ended, 1);
+}
+
+// The exit paths need a process of their own; see ChildMain.
+namespace {
+
+int RunChild(const QString& mode, QByteArray* out) {
+  QProcess child;
+  QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+  env.insert(QStringLiteral("DERURUZUD_QT_TEST_CHILD"), mode);
+  child.setProcessEnvironment(env);
+  child.start(QCoreApplication::applicationFilePath(), {});
+  if (!child.waitForFinished(20000)) {
+    child.kill();
+    child.waitForFinished();
+    return -1;
+  }
+  *out = child.readAllStandardOutput();
+  return child.exitStatus() == QProcess::NormalExit ? child.exitCode() : -2;
+}
+
+}  // namespace
+
+void QtDialogTest::processEndsAtOnceOnYesDespiteABlockedWorker() {
+  QByteArray out;
+  QCOMPARE(RunChild(QStringLiteral("close-yes"), &out), 0);
+  // Written without a flush just before the end: the end flushes it.
+  QVERIFY2(out.endsWith("worker busy; closing"), out.constData());
+  QCOMPARE(RunChild(QStringLiteral("exit-while-running"), &out), 0);
+  QVERIFY2(out.endsWith("exit pressed"), out.constData());
+}
+
+void QtDialogTest::normalCloseExitsWithZero() {
+  QByteArray out;
+  QCOMPARE(RunChild(QStringLiteral("close-after-run"), &out), 0);
+  QVERIFY2(out.endsWith("1 run joined"), out.constData());
+}
+
+namespace {
+
+// Child processes for the exit paths: the program's own wiring with a scripted operator.
+int ChildMain(int argc, char** argv, const QByteArray& mode) {
+  QApplication app(argc, argv);
+  QApplication::setQuitOnLastWindowClosed(false);
+  MainDialog d;
+  QtDialogHost host(d);
+  host.SetAnswerer([](QMessageBox&) { return QMessageBox::Yes; });
+  ui::qt::InitMainDialog(d);
+  std::atomic<int> runs{0};
+  std::atomic<bool> busy{false};
+  std::promise<void> never;
+  const std::shared_future<void> neverReady = never.get_future().share();
+  Shell shell(d, host, [&](ui::DialogHost& owner) {
+    ++runs;
+    if (mode == "close-after-run") return;
+    busy = true;
+    // Blocked for good on the GUI thread's calls and then on nothing at all.
+    for (int i = 0; i < 100; ++i) owner.SetControlText(ui::IDC_STATUS, std::to_string(i));
+    neverReady.wait();
+  });
+  d.ConnectButton()->click();
+  QTimer poll;
+  QObject::connect(&poll, &QTimer::timeout, [&] {
+    if (mode == "close-after-run") {
+      if (runs == 1 && !shell.WorkerRunning()) {
+        poll.stop();
+        d.close();
+      }
+    } else if (busy) {
+      poll.stop();
+      if (mode == "close-yes") {
+        std::fputs("worker busy; closing", stdout);
+        d.close();
+      } else {
+        std::fputs("exit pressed", stdout);
+        d.ExitButton()->click();
+      }
+    }
+  });
+  poll.start(5);
+  const int code = QApplication::exec();
+  if (code != 0) return 10 + code;
+  const int finished = shell.Finish();
+  if (mode == "close-after-run") std::printf("%d run joined", runs.load());
+  return finished;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  const QByteArray mode = qgetenv("DERURUZUD_QT_TEST_CHILD");
+  if (!mode.isEmpty()) return ChildMain(argc, argv, mode);
+  QApplication app(argc, argv);
+  QApplication::setQuitOnLastWindowClosed(false);
+  QtDialogTest test;
+  return QTest::qExec(&test, argc, argv);
+}
+
+#include "qt_dialog_test.moc"
