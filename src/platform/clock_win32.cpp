@@ -1,7 +1,8 @@
 #include "platform/clock.h"
 
-#include <timeapi.h>
 #include <windows.h>
+
+#include <timeapi.h>
 
 namespace platform {
 namespace {

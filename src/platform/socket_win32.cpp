@@ -1,11 +1,12 @@
 #include "platform/socket.h"
 
+// winsock2.h must come before windows.h (which would pull in the old winsock.h).
+#include <winsock2.h>
+
 #include <mstcpip.h>
 #include <windows.h>
-#include <winsock2.h>
 #include <ws2tcpip.h>
 
-#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <mutex>
