@@ -46,7 +46,8 @@ double RunDialog(QApplication& app, const std::string& address, std::uint16_t po
   std::thread worker([&] {
     platform::LowerTimerSlack();
     *result = update::UpdateJob(session, hex).result;
-    QMetaObject::invokeMethod(&app, [&app] { app.quit(); }, Qt::QueuedConnection);
+    // exit, not quit: quit asks the dialog to close first, and its close guard may refuse.
+    QMetaObject::invokeMethod(&app, [] { QCoreApplication::exit(0); }, Qt::QueuedConnection);
   });
   app.exec();
   worker.join();

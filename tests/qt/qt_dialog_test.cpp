@@ -217,9 +217,12 @@ void QtDialogTest::hostDrivesTheProgressBarLikeEveryFrontEnd() {
     host.SetProgressRange(14840);
     host.SetProgressStep(8);
     host.SetProgressPos(0);
+    // Steps do not wait for their rendering, but any later call returns only after it.
     for (int i = 0; i < 1855; ++i) host.StepProgress();
+    host.SetProgressStep(8);
     seen.push_back(bar->value());
     host.StepProgress();  // past the high end: from the low end again
+    host.SetProgressStep(8);
     seen.push_back(bar->value());
     host.SetProgressPos(20000);  // clamped to the range
     seen.push_back(bar->value());

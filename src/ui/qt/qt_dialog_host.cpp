@@ -42,35 +42,61 @@ void QtDialogHost::EnableControl(int id, bool enable) {
   });
 }
 
-void QtDialogHost::ShowProgress() {
+void QtDialogHost::ShowProgress(const ProgressState& state) {
   QProgressBar* bar = dialog_.ProgressBar();
-  if (bar->maximum() != progress_.high) bar->setRange(0, progress_.high);
-  bar->setValue(std::clamp(progress_.pos, 0, progress_.high));
+  if (bar->maximum() != state.high) bar->setRange(0, state.high);
+  bar->setValue(std::clamp(state.pos, 0, state.high));
 }
 
 void QtDialogHost::SetProgressRange(int high) {
   OnGui([&] {
+    std::unique_lock lock(progressMutex_);
     progress_.SetRange(high);
-    ShowProgress();
+    const ProgressState state = progress_;
+    lock.unlock();
+    ShowProgress(state);
   });
 }
 
 void QtDialogHost::SetProgressStep(int step) {
-  OnGui([&] { progress_.SetStep(step); });
+  OnGui([&] {
+    std::lock_guard lock(progressMutex_);
+    progress_.SetStep(step);
+  });
 }
 
 void QtDialogHost::SetProgressPos(int pos) {
   OnGui([&] {
+    std::unique_lock lock(progressMutex_);
     progress_.SetPos(pos);
-    ShowProgress();
+    const ProgressState state = progress_;
+    lock.unlock();
+    ShowProgress(state);
   });
 }
 
 void QtDialogHost::StepProgress() {
-  OnGui([&] {
-    progress_.Step();
-    ShowProgress();
-  });
+  std::unique_lock lock(progressMutex_);
+  progress_.Step();
+  if (QThread::currentThread() == dialog_.thread()) {
+    const ProgressState state = progress_;
+    lock.unlock();
+    ShowProgress(state);
+    return;
+  }
+  if (renderQueued_) return;
+  renderQueued_ = true;
+  lock.unlock();
+  QMetaObject::invokeMethod(
+      &dialog_,
+      [this] {
+        std::unique_lock l(progressMutex_);
+        renderQueued_ = false;
+        const ProgressState state = progress_;
+        l.unlock();
+        ShowProgress(state);
+      },
+      Qt::QueuedConnection);
 }
 
 QMessageBox::StandardButton QtDialogHost::Answer(QMessageBox& box) {

@@ -8,6 +8,7 @@
 
 #include <QMessageBox>
 #include <functional>
+#include <mutex>
 
 #include "ui/dialog_host.h"
 #include "ui/progress_state.h"
@@ -44,11 +45,17 @@ class QtDialogHost : public ui::DialogHost {
  private:
   template <class Fn>
   void OnGui(Fn&& fn);
-  void ShowProgress();
+  void ShowProgress(const ProgressState& state);
   QMessageBox::StandardButton Answer(QMessageBox& box);
 
   MainDialog& dialog_;
-  ProgressState progress_;  // GUI thread only
+  // The bar's state is recorded at once on the calling thread and rendered on the GUI
+  // thread. Steps (14,840 per verification) do not wait for their rendering: one render is
+  // queued at a time and shows the latest state. Since every later call is queued behind
+  // it, a step has always been rendered by the time any later call returns.
+  std::mutex progressMutex_;
+  ProgressState progress_;       // guarded by progressMutex_
+  bool renderQueued_ = false;    // guarded by progressMutex_
   Answerer answerer_;
 };
 
