@@ -47,7 +47,7 @@ int g_layerCount = 0;
 void EnsureLayerForProcess() {
   static const int once = [] {
     WSADATA data{};
-    return WSAStartup(MAKEWORD(2, 2), &data);
+    return WSAStartup(MAKEWORD(2, 0), &data);
   }();
   (void)once;
 }
