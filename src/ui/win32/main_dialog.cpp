@@ -1,7 +1,4 @@
-// DERURUZUD.exe: the native Windows dialog. The entry registers the window class, creates
-// the main dialog from template 101, and runs the message loop; Connect starts the update
-// on a worker thread, and closing the window while the worker runs asks first.
-#include <windows.h>
+#include "ui/win32/main_dialog.h"
 
 #include <commctrl.h>
 #include <process.h>
@@ -17,11 +14,11 @@
 #include "ui/win32/win32_host.h"
 #include "update/update_procedure.h"
 
+namespace ui::win32 {
 namespace {
 
 using platform::ToWide;
 
-constexpr int kMainDialogTemplate = 101;
 constexpr wchar_t kClassName[] = L"DERURUZUD";
 // The window extra bytes a dialog's window needs (DLGWINDOWEXTRA on 32-bit Windows).
 constexpr int kDialogWindowExtra = 30;
@@ -31,21 +28,22 @@ HWND g_mainDialog = nullptr;
 // The most recent worker; written and read by the dialog's thread only.
 HANDLE g_worker = nullptr;
 
+}  // namespace
+
 bool WorkerRunning() {
   DWORD code = 0;
   return g_worker && GetExitCodeThread(g_worker, &code) && code == STILL_ACTIVE;
 }
 
+namespace {
 void CloseWorkerHandle() {
   if (g_worker) {
     CloseHandle(g_worker);
     g_worker = nullptr;
   }
 }
+}  // namespace
 
-// The program file's own version resource; false (outputs untouched) without one. (In a
-// namespace of its own: ui::ReadOwnFileVersion, the build's numbers, is found by ADL.)
-namespace resource {
 bool ReadOwnFileVersion(ui::FileVersion& out) {
   wchar_t path[MAX_PATH] = {};
   if (GetModuleFileNameW(nullptr, path, MAX_PATH) == 0) return false;
@@ -66,9 +64,7 @@ bool ReadOwnFileVersion(ui::FileVersion& out) {
   out.revision = LOWORD(info->dwFileVersionLS);
   return true;
 }
-}  // namespace resource
 
-// Centres the window on the desktop (its right and bottom edges) and shows it on top.
 void CentreWindow(HWND window) {
   RECT desktop{};
   RECT rect{};
@@ -82,7 +78,7 @@ void CentreWindow(HWND window) {
 INT_PTR InitMainDialog(HWND dialog) {
   // Without a readable version resource the title shows 0.00.
   ui::FileVersion v;
-  resource::ReadOwnFileVersion(v);
+  win32::ReadOwnFileVersion(v);
   SetWindowTextW(dialog, ToWide(ui::FormatTitle(v.major, v.minor, v.build, v.revision)).c_str());
   SetDlgItemTextW(dialog, ui::IDC_ADDRESS, L"");
   SetDlgItemTextW(dialog, ui::IDC_PORT, ToWide(ui::kDefaultPortText).c_str());
@@ -99,9 +95,11 @@ INT_PTR InitMainDialog(HWND dialog) {
   return 0;
 }
 
+namespace {
+
 // The worker: one UpdateJob reporting to the dialog whose handle it is given.
 unsigned __stdcall UpdateJobThread(void* argument) {
-  ui::win32::Win32Host host(static_cast<HWND>(argument));
+  Win32Host host(static_cast<HWND>(argument));
   auto session = std::make_unique<update::UpdateSession>(host, platform::RealSleeper());
   update::UpdateJob(*session);
   return 0;
@@ -119,11 +117,13 @@ void Connect(HWND dialog) {
 
 void OnClose(HWND dialog) {
   if (WorkerRunning()) {
-    if (ui::win32::AskYesNoBox(dialog, ui::kCloseWhileRunningText, "")) PostQuitMessage(0);
+    if (AskYesNoBox(dialog, ui::kCloseWhileRunningText, "")) PostQuitMessage(0);
     return;
   }
   PostMessageW(dialog, WM_COMMAND, IDCANCEL, 0);
 }
+
+}  // namespace
 
 INT_PTR CALLBACK MainDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
   switch (message) {
@@ -154,6 +154,8 @@ INT_PTR CALLBACK MainDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM
   }
 }
 
+namespace {
+
 // The class is registered as the dialog's shell always has; the dialog itself uses the
 // system's dialog class, so nothing is created from this one.
 LRESULT CALLBACK MainClassProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
@@ -177,17 +179,17 @@ bool RegisterMainClass(HINSTANCE instance) {
 
 }  // namespace
 
-int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int showState) {
+int RunShell(HINSTANCE instance, int showState) {
   g_instance = instance;
   if (!RegisterMainClass(instance)) {
-    ui::win32::ShowNoticeBox(nullptr, "ウインドウクラスを登録できませんでした", ui::kProgramName,
+    ShowNoticeBox(nullptr, "ウインドウクラスを登録できませんでした", ui::kProgramName,
                              ui::NoticeStyle::Error);
     return 0;
   }
   g_mainDialog = CreateDialogParamW(instance, MAKEINTRESOURCEW(kMainDialogTemplate), nullptr,
                                     MainDialogProc, 0);
   if (!g_mainDialog) {
-    ui::win32::ShowNoticeBox(nullptr, "メインウインドウを作成できませんでした", ui::kProgramName,
+    ShowNoticeBox(nullptr, "メインウインドウを作成できませんでした", ui::kProgramName,
                              ui::NoticeStyle::Error);
     return 0;
   }
@@ -208,3 +210,5 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int showState) {
   if (WorkerRunning()) ExitProcess(static_cast<UINT>(msg.wParam));
   return static_cast<int>(msg.wParam);
 }
+
+}  // namespace ui::win32
