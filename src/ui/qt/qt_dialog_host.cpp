@@ -48,31 +48,27 @@ void QtDialogHost::ShowProgress(const ProgressState& state) {
   bar->setValue(std::clamp(state.pos, 0, state.high));
 }
 
-void QtDialogHost::SetProgressRange(int high) {
+template <class Change>
+void QtDialogHost::ChangeProgress(Change change) {
   OnGui([&] {
     std::unique_lock lock(progressMutex_);
-    progress_.SetRange(high);
+    change(progress_);
     const ProgressState state = progress_;
     lock.unlock();
     ShowProgress(state);
   });
+}
+
+void QtDialogHost::SetProgressRange(int high) {
+  ChangeProgress([high](ProgressState& p) { p.SetRange(high); });
 }
 
 void QtDialogHost::SetProgressStep(int step) {
-  OnGui([&] {
-    std::lock_guard lock(progressMutex_);
-    progress_.SetStep(step);
-  });
+  ChangeProgress([step](ProgressState& p) { p.SetStep(step); });
 }
 
 void QtDialogHost::SetProgressPos(int pos) {
-  OnGui([&] {
-    std::unique_lock lock(progressMutex_);
-    progress_.SetPos(pos);
-    const ProgressState state = progress_;
-    lock.unlock();
-    ShowProgress(state);
-  });
+  ChangeProgress([pos](ProgressState& p) { p.SetPos(pos); });
 }
 
 void QtDialogHost::StepProgress() {

@@ -46,6 +46,9 @@ class QtDialogHost : public ui::DialogHost {
   template <class Fn>
   void OnGui(Fn&& fn);
   void ShowProgress(const ProgressState& state);
+  // Applies change to the bar's state and shows it, on the GUI thread, before returning.
+  template <class Change>
+  void ChangeProgress(Change change);
   QMessageBox::StandardButton Answer(QMessageBox& box);
 
   MainDialog& dialog_;
