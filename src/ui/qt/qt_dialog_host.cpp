@@ -38,8 +38,9 @@ struct Handover {
 
 class GuiCallEvent : public QEvent {
  public:
-  GuiCallEvent(const std::function<void()>& fn, Handover& handover)
-      : QEvent(GuiCallType()), fn_(fn), handover_(&handover) {}
+  // handover is null for a call that nobody waits for.
+  GuiCallEvent(std::function<void()> fn, Handover* handover)
+      : QEvent(GuiCallType()), fn_(std::move(fn)), handover_(handover) {}
   // Dropped unrun (the receiver went away with it queued): the caller is released all
   // the same, as a blocking queued call would release it.
   ~GuiCallEvent() override { Release(); }
@@ -54,7 +55,7 @@ class GuiCallEvent : public QEvent {
   void Release() {
     if (Handover* h = std::exchange(handover_, nullptr)) h->Finish();
   }
-  const std::function<void()>& fn_;
+  std::function<void()> fn_;
   Handover* handover_;
 };
 
@@ -69,10 +70,17 @@ class QtDialogHost::GuiCaller : public QObject {
  public:
   void Post(const std::function<void()>& fn) {
     Handover handover;
-    auto* event = new GuiCallEvent(fn, handover);
+    auto* event = new GuiCallEvent(fn, &handover);
     { std::lock_guard publish(posting_); }
     QCoreApplication::postEvent(this, event);
     handover.Wait();
+  }
+
+  // Queues fn behind every call posted before it and returns at once.
+  void PostWithoutWaiting(std::function<void()> fn) {
+    auto* event = new GuiCallEvent(std::move(fn), nullptr);
+    { std::lock_guard publish(posting_); }
+    QCoreApplication::postEvent(this, event);
   }
 
   bool event(QEvent* e) override {
@@ -166,16 +174,13 @@ void QtDialogHost::StepProgress() {
   if (renderQueued_) return;
   renderQueued_ = true;
   lock.unlock();
-  QMetaObject::invokeMethod(
-      &dialog_,
-      [this] {
-        std::unique_lock l(progressMutex_);
-        renderQueued_ = false;
-        const ProgressState state = progress_;
-        l.unlock();
-        ShowProgress(state);
-      },
-      Qt::QueuedConnection);
+  guiCaller_->PostWithoutWaiting([this] {
+    std::unique_lock l(progressMutex_);
+    renderQueued_ = false;
+    const ProgressState state = progress_;
+    l.unlock();
+    ShowProgress(state);
+  });
 }
 
 QMessageBox::StandardButton QtDialogHost::Answer(QMessageBox& box) {
