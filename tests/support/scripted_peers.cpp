@@ -1,15 +1,12 @@
 #include "support/scripted_peers.h"
 
+#include <algorithm>
 #include <chrono>
 
 namespace testing_support {
 namespace {
 
 constexpr int kPollMs = 20;
-
-void SleepFor(int ms) {
-  std::this_thread::sleep_for(std::chrono::milliseconds(ms));
-}
 
 }  // namespace
 
@@ -25,44 +22,7 @@ ScriptedTcpPeer::ScriptedTcpPeer(const std::string& address) {
 ScriptedTcpPeer::~ScriptedTcpPeer() {
   stop_ = true;
   cv_.notify_all();
-  if (thread_.joinable()) thread_.join();
-}
-
-ScriptedTcpPeer& ScriptedTcpPeer::Read(std::size_t n) {
-  script_.push_back({Step::Read, n, {}});
-  return *this;
-}
-ScriptedTcpPeer& ScriptedTcpPeer::Send(const Bytes& bytes) {
-  script_.push_back({Step::Send, 0, bytes});
-  return *this;
-}
-ScriptedTcpPeer& ScriptedTcpPeer::Pause(int ms) {
-  script_.push_back({Step::Pause, static_cast<std::size_t>(ms), {}});
-  return *this;
-}
-ScriptedTcpPeer& ScriptedTcpPeer::Close() {
-  script_.push_back({Step::Close, 0, {}});
-  return *this;
-}
-ScriptedTcpPeer& ScriptedTcpPeer::Reset() {
-  script_.push_back({Step::Reset, 0, {}});
-  return *this;
-}
-ScriptedTcpPeer& ScriptedTcpPeer::AwaitCue() {
-  script_.push_back({Step::Cue, 0, {}});
-  return *this;
-}
-ScriptedTcpPeer& ScriptedTcpPeer::AwaitData() {
-  script_.push_back({Step::Data, 0, {}});
-  return *this;
-}
-ScriptedTcpPeer& ScriptedTcpPeer::EchoBlocks(int blocks) {
-  script_.push_back({Step::Echo, static_cast<std::size_t>(blocks), {}});
-  return *this;
-}
-
-void ScriptedTcpPeer::Start() {
-  thread_ = std::thread([this] { Run(); });
+  Join();
 }
 
 void ScriptedTcpPeer::Cue() {
@@ -76,27 +36,22 @@ void ScriptedTcpPeer::WaitScriptDone() {
   cv_.wait(lock, [this] { return scriptDone_ || stop_; });
 }
 
-void ScriptedTcpPeer::Join() {
-  if (thread_.joinable()) thread_.join();
-}
-
 Bytes ScriptedTcpPeer::Received() const {
   std::lock_guard lock(mu_);
   return received_;
 }
 
-bool ScriptedTcpPeer::ReadExactly(platform::Socket& s, std::size_t n, std::uint8_t* out) {
-  std::size_t got = 0;
-  while (got < n) {
+// Takes n bytes (any number when n is 0) into received_; false once the client has gone.
+bool ScriptedTcpPeer::ReadExactly(platform::Socket& s, std::size_t n) {
+  std::uint8_t buf[256];
+  for (std::size_t got = 0; n == 0 || got < n;) {
     if (stop_) return false;
     if (platform::WaitReadable(s, kPollMs) != platform::WaitResult::Ready) continue;
-    const long r = platform::Recv(s, out + got, n - got);
+    const long r = platform::Recv(s, buf, n == 0 ? sizeof buf : std::min(sizeof buf, n - got));
     if (r <= 0) return false;
-    if (quickAck_) platform::SetQuickAck(s);
-    {
-      std::lock_guard lock(mu_);
-      received_.insert(received_.end(), out + got, out + got + r);
-    }
+    platform::SetQuickAck(s);  // re-armed after every receive, or delayed ACKs apply
+    std::lock_guard lock(mu_);
+    received_.insert(received_.end(), buf, buf + r);
     got += static_cast<std::size_t>(r);
   }
   return true;
@@ -110,29 +65,23 @@ void ScriptedTcpPeer::Run() {
     }
   }
   listener_.Close();
-  if (noDelay_) platform::SetNoDelay(conn);
-  if (quickAck_) platform::SetQuickAck(conn);
+  platform::SetNoDelay(conn);
+  platform::SetQuickAck(conn);
 
   bool open = true;
   for (const Step& step : script_) {
     if (stop_ || !open) break;
     switch (step.kind) {
-      case Step::Read: {
-        Bytes scratch(step.count);
-        open = ReadExactly(conn, step.count, scratch.data());
+      case Step::Read:
+        open = ReadExactly(conn, step.count);
         break;
-      }
       case Step::Send:
         platform::Send(conn, step.bytes.data(), step.bytes.size());
         break;
       case Step::Pause:
-        SleepFor(static_cast<int>(step.count));
+        std::this_thread::sleep_for(std::chrono::milliseconds(step.count));
         break;
       case Step::Close:
-      case Step::Reset:
-        // Closing with the client's bytes unread makes the stack answer with a reset;
-        // a Close step reads nothing more either, so the two differ only in the script
-        // that leads up to them.
         conn.Close();
         open = false;
         break;
@@ -146,23 +95,6 @@ void ScriptedTcpPeer::Run() {
         while (!stop_ && platform::WaitReadable(conn, kPollMs) != platform::WaitResult::Ready) {
         }
         break;
-      case Step::Echo: {
-        std::uint8_t command[5];
-        open = ReadExactly(conn, 5, command);
-        for (std::size_t b = 0; open && b < step.count; ++b) {
-          std::uint8_t block[8];
-          open = ReadExactly(conn, 8, block);
-          if (!open) break;
-          std::uint8_t echo[18] = {};
-          for (int i = 0; i < 4; ++i) {
-            echo[4 * i + 2] = block[2 * i];
-            echo[4 * i + 3] = block[2 * i + 1];
-          }
-          echo[16] = 'E';
-          platform::Send(conn, echo, sizeof echo);
-        }
-        break;
-      }
     }
   }
   {
@@ -170,21 +102,8 @@ void ScriptedTcpPeer::Run() {
     scriptDone_ = true;
   }
   cv_.notify_all();
-
-  // Record whatever else comes until the client closes.
-  std::uint8_t rest[256];
-  while (open && !stop_) {
-    if (platform::WaitReadable(conn, kPollMs) != platform::WaitResult::Ready) continue;
-    const long r = platform::Recv(conn, rest, sizeof rest);
-    if (r <= 0) break;
-    std::lock_guard lock(mu_);
-    received_.insert(received_.end(), rest, rest + r);
-  }
+  if (open) ReadExactly(conn, 0);  // until the client closes
 }
-
-ScriptedUdpPeer::ScriptedUdpPeer(const std::string& address, std::uint16_t port,
-                                 const std::string& forgerAddress)
-    : address_(address), port_(port), forgerAddress_(forgerAddress) {}
 
 ScriptedUdpPeer::~ScriptedUdpPeer() {
   stop_ = true;
@@ -234,7 +153,7 @@ void ScriptedUdpPeer::Run() {
       if (answered_ < replies_.size()) answer = replies_[answered_++];
     }
     for (const Datagram& d : answer) {
-      if (d.delayMs > 0) SleepFor(d.delayMs);
+      if (d.delayMs > 0) std::this_thread::sleep_for(std::chrono::milliseconds(d.delayMs));
       platform::SendTo(d.forged ? forger_ : socket_, d.bytes.data(), d.bytes.size(), from);
     }
   }
