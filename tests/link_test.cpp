@@ -282,22 +282,6 @@ TEST_F(LinkTest, SilenceTimesOutAndLaterUseFailsWithItsOwnNotice) {
   EXPECT_EQ(notices[2].style, ui::NoticeStyle::Plain);
 }
 
-TEST_F(LinkTest, ResetConnectionFailsTheReceiveAndTearsDown) {
-  Session s;
-  s.peer.AwaitCue().Reset();
-  ASSERT_TRUE(s.Connect(udp));
-  const std::uint8_t bytes[3] = {1, 2, 3};
-  s.link.SendToDevice(bytes, 3);
-  s.peer.Cue();
-  s.peer.WaitScriptDone();
-  std::uint8_t buffer[8];
-  EXPECT_EQ(s.link.ReceiveFromDevice(buffer, 8), -1);
-  EXPECT_FALSE(s.link.ConnectedFlag());
-  EXPECT_EQ(s.link.ReceiveFromDevice(buffer, 8), 0);
-  s.Finish();
-  EXPECT_EQ(s.host.Notices(), (std::vector{kReset, kWaitFailed}));
-}
-
 // ---- The boot-mode protocol ----
 
 TEST_F(LinkTest, IdentifyDecodesTheReplyHoweverItArrives) {
@@ -325,7 +309,8 @@ TEST_F(LinkTest, IdentifyDecodesTheReplyHoweverItArrives) {
       {"unlisted model", fragments({{0x4D, 0x40, 0x00, 0x00}}), 0, 0x40, 0, -1, {}},
       {"not M", fragments({{0x58, 0x62, 0xD2, 0x04}}), 0, 0xF0, -1, -1, {}},
       // Incomplete: the link's time-out ends it; a close adds no notice of the link's own;
-      // after a reset gathering goes on to the torn-down link's failing wait.
+      // a reset fails the receive (-1, torn down), and gathering goes on to the torn-down
+      // link's failing wait.
       {"3 then silence", fragments({{0x4D, 0x62, 0xD2}}), 0, 0xFF, -1, -1, {kTimedOut}},
       {"2 then close", fragments({{0x4D, 0x62}}, true), 0, 0xFF, -1, -1, {}},
       {"reset",
