@@ -29,9 +29,11 @@ Bytes Record(std::uint8_t b32, std::uint8_t b33, std::uint16_t localPort = 10003
   return r;
 }
 
+// An info reply of size bytes carrying mac at 24..29 (cut off in a shorter one).
 Bytes Info(const Bytes& mac, std::size_t size = xport::kInfoSize) {
-  Bytes r(size, 0x11);
+  Bytes r(xport::kInfoSize, 0x11);
   std::copy(mac.begin(), mac.end(), r.begin() + 24);
+  r.resize(size, 0x55);
   return r;
 }
 
