@@ -12,6 +12,7 @@
 #include <QThread>
 #include <QTimer>
 #include <atomic>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <functional>
@@ -67,7 +68,8 @@ struct ScriptedAnswers {
   }
 };
 
-// A job that runs until released, so that a test can act while it runs.
+// A job that runs until released, so that a test can act while it runs; after 10 s it
+// ends anyway, so that a GUI thread wrongly waiting for it fails the test, not hangs it.
 struct HeldJob {
   std::promise<void> release;
   std::shared_future<void> released = release.get_future().share();
@@ -76,7 +78,7 @@ struct HeldJob {
   ui::qt::Job Job() {
     return [this](ui::DialogHost&) {
       ++runs;
-      released.wait();
+      released.wait_for(std::chrono::seconds(10));
     };
   }
 };
