@@ -177,6 +177,14 @@ void Device::CommandByte(std::uint8_t b, std::vector<Reply>* out) {
           journal_.Add("fault leave wrong");
           out->push_back(Reply{Reply::Kind::Send, {kWrongByte}, 0, true, "tcp tx 58"});
           return;
+        case LeaveFault::Close:
+          journal_.Add("fault leave close");
+          out->push_back(Reply{Reply::Kind::Close, {}, 0, true, ""});
+          return;
+        case LeaveFault::Reset:
+          journal_.Add("fault leave reset");
+          out->push_back(Reply{Reply::Kind::Reset, {}, 0, true, ""});
+          return;
         case LeaveFault::None:
           out->push_back(Reply{Reply::Kind::Send, {'N'}, 0, true, "tcp tx 4E"});
           return;
@@ -224,6 +232,20 @@ void Device::IdentifyComplete(std::vector<Reply>* out) {
       out->push_back(Reply{Reply::Kind::Close, {}, 0, true, ""});
       mode_ = Mode::Mute;
       return;
+    case IdentifyFault::Reset:
+      journal_.Add("fault identify reset");
+      out->push_back(Reply{Reply::Kind::Reset, {}, 0, true, ""});
+      mode_ = Mode::Mute;
+      return;
+    case IdentifyFault::Garbage: {
+      std::vector<std::uint8_t> noise(kIdentifyGarbageSize);
+      for (auto& b : noise) b = static_cast<std::uint8_t>(rng_.Next());
+      // Noise that began like a reply would be no fault at all.
+      if (noise[0] == 'M') noise[0] = kWrongByte;
+      journal_.Add("fault identify garbage: " + std::to_string(noise.size()) + " bytes");
+      out->push_back(Reply{Reply::Kind::Send, std::move(noise), 0, true, ""});
+      return;
+    }
   }
 }
 

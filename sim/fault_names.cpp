@@ -74,13 +74,18 @@ std::optional<IdentifyFault> IdentifyFaultFromName(std::string_view name) {
       {"split", IdentifyFault::Split},
       {"short", IdentifyFault::Short},
       {"close", IdentifyFault::Close},
+      {"reset", IdentifyFault::Reset},
+      {"garbage", IdentifyFault::Garbage},
   };
   return Lookup(table, name);
 }
 
 std::optional<LeaveFault> LeaveFaultFromName(std::string_view name) {
-  static const std::pair<const char*, LeaveFault> table[] = {
-      {"none", LeaveFault::None}, {"missing", LeaveFault::Missing}, {"wrong", LeaveFault::Wrong}};
+  static const std::pair<const char*, LeaveFault> table[] = {{"none", LeaveFault::None},
+                                                             {"missing", LeaveFault::Missing},
+                                                             {"wrong", LeaveFault::Wrong},
+                                                             {"close", LeaveFault::Close},
+                                                             {"reset", LeaveFault::Reset}};
   return Lookup(table, name);
 }
 
@@ -90,6 +95,7 @@ std::optional<XPortFault> XPortFaultFromName(std::string_view name) {
       {"silent", XPortFault::Silent},
       {"short-info", XPortFault::ShortInfo},
       {"short-record", XPortFault::ShortRecord},
+      {"silent-record", XPortFault::SilentRecord},
   };
   return Lookup(table, name);
 }

@@ -24,11 +24,11 @@ std::optional<Phase> ParsePhase(std::string_view text);
 
 // silent, close, reset, wrong-echo, missing-e, garbage, short-echo, split-echo
 std::optional<BlockFault> BlockFaultFromName(std::string_view name);
-// none, silent, wrong-first-byte, split, short, close
+// none, silent, wrong-first-byte, split, short, close, reset, garbage
 std::optional<IdentifyFault> IdentifyFaultFromName(std::string_view name);
-// none, missing, wrong
+// none, missing, wrong, close, reset
 std::optional<LeaveFault> LeaveFaultFromName(std::string_view name);
-// none, silent, short-info, short-record
+// none, silent, short-info, short-record, silent-record
 std::optional<XPortFault> XPortFaultFromName(std::string_view name);
 
 const char* BlockFaultName(BlockFault fault);

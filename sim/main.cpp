@@ -97,14 +97,15 @@ int main(int argc, char** argv) {
   app.add_flag("--no-enforce-override", noEnforce,
                "answer on TCP even while the record shows the override condition");
   app.add_option("--xport", xport, "XPort fault")
-      ->check(CLI::IsMember({"none", "silent", "short-info", "short-record"}))
+      ->check(CLI::IsMember({"none", "silent", "short-info", "short-record", "silent-record"}))
       ->capture_default_str();
   app.add_option("--refuse-set", config.faults.refuseSet,
                  "answer the Nth set request (1-based) with 00 00 00 FA, record unchanged");
   app.add_option("--ignore-set", config.faults.ignoreSet,
                  "leave the Nth set request (1-based) unanswered, record unchanged");
   app.add_option("--identify", identify, "identify fault")
-      ->check(CLI::IsMember({"none", "silent", "wrong-first-byte", "split", "short", "close"}))
+      ->check(CLI::IsMember(
+          {"none", "silent", "wrong-first-byte", "split", "short", "close", "reset", "garbage"}))
       ->capture_default_str();
   app.add_option("--fault", blockFaults,
                  "block fault PHASE=FAULT, repeatable. Phases: clear, version, single:ADDR, "
@@ -117,7 +118,7 @@ int main(int argc, char** argv) {
         return sim::ParseBlockFaultAt(text, &f, &error) ? std::string() : error;
       });
   app.add_option("--leave", leave, "leave fault")
-      ->check(CLI::IsMember({"none", "missing", "wrong"}))
+      ->check(CLI::IsMember({"none", "missing", "wrong", "close", "reset"}))
       ->capture_default_str();
   app.add_flag("--fragment-all", config.faults.fragmentAll,
                "split every TCP reply into random pieces, each its own send");

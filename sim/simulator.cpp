@@ -316,7 +316,7 @@ void Simulator::Impl::ServeUdp() {
     reply(info.data(), size, "info " + std::to_string(size) + " bytes");
   } else if (IsRequest(buf, n, kGetRecord)) {
     journal.Add("udp rx get record " + head + " from " + sender);
-    if (fault == XPortFault::Silent) {
+    if (fault == XPortFault::Silent || fault == XPortFault::SilentRecord) {
       journal.Add("fault xport silent: not answered");
       return;
     }

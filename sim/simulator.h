@@ -38,6 +38,8 @@ namespace sim {
 
 inline constexpr int kWords = 8192;
 inline constexpr int kVersionWord = 0x300;
+// The length of an IdentifyFault::Garbage reply.
+inline constexpr int kIdentifyGarbageSize = 64;
 // The pause between the two sends of a split reply (SplitEcho, IdentifyFault::Split).
 inline constexpr int kSplitPauseMs = 20;
 using Memory = std::array<std::uint16_t, kWords>;
@@ -71,15 +73,24 @@ enum class IdentifyFault {
   Split,           // answer 1 byte, then 3 in a separate send
   Short,           // answer 3 bytes, then fall silent
   Close,           // close the connection instead of answering
+  Reset,           // reset the connection (RST) instead of answering
+  Garbage,         // answer 64 bytes of noise whose first byte is not 'M'
 };
 
-enum class LeaveFault { None, Missing, Wrong };
+enum class LeaveFault {
+  None,
+  Missing,  // never answer 'C'
+  Wrong,    // answer a byte that is not 'N'
+  Close,    // close the connection instead of answering
+  Reset,    // reset the connection (RST) instead of answering
+};
 
 enum class XPortFault {
   None,
-  Silent,       // answer nothing at all
-  ShortInfo,    // 29-byte info reply
-  ShortRecord,  // 123-byte record reply
+  Silent,        // answer nothing at all
+  ShortInfo,     // 29-byte info reply
+  ShortRecord,   // 123-byte record reply
+  SilentRecord,  // answer the info query, never the get-record query
 };
 
 struct Faults {

@@ -94,11 +94,16 @@ TEST(DataFile, LoadKeepsEveryByteAndReportsFailures) {
     EXPECT_FALSE(set.HasImages());
   }
   {
-    // A folder opens but its bytes cannot be counted or read.
+    // A folder: Windows refuses to open it, POSIX opens it but its bytes cannot be
+    // counted or read. Either way exactly one of the two notices, and nothing loaded.
     RecordingHost host;
     image::ImageSet set;
     EXPECT_EQ(set.LoadDataFile(host, dir.path()), 0);
-    EXPECT_EQ(host.Notices(), std::vector<Notice>{Warning("Data file read error.", "Error")});
+    const std::vector<Notice> readError{Warning("Data file read error.", "Error")};
+    const std::vector<Notice> openError{Warning("Can't open data file.", "Error")};
+    EXPECT_TRUE(host.Notices() == readError || host.Notices() == openError)
+        << testing::PrintToString(host.Notices());
+    EXPECT_EQ(set.ParseDataFile(host), 0);
   }
   {
     // An empty file loads (0 of 0 bytes) but holds no stopping record.

@@ -5,6 +5,7 @@
 
 #include <optional>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "image/image_set.h"
@@ -389,6 +390,7 @@ TEST(SimFaults, IdentifyAndLeaveFaults) {
       {F::Split, {0x4D, 0x81, 0xFF, 0x3F}, true},
       {F::Short, {0x4D, 0x81, 0xFF}, true},
       {F::Close, {}, false},
+      {F::Reset, {}, false},
   };
   for (const Case& k : cases) {
     SCOPED_TRACE(static_cast<int>(k.fault));
@@ -406,15 +408,56 @@ TEST(SimFaults, IdentifyAndLeaveFaults) {
       EXPECT_TRUE(p.Silent());
     }
   }
-  for (auto [fault, expect] : {std::pair{sim::LeaveFault::Missing, Bytes{}},
-                               std::pair{sim::LeaveFault::Wrong, Bytes{0x58}}}) {
+  {
+    // Noise of a fixed length that never begins like a reply, the same for a seed.
+    sim::Config c = TestConfig();
+    c.faults.identify = F::Garbage;
+    Bytes first;
+    for (int round = 0; round < 2; ++round) {
+      Running r(c);
+      Peer p = r.Connect();
+      p.Send(kIdentify);
+      const Bytes noise = p.Read(sim::kIdentifyGarbageSize + 1, kSilenceMs * 2);
+      ASSERT_EQ(noise.size(), static_cast<std::size_t>(sim::kIdentifyGarbageSize));
+      EXPECT_NE(noise[0], 'M');
+      if (round == 0) first = noise;
+      EXPECT_EQ(noise, first);
+    }
+  }
+  // Close and reset end the connection instead of a reply (0 closed, -1 reset).
+  using L = sim::LeaveFault;
+  for (auto [fault, expect, ends] :
+       {std::tuple{L::Missing, Bytes{}, 1L}, std::tuple{L::Wrong, Bytes{0x58}, 1L},
+        std::tuple{L::Close, Bytes{}, 0L}, std::tuple{L::Reset, Bytes{}, -1L}}) {
+    SCOPED_TRACE(static_cast<int>(fault));
     sim::Config c = TestConfig();
     c.faults.leave = fault;
     Running r(c);
     Peer p = r.Connect();
     p.Send({'C'});
-    EXPECT_EQ(p.Read(1, expect.empty() ? kSilenceMs : kReplyWaitMs), expect);
+    EXPECT_EQ(p.Read(1, ends == 1 && expect.empty() ? kSilenceMs : kReplyWaitMs), expect);
+    EXPECT_EQ(ends <= 0 ? p.last() : 1, ends);
     EXPECT_EQ(r.sim.LeaveCommands(), 1);
+  }
+}
+
+TEST(SimFaults, XPortFaults) {
+  // Sizes of the info and the record reply (0: none), and whether a set request is
+  // accepted (-1: not examined).
+  using X = sim::XPortFault;
+  for (auto [fault, info, record, set] :
+       {std::tuple{X::Silent, 0u, 0u, 0}, std::tuple{X::ShortInfo, 29u, 124u, -1},
+        std::tuple{X::ShortRecord, 30u, 123u, -1}, std::tuple{X::SilentRecord, 30u, 0u, 1}}) {
+    SCOPED_TRACE(static_cast<int>(fault));
+    sim::Config c = TestConfig();
+    c.faults.xport = fault;
+    Running r(c);
+    EXPECT_EQ(Ask(kInfo, info ? kReplyWaitMs : kSilenceMs).value_or(Bytes{}).size(), info);
+    EXPECT_EQ(Ask(kGet, record ? kReplyWaitMs : kSilenceMs).value_or(Bytes{}).size(), record);
+    if (set >= 0) {
+      EXPECT_EQ(Ask(SetRequest(r.sim.SetupRecord(), 0xC0, 0), set ? kReplyWaitMs : kSilenceMs),
+                set ? std::optional<Bytes>(kAccepted) : std::nullopt);
+    }
   }
 }
 
@@ -538,6 +581,9 @@ TEST(SimFaultNames, CommandLineTexts) {
   }
   EXPECT_EQ(sim::IdentifyFaultFromName("wrong-first-byte"), sim::IdentifyFault::WrongFirstByte);
   EXPECT_EQ(sim::XPortFaultFromName("short-record"), sim::XPortFault::ShortRecord);
+  EXPECT_EQ(sim::IdentifyFaultFromName("garbage"), sim::IdentifyFault::Garbage);
+  EXPECT_EQ(sim::LeaveFaultFromName("reset"), sim::LeaveFault::Reset);
+  EXPECT_EQ(sim::XPortFaultFromName("silent-record"), sim::XPortFault::SilentRecord);
   EXPECT_FALSE(sim::LeaveFaultFromName("Missing"));
 }
 

@@ -4,123 +4,38 @@
 
 #include <algorithm>
 #include <filesystem>
-#include <memory>
 #include <string>
 #include <vector>
 
 #include "sim/simulator.h"
-#include "support/hex_files.h"
 #include "support/recording_host.h"
-#include "support/recording_sleeper.h"
+#include "support/update_harness.h"
 #include "update/update_procedure.h"
 
 namespace {
 
+using testing_support::kDeviceVersion;
+using testing_support::kFinalStatus;
+using testing_support::kImageVersion;
 using testing_support::Notice;
 using testing_support::Plain;
 using testing_support::Question;
 using testing_support::RecordingHost;
 using testing_support::RecordingSleeper;
-using testing_support::TempDir;
+using testing_support::UpdateRun;
 
-constexpr const char* kFinalStatus = "QUIVOの電源を入れ直してから接続して下さい。";
 constexpr const char* kDone = "書込み完了\n";
 constexpr const char* kOverrideNotice =
     "XPortの設定DisConnectionModeにOn Mdm_Ctrl_In Drop(DTR)又は\nActive ConnectionにWith Any "
     "Characterが設定されている可能性があります。\n処理を継続する為に設定を一時的に変更します。";
 constexpr const char* kRestoreNotice = "変更したXPortの設定を戻します。";
 constexpr const char* kTimeout = "タイムアウトしました\n";
-constexpr std::uint16_t kDeviceVersion = 12;
-constexpr std::uint16_t kImageVersion = 13;
 
 std::string Confirmation(const std::string& mac) {
   return "MAC:" + mac + "\nModel:KT-40D(-W)\nVer:  12 ->   13" +
          "\n\n(注意:KT-52-Wとの入出力延長機能が動作中は実行しないで下さい!!)\n\n" +
          "\n\nファームの書換えを開始しますか？";
 }
-
-// One update against a fresh simulator, with short waits and a sleeper that records the
-// schedule instead of sleeping it.
-class UpdateRun {
- public:
-  explicit UpdateRun(sim::Config config = {}) : config_(std::move(config)) {
-    config_.address = "127.0.0.1";
-    config_.tcpPort = 0;
-    config_.settleMs = 0;
-    if (!config_.memory) {
-      sim::Memory m;
-      m.fill(0x3FFF);
-      m[sim::kVersionWord] = kDeviceVersion;
-      config_.memory = m;
-    }
-    hexPath_ = dir_.Write("quivo.HEX", sim::SampleHex(kImageVersion));
-    session_.savedRecords = xport::SavedRecords(dir_.path() + "/state");
-    session_.link.SetReceiveWaitMs(300);
-    session_.xport.SetReplyWaitMs(300);
-  }
-
-  // Starts the simulator, fills the two boxes and runs the job. answers are the operator's
-  // answers to the questions, in order.
-  update::JobOutcome Run(std::vector<bool> answers = {true}) {
-    sim_ = std::make_unique<sim::Simulator>(config_);
-    std::string error;
-    EXPECT_TRUE(sim_->Start(&error)) << error;
-    originalRecord_ = sim_->SetupRecord();
-    host.SetControlText(ui::IDC_ADDRESS, address);
-    host.SetControlText(ui::IDC_PORT, std::to_string(sim_->TcpPort()));
-    for (bool a : answers) host.AnswerNext(a);
-    const update::JobOutcome outcome =
-        update::UpdateJob(session_, dataFile.empty() ? hexPath_ : dataFile);
-    // The link is closed by now; let the device finish with what it was sent.
-    EXPECT_TRUE(sim_->WaitForNoConnection(2000));
-    return outcome;
-  }
-
-  sim::Simulator& device() { return *sim_; }
-  const sim::Record& originalRecord() const { return originalRecord_; }
-  const std::string& hexPath() const { return hexPath_; }
-  const TempDir& dir() const { return dir_; }
-
-  sim::Memory Image() const {
-    sim::Memory m;
-    EXPECT_TRUE(sim::ParseMemoryHex(sim::SampleHex(kImageVersion), &m));
-    return m;
-  }
-
-  // The state every run that reached the procedure ends in.
-  void ExpectReadyAgain() const {
-    EXPECT_EQ(host.Text(ui::IDC_STATUS), kFinalStatus);
-    EXPECT_EQ(host.Progress().pos, 0);
-    for (int id : {ui::IDC_ADDRESS, ui::IDC_PORT, ui::ID_CONNECT, ui::ID_EXIT}) {
-      EXPECT_TRUE(host.Enabled(id)) << id;
-    }
-  }
-
-  std::string Mac() const { return session_.xport.FormatMacAddress(); }
-  // The XPort records saved in this run's state folder.
-  std::vector<std::string> SavedFiles() const {
-    std::vector<std::string> files;
-    std::error_code ec;
-    for (const auto& e : std::filesystem::directory_iterator(dir_.path() + "/state", ec)) {
-      files.push_back(e.path().string());
-    }
-    return files;
-  }
-  std::vector<int> Sleeps(int ms) const { return sleeper.Calls(ms); }
-
-  RecordingHost host;
-  RecordingSleeper sleeper;
-  std::string address = "127.0.0.1";
-  std::string dataFile;
-
- private:
-  sim::Config config_;
-  TempDir dir_;
-  std::string hexPath_;
-  update::UpdateSession session_{host, sleeper};
-  std::unique_ptr<sim::Simulator> sim_;
-  sim::Record originalRecord_{};
-};
 
 sim::Config WithBlockFault(const std::string& phase, sim::BlockFault fault) {
   sim::Config c;

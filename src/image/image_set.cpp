@@ -82,7 +82,7 @@ int ImageSet::LoadDataFile(ui::DialogHost& owner, const std::string& fileName) {
   textLoaded_ = false;
   const std::string path = platform::JoinPath(platform::ProgramFolder(), fileName);
 
-  File file(std::fopen(path.c_str(), "rb"));
+  File file(platform::OpenFile(path, "rb"));
   std::error_code ec;
   if (!file) {
     ui::ShowNotice(owner, "Can't open data file.", "Error", ui::NoticeStyle::Warning);

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <ctime>
 
 namespace platform {
 
@@ -25,5 +26,24 @@ std::int64_t MonotonicUs();
 // Asks the OS to wake the calling thread as close to its deadlines as it can (Linux:
 // timer slack of 1 µs instead of 50 µs). Returns false where it cannot be lowered.
 bool LowerTimerSlack();
+
+// The local calendar time of t (thread-safe, unlike std::localtime). False on failure.
+bool LocalTime(std::time_t t, std::tm* out);
+
+// Raises the system timer's resolution to 1 ms for its lifetime, so that the 1 ms pauses
+// inside a data block last about 1 ms (Windows: timeBeginPeriod/timeEndPeriod; elsewhere
+// nothing to do). Held by the update's job runner for the time of a run.
+class TimerResolutionGuard {
+ public:
+  TimerResolutionGuard();
+  ~TimerResolutionGuard();
+  TimerResolutionGuard(const TimerResolutionGuard&) = delete;
+  TimerResolutionGuard& operator=(const TimerResolutionGuard&) = delete;
+  // True when the resolution was raised (and will be put back).
+  bool raised() const { return raised_; }
+
+ private:
+  bool raised_ = false;
+};
 
 }  // namespace platform

@@ -55,6 +55,8 @@ Sleeper& RealSleeper() {
 std::int64_t MonotonicMs() { return Now(1000); }
 std::int64_t MonotonicUs() { return Now(1000000); }
 
+bool LocalTime(std::time_t t, std::tm* out) { return localtime_r(&t, out) != nullptr; }
+
 bool LowerTimerSlack() {
 #ifdef PR_SET_TIMERSLACK
   return prctl(PR_SET_TIMERSLACK, 1UL, 0UL, 0UL, 0UL) == 0;
@@ -62,5 +64,9 @@ bool LowerTimerSlack() {
   return false;
 #endif
 }
+
+// Linux timers already run at fine resolution; LowerTimerSlack covers the rest.
+TimerResolutionGuard::TimerResolutionGuard() = default;
+TimerResolutionGuard::~TimerResolutionGuard() = default;
 
 }  // namespace platform

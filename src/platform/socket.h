@@ -1,5 +1,5 @@
 // The socket layer: the only door to the operating system's sockets. No OS header is
-// included here; socket_posix.cpp (and later socket_win32.cpp) provide it.
+// included here; socket_posix.cpp and socket_win32.cpp provide it.
 //
 // Thread notes: a Socket belongs to one thread at a time. LastSocketError() is per thread.
 #pragma once
@@ -107,6 +107,9 @@ int WaitAnyReadable(std::span<const Socket* const> sockets, int timeoutMs);
 
 // The error code of the last failed socket call on this thread (errno / WSAGetLastError).
 int LastSocketError();
+// The codes LastSocketError() gives for a refused and for a reset connection.
+int ConnectionRefusedCode();
+int ConnectionResetCode();
 
 // The start-up and clean-up of the sockets layer. POSIX needs none: StartSocketLayer
 // returns 0 and CleanupSocketLayer does nothing. On platforms that count start-ups, an

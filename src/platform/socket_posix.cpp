@@ -235,6 +235,8 @@ int WaitAnyReadable(std::span<const Socket* const> sockets, int timeoutMs) {
 }
 
 int LastSocketError() { return errno; }
+int ConnectionRefusedCode() { return ECONNREFUSED; }
+int ConnectionResetCode() { return ECONNRESET; }
 
 int StartSocketLayer() { return 0; }
 void CleanupSocketLayer() {}

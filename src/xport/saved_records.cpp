@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <fstream>
 
+#include "platform/clock.h"
 #include "platform/state_folder.h"
 
 namespace xport {
@@ -26,7 +27,7 @@ std::string SavedRecords::Save(const XPortInfoBytes& info, const SetupRecordByte
   if (folder_.empty()) return {};
   const std::time_t now = std::time(nullptr);
   std::tm tm{};
-  localtime_r(&now, &tm);
+  platform::LocalTime(now, &tm);
   char stamp[32];
   std::strftime(stamp, sizeof stamp, "%Y%m%d-%H%M%S", &tm);
   // Two saves within one second (a quick second run) must not overwrite each other.
@@ -56,7 +57,8 @@ std::vector<std::string> SavedRecords::FindFor(const XPortInfoBytes& info) const
     const std::string name = entry.path().filename().string();
     if (name.rfind(prefix, 0) == 0 && name.size() > std::string(kSuffix).size() &&
         name.compare(name.size() - std::string(kSuffix).size(), std::string::npos, kSuffix) == 0) {
-      found.push_back(entry.path().string());
+      // Spelled as Save spells it, so that one file has one name on every platform.
+      found.push_back(folder_ + "/" + name);
     }
   }
   // The time stamp in the name sorts oldest first.

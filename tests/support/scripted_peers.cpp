@@ -1,12 +1,20 @@
 #include "support/scripted_peers.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
+#include <cstring>
 
 namespace testing_support {
 namespace {
 
 constexpr int kPollMs = 20;
+constexpr std::size_t kFloodChunk = 64 * 1024;
+
+// A send that ran into its time-out: the client is busy, not gone (10060: WSAETIMEDOUT).
+bool SendTimedOut(int error) {
+  return error == EAGAIN || error == EWOULDBLOCK || error == ETIMEDOUT || error == 10060;
+}
 
 }  // namespace
 
@@ -41,8 +49,9 @@ Bytes ScriptedTcpPeer::Received() const {
   return received_;
 }
 
-// Takes n bytes (any number when n is 0) into received_; false once the client has gone.
-bool ScriptedTcpPeer::ReadExactly(platform::Socket& s, std::size_t n) {
+// Takes n bytes (any number when n is 0) into received_ and out; false once the client has
+// gone.
+bool ScriptedTcpPeer::ReadExactly(platform::Socket& s, std::size_t n, std::uint8_t* out) {
   std::uint8_t buf[256];
   for (std::size_t got = 0; n == 0 || got < n;) {
     if (stop_) return false;
@@ -52,6 +61,7 @@ bool ScriptedTcpPeer::ReadExactly(platform::Socket& s, std::size_t n) {
     platform::SetQuickAck(s);  // re-armed after every receive, or delayed ACKs apply
     std::lock_guard lock(mu_);
     received_.insert(received_.end(), buf, buf + r);
+    if (out) std::memcpy(out + got, buf, static_cast<std::size_t>(r));
     got += static_cast<std::size_t>(r);
   }
   return true;
@@ -95,6 +105,39 @@ void ScriptedTcpPeer::Run() {
         while (!stop_ && platform::WaitReadable(conn, kPollMs) != platform::WaitResult::Ready) {
         }
         break;
+      case Step::Echo: {
+        open = ReadExactly(conn, 5);
+        std::uint8_t block[8];
+        for (std::size_t b = 0; open && b < step.count; ++b) {
+          if (!(open = ReadExactly(conn, 8, block))) break;
+          std::uint8_t echo[18] = {};
+          for (int i = 0; i < 4; ++i) {
+            echo[4 * i + 2] = block[2 * i];
+            echo[4 * i + 3] = block[2 * i + 1];
+          }
+          echo[16] = 'E';
+          platform::Send(conn, echo, sizeof echo);
+        }
+        break;
+      }
+      case Step::Flood: {
+        Bytes chunk;
+        while (!step.bytes.empty() && chunk.size() < kFloodChunk) {
+          chunk.insert(chunk.end(), step.bytes.begin(), step.bytes.end());
+        }
+        // The time-out lets the loop see stop_ while the client reads nothing.
+        platform::SetSendTimeout(conn, kPollMs);
+        while (!stop_ && !chunk.empty()) {
+          const long n = platform::Send(conn, chunk.data(), chunk.size());
+          if (n > 0) {
+            flooded_ += static_cast<std::uint64_t>(n);
+          } else if (!SendTimedOut(platform::LastSocketError())) {
+            break;
+          }
+        }
+        open = false;
+        break;
+      }
     }
   }
   {

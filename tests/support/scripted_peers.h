@@ -37,6 +37,14 @@ class ScriptedTcpPeer {
   ScriptedTcpPeer& Reset() { return Close(); }
   ScriptedTcpPeer& AwaitCue() { return Add(Step::Cue); }    // until the test calls Cue()
   ScriptedTcpPeer& AwaitData() { return Add(Step::Data); }  // until bytes arrive, unread
+  // Takes a 5-byte write command, then for each of blocks data blocks takes 8 bytes and
+  // answers the 18-byte echo that accepts them, in one send.
+  ScriptedTcpPeer& EchoBlocks(int blocks) {
+    return Add(Step::Echo, static_cast<std::size_t>(blocks));
+  }
+  // Sends pattern over and over, as fast as the client takes it, until the connection
+  // fails or the peer is destroyed; the script ends there.
+  ScriptedTcpPeer& Flood(const Bytes& pattern) { return Add(Step::Flood, 0, pattern); }
 
   void Start() {
     thread_ = std::thread([this] { Run(); });
@@ -47,10 +55,11 @@ class ScriptedTcpPeer {
     if (thread_.joinable()) thread_.join();
   }
   Bytes Received() const;
+  std::uint64_t Flooded() const { return flooded_.load(); }  // bytes a Flood step has sent
 
  private:
   struct Step {
-    enum Kind { Read, Send, Pause, Close, Cue, Data } kind;
+    enum Kind { Read, Send, Pause, Close, Cue, Data, Echo, Flood } kind;
     std::size_t count = 0;
     Bytes bytes;
   };
@@ -59,12 +68,13 @@ class ScriptedTcpPeer {
     return *this;
   }
   void Run();
-  bool ReadExactly(platform::Socket& s, std::size_t n);
+  bool ReadExactly(platform::Socket& s, std::size_t n, std::uint8_t* out = nullptr);
 
   platform::Socket listener_;
   std::uint16_t port_ = 0;
   std::vector<Step> script_;
   std::atomic<bool> stop_{false};
+  std::atomic<std::uint64_t> flooded_{0};
   std::thread thread_;
   mutable std::mutex mu_;
   std::condition_variable cv_;

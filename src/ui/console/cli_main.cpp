@@ -2,14 +2,13 @@
 //
 // Exit status: 0 when the update succeeded, 1 when it failed or the data file could not be
 // read, 2 for a usage error.
-#include <unistd.h>
-
 #include <CLI/CLI.hpp>
 #include <cstdio>
 #include <filesystem>
 #include <string>
 
 #include "platform/clock.h"
+#include "platform/terminal.h"
 #include "ui/console/console_host.h"
 #include "update/update_procedure.h"
 
@@ -35,10 +34,11 @@ int main(int argc, char** argv) {
     return code == 0 ? 0 : 2;
   }
 
+  platform::UseUtf8Console();
   ui::ConsoleOptions options;
   options.answerYes = yes;
-  options.interactive = ::isatty(STDIN_FILENO) != 0;
-  options.drawInPlace = ::isatty(STDOUT_FILENO) != 0;
+  options.interactive = platform::StdinIsTerminal();
+  options.drawInPlace = platform::StdoutIsTerminal();
   ui::ConsoleHost host(stdin, stdout, options);
 
   // Like the dialog's edit boxes: without an address on a terminal, ask for both.

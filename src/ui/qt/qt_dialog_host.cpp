@@ -1,21 +1,104 @@
 #include "ui/qt/qt_dialog_host.h"
 
+#include <QCoreApplication>
+#include <QEvent>
 #include <QProgressBar>
 #include <QThread>
 #include <algorithm>
+#include <condition_variable>
+#include <mutex>
+#include <utility>
 
 #include "ui/qt/main_dialog.h"
 
 namespace ui::qt {
+namespace {
 
-QtDialogHost::QtDialogHost(MainDialog& dialog) : dialog_(dialog) {}
+QEvent::Type GuiCallType() {
+  static const auto type = static_cast<QEvent::Type>(QEvent::registerEventType());
+  return type;
+}
+
+// The caller's side of one call handed to the GUI thread: it waits here until the call
+// has run or was dropped.
+struct Handover {
+  std::mutex mutex;
+  std::condition_variable finished;
+  bool done = false;
+  void Finish() {
+    std::lock_guard lock(mutex);
+    done = true;
+    finished.notify_all();
+  }
+  void Wait() {
+    std::unique_lock lock(mutex);
+    finished.wait(lock, [this] { return done; });
+  }
+};
+
+class GuiCallEvent : public QEvent {
+ public:
+  GuiCallEvent(const std::function<void()>& fn, Handover& handover)
+      : QEvent(GuiCallType()), fn_(fn), handover_(&handover) {}
+  // Dropped unrun (the receiver went away with it queued): the caller is released all
+  // the same, as a blocking queued call would release it.
+  ~GuiCallEvent() override { Release(); }
+  GuiCallEvent(const GuiCallEvent&) = delete;
+  GuiCallEvent& operator=(const GuiCallEvent&) = delete;
+  void Run() {
+    fn_();
+    Release();
+  }
+
+ private:
+  void Release() {
+    if (Handover* h = std::exchange(handover_, nullptr)) h->Finish();
+  }
+  const std::function<void()>& fn_;
+  Handover* handover_;
+};
+
+}  // namespace
+
+// Receives the calls on the GUI thread. The hand-over runs through Qt's event queue and,
+// besides, through a lock of this program's own: the distribution's Qt is not built for
+// ThreadSanitizer, which cannot see Qt's queue, and through this lock it sees that the GUI
+// thread reads what the caller wrote before posting (the event included) and the caller
+// what the GUI thread wrote in the call.
+class QtDialogHost::GuiCaller : public QObject {
+ public:
+  void Post(const std::function<void()>& fn) {
+    Handover handover;
+    auto* event = new GuiCallEvent(fn, handover);
+    { std::lock_guard publish(posting_); }
+    QCoreApplication::postEvent(this, event);
+    handover.Wait();
+  }
+
+  bool event(QEvent* e) override {
+    { std::lock_guard take(posting_); }  // before anything of the event is read
+    if (e->type() != GuiCallType()) return QObject::event(e);
+    static_cast<GuiCallEvent*>(e)->Run();
+    return true;
+  }
+
+ private:
+  std::mutex posting_;
+};
+
+QtDialogHost::QtDialogHost(MainDialog& dialog)
+    : dialog_(dialog), guiCaller_(std::make_unique<GuiCaller>()) {
+  guiCaller_->moveToThread(dialog_.thread());
+}
+
+QtDialogHost::~QtDialogHost() = default;
 
 template <class Fn>
 void QtDialogHost::OnGui(Fn&& fn) {
   if (QThread::currentThread() == dialog_.thread()) {
     fn();
   } else {
-    QMetaObject::invokeMethod(&dialog_, std::forward<Fn>(fn), Qt::BlockingQueuedConnection);
+    guiCaller_->Post([&fn] { fn(); });
   }
 }
 

@@ -1,6 +1,7 @@
 // The DialogHost of the Qt dialog. Every call takes effect on the GUI thread before it
-// returns: from another thread it is handed over with a blocking queued call, on the GUI
-// thread it runs at once. The GUI thread never waits for the worker.
+// returns: from another thread it is posted to the GUI thread and the caller waits until it
+// has run (or was dropped unrun), on the GUI thread it runs at once. The GUI thread never waits for
+// the worker.
 //
 // Thread notes: any thread may call the DialogHost methods; construct, destroy and set the
 // answerer on the GUI thread. The dialog must outlive every call.
@@ -8,6 +9,7 @@
 
 #include <QMessageBox>
 #include <functional>
+#include <memory>
 #include <mutex>
 
 #include "ui/dialog_host.h"
@@ -25,6 +27,9 @@ class QtDialogHost : public ui::DialogHost {
   using Answerer = std::function<QMessageBox::StandardButton(QMessageBox&)>;
 
   explicit QtDialogHost(MainDialog& dialog);
+  ~QtDialogHost() override;
+  QtDialogHost(const QtDialogHost&) = delete;
+  QtDialogHost& operator=(const QtDialogHost&) = delete;
 
   void SetAnswerer(Answerer answerer) { answerer_ = std::move(answerer); }
 
@@ -35,14 +40,14 @@ class QtDialogHost : public ui::DialogHost {
   void SetProgressStep(int step) override;
   void SetProgressPos(int pos) override;
   void StepProgress() override;
-  void ShowMessage(const std::string& text, const std::string& caption,
-                   NoticeStyle style) override;
+  void ShowMessage(const std::string& text, const std::string& caption, NoticeStyle style) override;
   bool AskQuestion(const std::string& text, const std::string& caption) override;
 
   // Runs fn on the GUI thread and returns when it has run.
   void RunOnGui(const std::function<void()>& fn);
 
  private:
+  class GuiCaller;
   template <class Fn>
   void OnGui(Fn&& fn);
   void ShowProgress(const ProgressState& state);
@@ -60,6 +65,7 @@ class QtDialogHost : public ui::DialogHost {
   ProgressState progress_;       // guarded by progressMutex_
   bool renderQueued_ = false;    // guarded by progressMutex_
   Answerer answerer_;
+  std::unique_ptr<GuiCaller> guiCaller_;  // lives on the GUI thread
 };
 
 }  // namespace ui::qt

@@ -1,0 +1,12 @@
+# Libraries from the build machine. CLI11 is header-only; in a cross build its Debian
+# package cannot be found inside the target's root, so its headers are copied into the
+# build folder (adding /usr/include itself would shadow the target's C library headers).
+find_package(CLI11 CONFIG QUIET)
+if(NOT TARGET CLI11::CLI11)
+  if(NOT CMAKE_CROSSCOMPILING OR NOT EXISTS /usr/include/CLI/CLI.hpp)
+    message(FATAL_ERROR "CLI11 not found (Debian: libcli11-dev)")
+  endif()
+  file(COPY /usr/include/CLI DESTINATION ${CMAKE_BINARY_DIR}/cli11)
+  add_library(CLI11::CLI11 INTERFACE IMPORTED)
+  target_include_directories(CLI11::CLI11 SYSTEM INTERFACE ${CMAKE_BINARY_DIR}/cli11)
+endif()
