@@ -1,6 +1,6 @@
-// quivo-sim driven from the tool's side with plain sockets: the device's frames, the
-// XPort's records, the faults, and input that must not hurt it. Replies are awaited with
-// bounded waits; silence is a bounded wait that sees nothing.
+// quivo-sim driven from the tool's side with plain sockets: the device's frames, the XPort's
+// records, the faults, and input that must not hurt it. Replies are awaited with bounded
+// waits; silence is a bounded wait that sees nothing.
 #include <gtest/gtest.h>
 
 #include <optional>
@@ -21,12 +21,12 @@ using Bytes = std::vector<std::uint8_t>;
 
 constexpr int kReplyWaitMs = 2000;
 constexpr int kSilenceMs = 150;
+constexpr const char* kSimAddress = "127.0.0.2";
 
 // The tool's end of one TCP connection.
 class Peer {
  public:
-  Peer(const std::string& address, std::uint16_t port) {
-    socket_ = platform::OpenTcpSocket();
+  Peer(const std::string& address, std::uint16_t port) : socket_(platform::OpenTcpSocket()) {
     connected_ = platform::Connect(socket_, {platform::InetAddr(address.c_str()), port});
   }
   bool connected() const { return connected_; }
@@ -34,8 +34,7 @@ class Peer {
   void SendEachByte(const Bytes& bytes) {
     for (std::uint8_t b : bytes) platform::Send(socket_, &b, 1);
   }
-  // Gathers up to n bytes, until the wait runs out or the connection ends (last() then
-  // tells how: 0 closed, -1 failed, e.g. reset).
+  // Up to n bytes, until the wait runs out or the connection ends (last(): 0 closed, -1 failed).
   Bytes Read(std::size_t n, int waitMs = kReplyWaitMs) {
     Bytes out;
     const std::int64_t deadline = platform::MonotonicMs() + waitMs;
@@ -64,11 +63,11 @@ class Peer {
 };
 
 // One UDP exchange with the XPort from an ephemeral local port.
-std::optional<Bytes> Ask(const std::string& address, const Bytes& request,
-                         int waitMs = kReplyWaitMs) {
+std::optional<Bytes> Ask(const Bytes& request, int waitMs = kReplyWaitMs,
+                         const char* address = kSimAddress) {
   platform::Socket s = platform::OpenUdpSocket();
   if (!platform::Bind(s, {platform::InetAddr("127.0.0.1"), 0})) return std::nullopt;
-  platform::SendTo(s, request.data(), request.size(), {platform::InetAddr(address.c_str()), 30718});
+  platform::SendTo(s, request.data(), request.size(), {platform::InetAddr(address), 30718});
   if (platform::WaitReadable(s, waitMs) != platform::WaitResult::Ready) return std::nullopt;
   std::uint8_t buf[2048];
   const long n = platform::RecvFrom(s, buf, sizeof buf, nullptr, nullptr);
@@ -78,6 +77,7 @@ std::optional<Bytes> Ask(const std::string& address, const Bytes& request,
 
 const Bytes kInfo = {0, 0, 0, 0xF6};
 const Bytes kGet = {0, 0, 0, 0xF8};
+const Bytes kAccepted = {0, 0, 0, 0xFB};
 const Bytes kIdentify = {'@', 'Q', 'U', 'I', 'V', 'O'};
 
 Bytes SetRequest(sim::Record record, std::uint8_t b32, std::uint8_t b33) {
@@ -101,13 +101,20 @@ Bytes Block(std::uint16_t a, std::uint16_t b, std::uint16_t c, std::uint16_t d) 
   return out;
 }
 
+// The block's bytes as an echo carries them (at 2,3 / 6,7 / 10,11 / 14,15).
+Bytes EchoedData(const Bytes& echo) {
+  Bytes data;
+  for (std::size_t i = 2; i < 16 && i < echo.size(); i += 4) {
+    data.insert(data.end(), echo.begin() + static_cast<long>(i),
+                echo.begin() + static_cast<long>(std::min(i + 2, echo.size())));
+  }
+  return data;
+}
 bool EchoCarries(const Bytes& echo, const Bytes& block) {
-  return echo.size() >= 17 && echo[2] == block[0] && echo[3] == block[1] && echo[6] == block[2] &&
-         echo[7] == block[3] && echo[10] == block[4] && echo[11] == block[5] &&
-         echo[14] == block[6] && echo[15] == block[7] && echo[16] == 'E';
+  return echo.size() >= 17 && EchoedData(echo) == block && echo[16] == 'E';
 }
 
-sim::Config TestConfig(const std::string& address = "127.0.0.2") {
+sim::Config TestConfig(const std::string& address = kSimAddress) {
   sim::Config c;
   c.address = address;
   c.tcpPort = 0;
@@ -121,45 +128,38 @@ struct Running {
     started = sim.Start(&error);
     EXPECT_TRUE(started) << error;
   }
-  Peer Connect(const std::string& address = "127.0.0.2") { return Peer(address, sim.TcpPort()); }
-  // The simulator's report of something no reply shows (a connection that ended): a
-  // bounded wait on its event log.
-  bool WaitLogged(const std::string& what, int ms = kReplyWaitMs) const {
+  Peer Connect(const std::string& address = kSimAddress) { return Peer(address, sim.TcpPort()); }
+  // Whether the event log has a line containing what, waiting up to ms for it.
+  bool Logged(const std::string& what, int ms = 0) const {
     const std::int64_t deadline = platform::MonotonicMs() + ms;
-    while (!Logged(what)) {
+    for (;;) {
+      for (const auto& line : sim.Events()) {
+        if (line.find(what) != std::string::npos) return true;
+      }
       if (platform::MonotonicMs() > deadline) return false;
       platform::RealSleeper().SleepMs(2);
     }
-    return true;
-  }
-  bool Logged(const std::string& what) const {
-    for (const auto& line : sim.Events()) {
-      if (line.find(what) != std::string::npos) return true;
-    }
-    return false;
   }
   sim::Simulator sim;
   bool started = false;
 };
 
 TEST(SimDevice, IdentifyAnswersModelAndVersionWord) {
-  sim::Memory memory;
-  memory.fill(0x3FFF);
-  memory[0x300] = 1234;
   sim::Config c = TestConfig();
-  c.memory = memory;
+  c.memory.emplace().fill(0x3FFF);
+  (*c.memory)[0x300] = 1234;
   c.modelCode = 0x60;
   c.subCode = 2;
   Running r(c);
   Peer p = r.Connect();
   ASSERT_TRUE(p.connected());
-  p.Send(kIdentify);
-  EXPECT_EQ(p.Read(4), (Bytes{0x4D, 0x62, 0xD2, 0x04}));
-  EXPECT_TRUE(p.Silent());
-  // Noise and a broken-off request before it change nothing.
-  p.Send({0x00, 0xFF, '@', 'Q', 'U', 'x', '@', 'Q', 'U', 'I', 'V', 'O'});
-  EXPECT_EQ(p.Read(4), (Bytes{0x4D, 0x62, 0xD2, 0x04}));
-  EXPECT_TRUE(p.Silent());
+  // Plain, then after noise and a broken-off request: the same one answer.
+  for (const Bytes& request :
+       {kIdentify, Bytes{0x00, 0xFF, '@', 'Q', 'U', 'x', '@', 'Q', 'U', 'I', 'V', 'O'}}) {
+    p.Send(request);
+    EXPECT_EQ(p.Read(4), (Bytes{0x4D, 0x62, 0xD2, 0x04}));
+    EXPECT_TRUE(p.Silent());
+  }
   EXPECT_TRUE(r.Logged("tcp rx ignored 2 bytes: 00 FF"));
   EXPECT_TRUE(r.Logged("tcp rx ignored 4 bytes: 40 51 55 78"));
 }
@@ -167,48 +167,37 @@ TEST(SimDevice, IdentifyAnswersModelAndVersionWord) {
 TEST(SimDevice, WriteStoresWordsAsSentAndEchoesThem) {
   Running r(TestConfig());
   Peer p = r.Connect();
-  const Bytes single = Block(0x3FFF, 0x0123, 0x2000, 0x0000);
-  p.Send(Write(4, 0x26C));
-  p.SendEachByte(single);
-  const Bytes echo = p.Read(18);
-  ASSERT_EQ(echo.size(), 18u);
-  EXPECT_TRUE(EchoCarries(echo, single));
-  const Bytes loose1 = {echo[0], echo[1],  echo[4],  echo[5], echo[8],
-                        echo[9], echo[12], echo[13], echo[17]};
-  EXPECT_NE(loose1, Bytes(9, 0));
-
-  // A bulk write: three blocks after one command, 16-bit words kept as sent.
-  const std::vector<Bytes> blocks = {Block(1, 2, 3, 4), Block(0xFFFF, 0x8000, 5, 6),
-                                     Block(7, 8, 9, 10)};
-  p.Send(Write(12, 0x304));
+  const std::vector<std::pair<Bytes, std::vector<Bytes>>> commands = {
+      {Write(4, 0x26C), {Block(0x3FFF, 0x0123, 0x2000, 0x0000)}},
+      {Write(12, 0x304), {Block(1, 2, 3, 4), Block(0xFFFF, 0x8000, 5, 6), Block(7, 8, 9, 10)}},
+      {Write(4, 0x300), {Block(0x002A, 0x11, 0x22, 0x33)}},
+  };
   std::vector<Bytes> echoes;
-  for (const auto& b : blocks) {
-    p.SendEachByte(b);
-    echoes.push_back(p.Read(18));
-    EXPECT_TRUE(EchoCarries(echoes.back(), b));
+  for (const auto& [command, blocks] : commands) {
+    p.Send(command);
+    for (const Bytes& b : blocks) {
+      p.SendEachByte(b);
+      echoes.push_back(p.Read(18));
+      EXPECT_EQ(echoes.back().size(), 18u);
+      EXPECT_TRUE(EchoCarries(echoes.back(), b));
+    }
   }
-  // The unexamined bytes are not the same from block to block.
-  EXPECT_NE(Bytes(echoes[0].begin(), echoes[0].begin() + 2),
-            Bytes(echoes[1].begin(), echoes[1].begin() + 2));
-  EXPECT_NE(echoes[0][17], echoes[1][17]);
-
-  p.Send(Write(4, 0x300));
-  p.SendEachByte(Block(0x002A, 0x11, 0x22, 0x33));
-  EXPECT_EQ(p.Read(18).size(), 18u);
+  // The unexamined bytes are not zero, and not the same from block to block.
+  const auto loose = [](const Bytes& e) {
+    return Bytes{e[0], e[1], e[4], e[5], e[8], e[9], e[12], e[13], e[17]};
+  };
+  EXPECT_NE(loose(echoes[0]), Bytes(9, 0));
+  EXPECT_NE(loose(echoes[1]), loose(echoes[2]));
+  EXPECT_NE(echoes[1][17], echoes[2][17]);
 
   const sim::Memory m = r.sim.ProgramMemory();
-  EXPECT_EQ(m[0x26B], 0x3FFF);
-  EXPECT_EQ((std::vector<int>{m[0x26C], m[0x26D], m[0x26E], m[0x26F]}),
-            (std::vector<int>{0x3FFF, 0x0123, 0x2000, 0x0000}));
-  EXPECT_EQ(m[0x304], 1);
-  EXPECT_EQ(m[0x308], 0xFFFF);
-  EXPECT_EQ(m[0x309], 0x8000);
-  EXPECT_EQ(m[0x30F], 10);
-  EXPECT_EQ(m[0x310], 0x3FFF);
+  EXPECT_EQ((std::vector<int>{m[0x26B], m[0x26C], m[0x26D], m[0x26E], m[0x26F]}),
+            (std::vector<int>{0x3FFF, 0x3FFF, 0x0123, 0x2000, 0x0000}));
+  EXPECT_EQ((std::vector<int>{m[0x304], m[0x308], m[0x309], m[0x30F], m[0x310]}),
+            (std::vector<int>{1, 0xFFFF, 0x8000, 10, 0x3FFF}));
   EXPECT_EQ(r.sim.VersionWord(), 42);
   EXPECT_EQ(r.sim.DataBlocks(), 5);
   EXPECT_TRUE(r.Logged("tcp rx S 04 00 6C 02"));
-
   // The bulk write's start and end carry timestamps, in order.
   long first = -1, last = -1;
   for (const auto& line : r.sim.Events()) {
@@ -219,7 +208,7 @@ TEST(SimDevice, WriteStoresWordsAsSentAndEchoesThem) {
   EXPECT_GE(last, first);
 }
 
-TEST(SimDevice, LeaveAnswersNAndEndsBootMode) {
+TEST(SimDevice, LeaveAnswersNAndEndsBootModeUntilTheNextConnection) {
   Running r(TestConfig());
   Peer p = r.Connect();
   p.Send({'C'});
@@ -227,7 +216,6 @@ TEST(SimDevice, LeaveAnswersNAndEndsBootMode) {
   p.Send(kIdentify);
   EXPECT_TRUE(p.Silent());
   EXPECT_EQ(r.sim.LeaveCommands(), 1);
-  // A new connection is in boot mode again.
   Peer q = r.Connect();
   q.Send(kIdentify);
   EXPECT_EQ(q.Read(4).size(), 4u);
@@ -237,42 +225,35 @@ TEST(SimXPort, RepliesRecordSetAndSettle) {
   sim::Config c = TestConfig();
   c.settleMs = 300;
   Running r(c);
-  const auto info = Ask("127.0.0.2", kInfo);
-  ASSERT_TRUE(info);
-  ASSERT_EQ(info->size(), 30u);
-  EXPECT_EQ(Bytes(info->begin() + 24, info->end()), (Bytes{0x00, 0x20, 0x4A, 0x0B, 0x4C, 0x0E}));
+  const Bytes info = Ask(kInfo).value_or(Bytes{});
+  ASSERT_EQ(info.size(), 30u);
+  EXPECT_EQ(Bytes(info.begin() + 24, info.end()), (Bytes{0x00, 0x20, 0x4A, 0x0B, 0x4C, 0x0E}));
 
-  const auto got = Ask("127.0.0.2", kGet);
-  ASSERT_TRUE(got);
-  ASSERT_EQ(got->size(), 124u);
-  EXPECT_EQ((*got)[24] | (*got)[25] << 8, r.sim.TcpPort());  // LocalPort: the real port
-  EXPECT_EQ((*got)[32], 0xC0);
-  EXPECT_EQ((*got)[33], 0x00);
+  const Bytes got = Ask(kGet).value_or(Bytes{});
+  ASSERT_EQ(got.size(), 124u);
+  EXPECT_EQ(got[24] | got[25] << 8, r.sim.TcpPort());  // LocalPort: the real port
+  EXPECT_EQ(got[32], 0xC0);
+  EXPECT_EQ(got[33], 0x00);
   const sim::Record original = r.sim.SetupRecord();
-  EXPECT_EQ(Bytes(original.begin(), original.end()), *got);
+  EXPECT_EQ(Bytes(original.begin(), original.end()), got);
 
   // Override: bytes 4..123 are taken; the reply header stays the XPort's own.
-  const auto accepted = Ask("127.0.0.2", SetRequest(original, 0x01, 0x80));
+  EXPECT_EQ(Ask(SetRequest(original, 0x01, 0x80)), kAccepted);
   const std::int64_t acceptedAt = platform::MonotonicMs();
-  ASSERT_TRUE(accepted);
-  EXPECT_EQ(*accepted, (Bytes{0, 0, 0, 0xFB}));
   EXPECT_EQ(r.sim.SetupRecord()[32], 0x01);
   EXPECT_EQ(r.sim.SetupRecord()[33], 0x80);
   EXPECT_EQ(r.sim.SetupRecord()[3], original[3]);
-  EXPECT_EQ(r.sim.SetRequests(), 1);
 
   // Restarting: requests go unanswered until the settle time has passed.
-  EXPECT_FALSE(Ask("127.0.0.2", kGet, 100));
+  EXPECT_FALSE(Ask(kGet, 100));
   std::optional<Bytes> after;
-  for (int i = 0; i < 30 && !after; ++i) after = Ask("127.0.0.2", kGet, 100);
+  for (int i = 0; i < 30 && !after; ++i) after = Ask(kGet, 100);
   ASSERT_TRUE(after);
   EXPECT_GE(platform::MonotonicMs() - acceptedAt, 250);
   EXPECT_TRUE(r.Logged("ignored: restarting"));
 
   // Restore puts the record back as it was.
-  sim::Record restore = original;
-  restore[3] = 0xFA;
-  EXPECT_EQ(Ask("127.0.0.2", Bytes(restore.begin(), restore.end())), (Bytes{0, 0, 0, 0xFB}));
+  EXPECT_EQ(Ask(SetRequest(original, original[32], original[33])), kAccepted);
   EXPECT_EQ(r.sim.SetupRecord(), original);
   EXPECT_EQ(r.sim.SetRequests(), 2);
 }
@@ -283,15 +264,13 @@ TEST(SimXPort, OverrideSettingsHoldTheDeviceSilent) {
   c.localPort = 10003;
   Running r(c);
   const sim::Record start = r.sim.SetupRecord();
-  EXPECT_EQ(start[32], 0x01);
-  EXPECT_EQ(start[33], 0x80);
-  EXPECT_EQ(start[24] | start[25] << 8, 10003);
+  EXPECT_EQ((Bytes{start[24], start[25], start[32], start[33]}), (Bytes{0x13, 0x27, 0x01, 0x80}));
   Peer p = r.Connect();
   ASSERT_TRUE(p.connected());
   p.Send(kIdentify);
   EXPECT_TRUE(p.Silent());
   // With the override in place the same connection answers.
-  EXPECT_EQ(Ask("127.0.0.2", SetRequest(start, 0xC0, 0x00)), (Bytes{0, 0, 0, 0xFB}));
+  EXPECT_EQ(Ask(SetRequest(start, 0xC0, 0x00)), kAccepted);
   p.Send(kIdentify);
   EXPECT_EQ(p.Read(4).size(), 4u);
 
@@ -304,22 +283,20 @@ TEST(SimXPort, OverrideSettingsHoldTheDeviceSilent) {
 }
 
 TEST(SimXPort, TwoSimulatorsSideBySide) {
-  sim::Config a = TestConfig("127.0.0.2");
   sim::Config b = TestConfig("127.0.0.3");
   b.mac = {0x00, 0x20, 0x4A, 0x0B, 0x4C, 0x99};
   b.modelCode = 0xA0;
-  Running ra(a), rb(b);
+  Running ra(TestConfig()), rb(b);
   ASSERT_TRUE(ra.started && rb.started);
-  EXPECT_EQ(Ask("127.0.0.2", kInfo).value_or(Bytes(30)).at(29), 0x0E);
-  EXPECT_EQ(Ask("127.0.0.3", kInfo).value_or(Bytes(30)).at(29), 0x99);
-  Peer pa = ra.Connect("127.0.0.2");
-  Peer pb = rb.Connect("127.0.0.3");
+  EXPECT_EQ(Ask(kInfo).value_or(Bytes(30)).at(29), 0x0E);
+  EXPECT_EQ(Ask(kInfo, kReplyWaitMs, "127.0.0.3").value_or(Bytes(30)).at(29), 0x99);
+  Peer pa = ra.Connect(), pb = rb.Connect("127.0.0.3");
   pa.Send(kIdentify);
   pb.Send(kIdentify);
   EXPECT_EQ(pa.Read(4)[1], 0x81);
   EXPECT_EQ(pb.Read(4)[1], 0xA1);
   // The same address twice is refused with a reason.
-  sim::Simulator again(TestConfig("127.0.0.2"));
+  sim::Simulator again(TestConfig());
   std::string error;
   EXPECT_FALSE(again.Start(&error));
   EXPECT_NE(error.find("UDP port 30718"), std::string::npos) << error;
@@ -330,14 +307,15 @@ TEST(SimFaults, BlockFaultsChangeOnlyTheAnswer) {
     sim::BlockFault fault;
     std::size_t expectBytes;  // bytes that arrive
     bool intactData;          // reply bytes 2..15 carry the block
-    char byte16;              // 0: anything but 'E'
+    bool e;                   // byte 16 is 'E'
     long endsWith;            // 1: connection stays, 0: closed, -1: reset
   };
+  using F = sim::BlockFault;
   const Case cases[] = {
-      {sim::BlockFault::Silent, 0, false, 0, 1},    {sim::BlockFault::Close, 0, false, 0, 0},
-      {sim::BlockFault::Reset, 0, false, 0, -1},    {sim::BlockFault::WrongEcho, 18, false, 'E', 1},
-      {sim::BlockFault::MissingE, 18, true, 0, 1},  {sim::BlockFault::Garbage, 18, false, 0, 1},
-      {sim::BlockFault::ShortEcho, 16, true, 0, 1}, {sim::BlockFault::SplitEcho, 16, true, 0, 1},
+      {F::Silent, 0, false, false, 1},    {F::Close, 0, false, false, 0},
+      {F::Reset, 0, false, false, -1},    {F::WrongEcho, 18, false, true, 1},
+      {F::MissingE, 18, true, false, 1},  {F::Garbage, 18, false, false, 1},
+      {F::ShortEcho, 16, true, false, 1}, {F::SplitEcho, 16, true, false, 1},
   };
   const Bytes block = Block(0x1111, 0x2222, 0x3333, 0x0444);
   for (const Case& k : cases) {
@@ -350,33 +328,26 @@ TEST(SimFaults, BlockFaultsChangeOnlyTheAnswer) {
     p.SendEachByte(block);
     const Bytes got = k.expectBytes ? p.Read(k.expectBytes) : p.Read(1, kSilenceMs);
     EXPECT_EQ(got.size(), k.expectBytes);
-    if (k.expectBytes >= 16) {
-      Bytes data = {got[2], got[3], got[6], got[7], got[10], got[11], got[14], got[15]};
-      EXPECT_EQ(data == block, k.intactData);
-    }
-    if (k.expectBytes == 18) {
-      EXPECT_EQ(got[16] == 'E', k.byte16 == 'E');
-    }
+    EXPECT_EQ(EchoedData(got) == block, k.intactData);
+    EXPECT_EQ(got.size() == 18 && got[16] == 'E', k.e);
     if (k.endsWith <= 0) {
       EXPECT_EQ(p.last(), k.endsWith);
     } else {
       EXPECT_TRUE(p.Silent(50));
-      // The connection goes on: the next block is answered normally. A split echo's last
-      // two bytes ('E' and the count) come first, released by the tool's next bytes.
+      // The connection goes on: the next block is answered normally.
       p.Send(Write(4, 0x294));
       p.SendEachByte(block);
       // A split echo's last two bytes were held back until the tool spoke again.
-      if (k.fault == sim::BlockFault::SplitEcho) {
+      if (k.fault == F::SplitEcho) {
         EXPECT_EQ(p.Read(2).at(0), 'E');
       }
       EXPECT_TRUE(EchoCarries(p.Read(18), block));
     }
-    // Whatever the answer, the block reached the device.
-    EXPECT_EQ(r.sim.ProgramMemory()[0x293], 0x0444);
+    EXPECT_EQ(r.sim.ProgramMemory()[0x293], 0x0444);  // whatever the answer, the block landed
   }
 }
 
-TEST(SimFaults, PhasesNameTheRightBlocks) {
+TEST(SimFaults, PhasesNameTheRightBlocksPerConnection) {
   sim::Config c = TestConfig();
   c.faults.blocks = {{"clear", sim::BlockFault::MissingE},
                      {"bulk:2", sim::BlockFault::MissingE},
@@ -384,45 +355,42 @@ TEST(SimFaults, PhasesNameTheRightBlocks) {
                      {"version", sim::BlockFault::WrongEcho}};
   Running r(c);
   // Clear, a single, a bulk of three, the version block, and the 7th block (0x300 again).
-  auto run = [&](Peer& p) {
-    std::string got;
-    auto one = [&](const Bytes& b) {
-      p.SendEachByte(b);
-      const Bytes e = p.Read(18);
-      got += EchoCarries(e, b) ? '.' : (e.size() == 18 && e[16] != 'E' ? 'e' : 'w');
-    };
-    p.Send(Write(4, 0x300));
-    one(Block(0, 1, 2, 3));
-    p.Send(Write(4, 0x26C));
-    one(Block(4, 5, 6, 7));
-    p.Send(Write(12, 0x304));
-    for (int i = 0; i < 3; ++i) one(Block(8, 9, 10, static_cast<std::uint16_t>(i)));
-    p.Send(Write(4, 0x300));
-    one(Block(42, 1, 2, 3));
-    p.Send(Write(4, 0x300));
-    one(Block(42, 1, 2, 3));
-    return got;
+  const std::vector<std::pair<Bytes, std::vector<Bytes>>> commands = {
+      {Write(4, 0x300), {Block(0, 1, 2, 3)}},
+      {Write(4, 0x26C), {Block(4, 5, 6, 7)}},
+      {Write(12, 0x304), {Block(8, 9, 10, 0), Block(8, 9, 10, 1), Block(8, 9, 10, 2)}},
+      {Write(4, 0x300), {Block(42, 1, 2, 3)}},
+      {Write(4, 0x300), {Block(42, 1, 2, 3)}},
   };
-  Peer p = r.Connect();
-  EXPECT_EQ(run(p), "e..e.we");
-  // Phases count per connection.
-  Peer q = r.Connect();
-  EXPECT_EQ(run(q), "e..e.we");
+  for (int connection = 0; connection < 2; ++connection) {
+    Peer p = r.Connect();
+    std::string got;
+    for (const auto& [command, blocks] : commands) {
+      p.Send(command);
+      for (const Bytes& b : blocks) {
+        p.SendEachByte(b);
+        const Bytes e = p.Read(18);
+        got += EchoCarries(e, b) ? '.' : (e.size() == 18 && e[16] != 'E' ? 'e' : 'w');
+      }
+    }
+    EXPECT_EQ(got, "e..e.we");
+  }
 }
 
 TEST(SimFaults, IdentifyAndLeaveFaults) {
   struct Case {
     sim::IdentifyFault fault;
     Bytes expect;
-    long endsWith;
+    bool stays;
   };
+  using F = sim::IdentifyFault;
   const Case cases[] = {
-      {sim::IdentifyFault::Silent, {}, 1},
-      {sim::IdentifyFault::WrongFirstByte, {0x58, 0x81, 0xFF, 0x3F}, 1},
-      {sim::IdentifyFault::Split, {0x4D, 0x81, 0xFF, 0x3F}, 1},
-      {sim::IdentifyFault::Short, {0x4D, 0x81, 0xFF}, 1},
-      {sim::IdentifyFault::Close, {}, 0},
-      {sim::IdentifyFault::Reset, {}, 0},
+      {F::Silent, {}, true},
+      {F::WrongFirstByte, {0x58, 0x81, 0xFF, 0x3F}, true},
+      {F::Split, {0x4D, 0x81, 0xFF, 0x3F}, true},
+      {F::Short, {0x4D, 0x81, 0xFF}, true},
+      {F::Close, {}, false},
+      {F::Reset, {}, false},
   };
   for (const Case& k : cases) {
     SCOPED_TRACE(static_cast<int>(k.fault));
@@ -433,11 +401,9 @@ TEST(SimFaults, IdentifyAndLeaveFaults) {
     p.Send(kIdentify);
     const std::int64_t sentAt = platform::MonotonicMs();
     EXPECT_EQ(p.Read(4, k.expect.size() == 4 ? kReplyWaitMs : kSilenceMs), k.expect);
-    EXPECT_EQ(p.last() > 0, k.endsWith > 0);
-    if (k.fault == sim::IdentifyFault::Split) {
-      EXPECT_GE(platform::MonotonicMs() - sentAt, sim::kSplitPauseMs - 1);
-    }
-    if (k.fault == sim::IdentifyFault::Short) {
+    EXPECT_EQ(p.last() > 0, k.stays);
+    EXPECT_GE(platform::MonotonicMs() - sentAt, k.fault == F::Split ? sim::kSplitPauseMs - 1 : 0);
+    if (k.fault == F::Short) {
       p.Send({'C'});  // fallen silent for good
       EXPECT_TRUE(p.Silent());
     }
@@ -445,7 +411,7 @@ TEST(SimFaults, IdentifyAndLeaveFaults) {
   {
     // Noise of a fixed length that never begins like a reply, the same for a seed.
     sim::Config c = TestConfig();
-    c.faults.identify = sim::IdentifyFault::Garbage;
+    c.faults.identify = F::Garbage;
     Bytes first;
     for (int round = 0; round < 2; ++round) {
       Running r(c);
@@ -459,10 +425,10 @@ TEST(SimFaults, IdentifyAndLeaveFaults) {
     }
   }
   // Close and reset end the connection instead of a reply (0 closed, -1 reset).
-  for (auto [fault, expect, ends] : {std::tuple{sim::LeaveFault::Missing, Bytes{}, 1L},
-                                     std::tuple{sim::LeaveFault::Wrong, Bytes{0x58}, 1L},
-                                     std::tuple{sim::LeaveFault::Close, Bytes{}, 0L},
-                                     std::tuple{sim::LeaveFault::Reset, Bytes{}, -1L}}) {
+  using L = sim::LeaveFault;
+  for (auto [fault, expect, ends] :
+       {std::tuple{L::Missing, Bytes{}, 1L}, std::tuple{L::Wrong, Bytes{0x58}, 1L},
+        std::tuple{L::Close, Bytes{}, 0L}, std::tuple{L::Reset, Bytes{}, -1L}}) {
     SCOPED_TRACE(static_cast<int>(fault));
     sim::Config c = TestConfig();
     c.faults.leave = fault;
@@ -470,59 +436,45 @@ TEST(SimFaults, IdentifyAndLeaveFaults) {
     Peer p = r.Connect();
     p.Send({'C'});
     EXPECT_EQ(p.Read(1, ends == 1 && expect.empty() ? kSilenceMs : kReplyWaitMs), expect);
-    if (ends <= 0) {
-      EXPECT_EQ(p.last(), ends);
-    }
+    EXPECT_EQ(ends <= 0 ? p.last() : 1, ends);
     EXPECT_EQ(r.sim.LeaveCommands(), 1);
   }
 }
 
 TEST(SimFaults, XPortFaults) {
-  {
+  // Sizes of the info and the record reply (0: none), and whether a set request is
+  // accepted (-1: not examined).
+  using X = sim::XPortFault;
+  for (auto [fault, info, record, set] :
+       {std::tuple{X::Silent, 0u, 0u, 0}, std::tuple{X::ShortInfo, 29u, 124u, -1},
+        std::tuple{X::ShortRecord, 30u, 123u, -1}, std::tuple{X::SilentRecord, 30u, 0u, 1}}) {
+    SCOPED_TRACE(static_cast<int>(fault));
     sim::Config c = TestConfig();
-    c.faults.xport = sim::XPortFault::Silent;
+    c.faults.xport = fault;
     Running r(c);
-    EXPECT_FALSE(Ask("127.0.0.2", kInfo, kSilenceMs));
-    EXPECT_FALSE(Ask("127.0.0.2", kGet, kSilenceMs));
-    EXPECT_FALSE(Ask("127.0.0.2", SetRequest(r.sim.SetupRecord(), 0xC0, 0), kSilenceMs));
+    EXPECT_EQ(Ask(kInfo, info ? kReplyWaitMs : kSilenceMs).value_or(Bytes{}).size(), info);
+    EXPECT_EQ(Ask(kGet, record ? kReplyWaitMs : kSilenceMs).value_or(Bytes{}).size(), record);
+    if (set >= 0) {
+      EXPECT_EQ(Ask(SetRequest(r.sim.SetupRecord(), 0xC0, 0), set ? kReplyWaitMs : kSilenceMs),
+                set ? std::optional<Bytes>(kAccepted) : std::nullopt);
+    }
   }
-  {
-    sim::Config c = TestConfig();
-    c.faults.xport = sim::XPortFault::ShortInfo;
-    Running r(c);
-    EXPECT_EQ(Ask("127.0.0.2", kInfo).value_or(Bytes{}).size(), 29u);
-    EXPECT_EQ(Ask("127.0.0.2", kGet).value_or(Bytes{}).size(), 124u);
-  }
-  {
-    sim::Config c = TestConfig();
-    c.faults.xport = sim::XPortFault::ShortRecord;
-    Running r(c);
-    EXPECT_EQ(Ask("127.0.0.2", kInfo).value_or(Bytes{}).size(), 30u);
-    EXPECT_EQ(Ask("127.0.0.2", kGet).value_or(Bytes{}).size(), 123u);
-  }
-  {
-    sim::Config c = TestConfig();
-    c.faults.xport = sim::XPortFault::SilentRecord;
-    Running r(c);
-    EXPECT_EQ(Ask("127.0.0.2", kInfo).value_or(Bytes{}).size(), 30u);
-    EXPECT_FALSE(Ask("127.0.0.2", kGet, kSilenceMs));
-    EXPECT_EQ(Ask("127.0.0.2", SetRequest(r.sim.SetupRecord(), 0xC0, 0)), (Bytes{0, 0, 0, 0xFB}));
-  }
-  {
-    // The second request refused, the third ignored, the fourth taken.
-    sim::Config c = TestConfig();
-    c.faults.refuseSet = 2;
-    c.faults.ignoreSet = 3;
-    Running r(c);
-    const sim::Record start = r.sim.SetupRecord();
-    EXPECT_EQ(Ask("127.0.0.2", SetRequest(start, 0x11, 0)), (Bytes{0, 0, 0, 0xFB}));
-    EXPECT_EQ(Ask("127.0.0.2", SetRequest(start, 0x22, 0)), (Bytes{0, 0, 0, 0xFA}));
-    EXPECT_FALSE(Ask("127.0.0.2", SetRequest(start, 0x33, 0), kSilenceMs));
-    EXPECT_EQ(r.sim.SetupRecord()[32], 0x11);
-    EXPECT_EQ(Ask("127.0.0.2", SetRequest(start, 0x44, 0)), (Bytes{0, 0, 0, 0xFB}));
-    EXPECT_EQ(r.sim.SetupRecord()[32], 0x44);
-    EXPECT_EQ(r.sim.SetRequests(), 4);
-  }
+}
+
+TEST(SimFaults, SetRequestsRefusedAndIgnoredByCount) {
+  // The second set request refused, the third ignored, the fourth taken.
+  sim::Config c = TestConfig();
+  c.faults.refuseSet = 2;
+  c.faults.ignoreSet = 3;
+  Running r(c);
+  const sim::Record start = r.sim.SetupRecord();
+  EXPECT_EQ(Ask(SetRequest(start, 0x11, 0)), kAccepted);
+  EXPECT_EQ(Ask(SetRequest(start, 0x22, 0)), (Bytes{0, 0, 0, 0xFA}));
+  EXPECT_FALSE(Ask(SetRequest(start, 0x33, 0), kSilenceMs));
+  EXPECT_EQ(r.sim.SetupRecord()[32], 0x11);
+  EXPECT_EQ(Ask(SetRequest(start, 0x44, 0)), kAccepted);
+  EXPECT_EQ(r.sim.SetupRecord()[32], 0x44);
+  EXPECT_EQ(r.sim.SetRequests(), 4);
 }
 
 TEST(SimFaults, FragmentsAndDelayKeepRepliesWhole) {
@@ -556,12 +508,10 @@ TEST(SimRobustness, BadInputNeverHurtsMemoryOrTheSimulator) {
       p.SendEachByte(b);
       EXPECT_TRUE(EchoCarries(p.Read(18), b)) << i;
     }
-    // The highest address: nothing stored, nothing wrapped to word 0.
-    p.Send(Write(4, 0xFFFC));
+    p.Send(Write(4, 0xFFFC));  // the highest address: nothing stored, nothing wrapped to 0
     p.Send(Block(1, 1, 1, 1));
     EXPECT_EQ(p.Read(18).size(), 18u);
-    // A count that is no multiple of 4 announces count / 4 blocks.
-    p.Send(Write(6, 0x100));
+    p.Send(Write(6, 0x100));  // a count that is no multiple of 4 announces count / 4 blocks
     p.Send(Block(0x0BB0, 2, 3, 4));
     EXPECT_EQ(p.Read(18).size(), 18u);
     p.Send(kIdentify);
@@ -576,7 +526,7 @@ TEST(SimRobustness, BadInputNeverHurtsMemoryOrTheSimulator) {
     p.Send(Write(8, 0x500));
     p.Send({1, 2, 3});
   }
-  EXPECT_TRUE(r.WaitLogged("mid-frame in block 0x0500"));
+  EXPECT_TRUE(r.Logged("mid-frame in block 0x0500", kReplyWaitMs));
   // A new connection replaces an old one, and starts from a clean frame.
   Peer old = r.Connect();
   ASSERT_TRUE(old.connected());
@@ -588,12 +538,10 @@ TEST(SimRobustness, BadInputNeverHurtsMemoryOrTheSimulator) {
 
   sim::Memory want;
   want.fill(0x3FFF);
-  want[0x1FFC] = 0x0AA0;
-  want[0x1FFD] = want[0x1FFE] = want[0x1FFF] = 0;
-  want[0x100] = 0x0BB0;
-  want[0x101] = 2;
-  want[0x102] = 3;
-  want[0x103] = 4;
+  const std::pair<int, int> stored[] = {{0x1FFC, 0x0AA0}, {0x1FFD, 0}, {0x1FFE, 0}, {0x1FFF, 0},
+                                        {0x100, 0x0BB0},  {0x101, 2},  {0x102, 3},  {0x103, 4}};
+  for (auto [at, word] : stored)
+    want[static_cast<std::size_t>(at)] = static_cast<std::uint16_t>(word);
   EXPECT_EQ(r.sim.ProgramMemory(), want);
   EXPECT_TRUE(r.Logged("lies past 0x1FFF"));
   EXPECT_EQ(r.sim.Connections(), 3);
@@ -601,13 +549,12 @@ TEST(SimRobustness, BadInputNeverHurtsMemoryOrTheSimulator) {
 
 TEST(SimLifecycle, StartRefusesBadConfigurationAndStopIsPrompt) {
   for (auto [address, phase] : {std::pair{"127.0.0.300", "clear"}, std::pair{"localhost", "clear"},
-                                std::pair{"127.0.0.2", "bulk:0"}, std::pair{"127.0.0.2", "bulk"},
-                                std::pair{"127.0.0.2", "single:0x10000"}}) {
+                                std::pair{kSimAddress, "bulk:0"}, std::pair{kSimAddress, "bulk"},
+                                std::pair{kSimAddress, "single:0x10000"}}) {
     sim::Config c = TestConfig(address);
     c.faults.blocks = {{phase, sim::BlockFault::Silent}};
-    sim::Simulator s(c);
     std::string error;
-    EXPECT_FALSE(s.Start(&error)) << address << " " << phase;
+    EXPECT_FALSE(sim::Simulator(c).Start(&error)) << address << " " << phase;
     EXPECT_FALSE(error.empty());
   }
   sim::Simulator s(TestConfig());
@@ -616,8 +563,7 @@ TEST(SimLifecycle, StartRefusesBadConfigurationAndStopIsPrompt) {
   s.Stop();
   s.Stop();
   EXPECT_LT(platform::MonotonicMs() - t, 500);
-  // Stopped means closed: the ports are free for the next one.
-  ASSERT_TRUE(s.Start(nullptr));
+  ASSERT_TRUE(s.Start(nullptr));  // stopped means closed: the ports are free again
 }
 
 TEST(SimFaultNames, CommandLineTexts) {
@@ -642,11 +588,11 @@ TEST(SimFaultNames, CommandLineTexts) {
 }
 
 TEST(SimMemoryHex, DumpSampleAndParse) {
-  sim::Memory m;
-  for (int w = 0; w < sim::kWords; ++w)
-    m[static_cast<std::size_t>(w)] = static_cast<std::uint16_t>(w * 3);
+  using testing_support::EndRecord;
+  using testing_support::HexRecord;
   sim::Config c = TestConfig();
-  c.memory = m;
+  sim::Memory& m = c.memory.emplace();
+  for (std::size_t w = 0; w < m.size(); ++w) m[w] = static_cast<std::uint16_t>(w * 3);
   sim::Simulator s(c);
   sim::Memory back;
   ASSERT_TRUE(sim::ParseMemoryHex(s.MemoryHex(), &back));
@@ -672,20 +618,18 @@ TEST(SimMemoryHex, DumpSampleAndParse) {
 
   // Single bytes fill their half of a word; broken texts are refused and leave *out.
   const sim::Memory before = back;
-  ASSERT_TRUE(sim::ParseMemoryHex(
-      testing_support::HexRecord(0, 0x0601, {0x12}) + testing_support::EndRecord(), &back));
+  ASSERT_TRUE(sim::ParseMemoryHex(HexRecord(0, 0x0601, {0x12}) + EndRecord(), &back));
   EXPECT_EQ(back[0x300], 0x12FF);
   back = before;
-  const std::string good = testing_support::HexRecord(0, 0, {1, 2});
-  ASSERT_TRUE(sim::ParseMemoryHex(good + testing_support::EndRecord(), &back));
+  const std::string good = HexRecord(0, 0, {1, 2});
+  ASSERT_TRUE(sim::ParseMemoryHex(good + EndRecord(), &back));
   back = before;
-  for (const std::string& bad :
-       std::vector<std::string>{good,                              // no end record: cut short
-                                ":02000000010200\n:00000001FF\n",  // checksum
-                                ":0200000001\n:00000001FF\n",      // fewer bytes than counted
-                                ":02000000010G0B\n:00000001FF\n",  // not hex
-                                ":020000060102F5\n:00000001FF\n",  // unknown type
-                                std::string("hello\n"), std::string()}) {
+  for (const std::string& bad : {good,  // no end record: cut short
+                                 std::string(":02000000010200\n:00000001FF\n"),  // checksum
+                                 std::string(":0200000001\n:00000001FF\n"),      // too few bytes
+                                 std::string(":02000000010G0B\n:00000001FF\n"),  // not hex
+                                 std::string(":020000060102F5\n:00000001FF\n"),  // unknown type
+                                 std::string("hello\n"), std::string()}) {
     EXPECT_FALSE(sim::ParseMemoryHex(bad, &back)) << bad;
   }
   EXPECT_EQ(back, before);

@@ -12,12 +12,7 @@
 
 namespace {
 
-using testing_support::Bytes;
-using testing_support::Datagram;
-using testing_support::Notice;
-using testing_support::Plain;
-using testing_support::RecordingHost;
-using testing_support::ScriptedUdpPeer;
+using namespace testing_support;
 
 // 127.0.0.1: Wine answers datagrams from 127.0.0.1 whatever 127/8 address a socket is
 // bound to, so the suite also runs under it (the forged-sender case excepted).
@@ -36,9 +31,11 @@ Bytes Record(std::uint8_t b32, std::uint8_t b33, std::uint16_t localPort = 10003
   return r;
 }
 
-Bytes Info(const Bytes& mac) {
+// An info reply of size bytes carrying mac at 24..29 (cut off in a shorter one).
+Bytes Info(const Bytes& mac, std::size_t size = xport::kInfoSize) {
   Bytes r(xport::kInfoSize, 0x11);
   std::copy(mac.begin(), mac.end(), r.begin() + 24);
+  r.resize(size, 0x55);
   return r;
 }
 
@@ -50,17 +47,16 @@ class XPortTest : public ::testing::Test {
     SetAddress(kXPortAddress);
     client.SetReplyWaitMs(1000);
   }
-
   void SetAddress(const char* text) {
     shared.AddressText.fill('\0');
     std::strncpy(shared.AddressText.data(), text, 15);
   }
-
-  // Runs one get-setup-record exchange answered with record.
+  // One get-setup-record exchange answered with record.
   int LoadRecord(const Bytes& record) {
     peer.ReplyNext({{record}});
     return client.QuerySetupRecord();
   }
+  Bytes SetRecord() const { return Bytes(client.SetRecord().begin(), client.SetRecord().end()); }
 
   RecordingHost host;
   xport::SharedBuffers shared;
@@ -69,41 +65,35 @@ class XPortTest : public ::testing::Test {
 };
 
 TEST_F(XPortTest, InfoReplyMustHoldThirtyBytesAndFitTheReceiveArea) {
+  EXPECT_EQ(client.FormatMacAddress(), "00- 0- 0- 0- 0- 0");
+  EXPECT_EQ(xport::QueryClient(host, shared).ReplyWaitMs(), 5000);  // production's wait
   const Bytes mac = {0x05, 0x20, 0x0B, 0x4C, 0x7D, 0x0E};
-  const Bytes good = Info(mac);
-
-  peer.ReplyNext({{Bytes(good.begin(), good.begin() + 29)}});
-  EXPECT_EQ(client.QueryXPortInfo(), 0);
-  EXPECT_EQ(client.XPortInfo(), xport::XPortInfoBytes{});
-
-  peer.ReplyNext({{good}});
-  EXPECT_EQ(client.QueryXPortInfo(), 1);
-  EXPECT_TRUE(std::equal(good.begin(), good.end(), client.XPortInfo().begin()));
-  EXPECT_EQ(client.FormatMacAddress(), "05-20- B-4C-7D- E");
-
-  // 1,023 bytes is the largest reply taken; one byte more is a failed receive, not a
-  // shortened reply, and leaves the earlier info in place.
-  Bytes longest = Info({0xAA, 0xBB, 0xCC, 0xDD, 0xEE, 0xFF});
-  longest.resize(1023, 0x55);
-  peer.ReplyNext({{longest}});
-  EXPECT_EQ(client.QueryXPortInfo(), 1);
-  EXPECT_EQ(client.FormatMacAddress(), "AA-BB-CC-DD-EE-FF");
-  Bytes overLong = Info(mac);
-  overLong.resize(1024, 0x55);
-  peer.ReplyNext({{overLong}});
-  EXPECT_EQ(client.QueryXPortInfo(), 0);
-  EXPECT_EQ(client.FormatMacAddress(), "AA-BB-CC-DD-EE-FF");
-
-  const auto requests = peer.Requests();
-  ASSERT_EQ(requests.size(), 4u);
-  for (const Bytes& r : requests) EXPECT_EQ(r, (Bytes{0x00, 0x00, 0x00, 0xF6}));
+  struct Case {
+    Bytes reply;
+    int expected;
+    const char* mac;  // after the exchange: a failed one leaves the earlier info
+  };
+  const Case cases[] = {
+      {Info(mac, 29), 0, "00- 0- 0- 0- 0- 0"},
+      {Info(mac), 1, "05-20- B-4C-7D- E"},
+      {Info({0xAA, 0xBB, 0xCC, 0xDD, 0xEE, 0xFF}, 1023), 1, "AA-BB-CC-DD-EE-FF"},  // the largest
+      {Info(mac, 1024), 0, "AA-BB-CC-DD-EE-FF"},  // a failed receive, not a shortened reply
+  };
+  for (const Case& c : cases) {
+    peer.ReplyNext({{c.reply}});
+    EXPECT_EQ(client.QueryXPortInfo(), c.expected) << c.reply.size();
+    EXPECT_EQ(client.FormatMacAddress(), c.mac) << c.reply.size();
+    if (c.reply.size() == 30) {
+      EXPECT_TRUE(std::equal(c.reply.begin(), c.reply.end(), client.XPortInfo().begin()));
+    }
+  }
+  ASSERT_EQ(peer.Requests().size(), std::size(cases));
+  for (const Bytes& r : peer.Requests()) EXPECT_EQ(r, (Bytes{0x00, 0x00, 0x00, 0xF6}));
   for (const auto& from : peer.Sources()) EXPECT_EQ(from.port, xport::kQueryLocalPort);
   EXPECT_TRUE(host.Notices().empty());
 }
 
 TEST_F(XPortTest, SetupReplyMustHoldTheWholeRecord) {
-  EXPECT_EQ(client.LocalPort(), 0);
-
   const Bytes record = Record(0x01, 0x80, 10003);
   EXPECT_EQ(LoadRecord(Bytes(record.begin(), record.end() - 1)), 0);
   EXPECT_EQ(client.SetupRecord(), xport::SetupRecordBytes{});
@@ -113,8 +103,7 @@ TEST_F(XPortTest, SetupReplyMustHoldTheWholeRecord) {
   EXPECT_TRUE(std::equal(record.begin(), record.end(), client.SetupRecord().begin()));
   EXPECT_EQ(client.LocalPort(), 10003);
 
-  // From a longer reply only the first 124 bytes are kept.
-  Bytes longer = Record(0x00, 0x00, 0xABCD);
+  Bytes longer = Record(0x00, 0x00, 0xABCD);  // only the first 124 bytes are kept
   longer.resize(300, 0x77);
   EXPECT_EQ(LoadRecord(longer), 1);
   EXPECT_TRUE(std::equal(longer.begin(), longer.begin() + 124, client.SetupRecord().begin()));
@@ -126,29 +115,22 @@ TEST_F(XPortTest, SetupReplyMustHoldTheWholeRecord) {
 
 TEST_F(XPortTest, SetRequestIsAcceptedOnlyByAReplyBeginningFB) {
   const Bytes record = Record(0x01, 0x80);
-  struct Case {
-    Bytes reply;
-    int expected;
-  };
-  Bytes fbThenMore = {0x00, 0x00, 0x00, 0xFB, 0x01, 0x02, 0x03};
-  Bytes overLongFb(1024, 0x00);
+  Bytes overLongFb(1024, 0x00);  // too long to take: a failed receive, though it begins right
   overLongFb[3] = 0xFB;
-  const Case cases[] = {
+  const std::pair<Bytes, int> cases[] = {
       {{0x00, 0x00, 0x00, 0xFB}, 1},
-      {fbThenMore, 1},
+      {{0x00, 0x00, 0x00, 0xFB, 0x01, 0x02, 0x03}, 1},
       {{0x00, 0x00, 0x00, 0xFA}, 0},
       {{0x00, 0x00, 0x00}, 0},
       {{}, 0},
       {{0x01, 0x00, 0x00, 0xFB}, 0},
-      // A datagram too long to take is a failed receive even if it begins right.
       {overLongFb, 0},
   };
-  for (const Case& c : cases) {
-    peer.ReplyNext({{c.reply}});
-    EXPECT_EQ(client.SendSetupRecord(record.data(), 124), c.expected) << c.reply.size();
+  for (const auto& [reply, expected] : cases) {
+    peer.ReplyNext({{reply}});
+    EXPECT_EQ(client.SendSetupRecord(record.data(), 124), expected) << reply.size();
   }
-  for (const Bytes& r : peer.Requests()) EXPECT_EQ(r, record);
-  EXPECT_EQ(peer.Requests().size(), std::size(cases));
+  EXPECT_EQ(peer.Requests(), std::vector<Bytes>(std::size(cases), record));
   EXPECT_TRUE(host.Notices().empty());
 }
 
@@ -171,26 +153,20 @@ TEST_F(XPortTest, SilenceFailsQuietlyAndKeepsTheRecords) {
   EXPECT_EQ(LoadRecord(Record(0x00, 0x00)), 1);
 }
 
-TEST_F(XPortTest, TakenLocalPortRefusesTheBindUntilItIsFree) {
+TEST_F(XPortTest, SocketFailuresGiveTheirNoticeAndLeaveTheNextExchangeWorking) {
   {
-    platform::Socket holder = platform::OpenUdpSocket();
+    platform::Socket holder = platform::OpenUdpSocket();  // the local port taken
     ASSERT_TRUE(platform::Bind(holder, {0, xport::kQueryLocalPort}));
     EXPECT_EQ(client.QuerySetupRecord(), 0);
-    EXPECT_EQ(host.Notices(),
-              std::vector<Notice>{Plain("UDP受信ポート番号の指定に失敗\n", "Error")});
     EXPECT_TRUE(peer.Requests().empty());
   }
   EXPECT_EQ(LoadRecord(Record(0x00, 0x00)), 1);
-  EXPECT_EQ(host.Notices().size(), 1u);
-}
-
-TEST_F(XPortTest, AddressThatIsNoAddressRefusesTheSend) {
   SetAddress("abc");
   EXPECT_EQ(client.QueryXPortInfo(), 0);
-  EXPECT_EQ(host.Notices(), std::vector<Notice>{Plain("サーバへの送信失敗\n", "Error")});
   SetAddress(kXPortAddress);
   EXPECT_EQ(LoadRecord(Record(0x00, 0x00)), 1);
-  EXPECT_EQ(host.Notices().size(), 1u);
+  EXPECT_EQ(host.Notices(), (std::vector{Plain("UDP受信ポート番号の指定に失敗\n", "Error"),
+                                         Plain("サーバへの送信失敗\n", "Error")}));
 }
 
 TEST_F(XPortTest, RepliesFromOtherSendersAreDroppedWithinTheSameWait) {
@@ -205,9 +181,7 @@ TEST_F(XPortTest, RepliesFromOtherSendersAreDroppedWithinTheSameWait) {
   EXPECT_EQ(client.SendSetupRecord(set.data(), 124), 0);
 
   // Forged datagrams keep coming but do not stretch the wait past its deadline.
-  std::vector<Datagram> forged;
-  for (int i = 0; i < 6; ++i) forged.push_back({Record(0, 0, 4444), true, 100});
-  peer.ReplyNext(forged);
+  peer.ReplyNext(std::vector<Datagram>(6, {Record(0, 0, 4444), true, 100}));
   const auto start = platform::MonotonicMs();
   EXPECT_EQ(client.QuerySetupRecord(), 0);
   EXPECT_LT(platform::MonotonicMs() - start, 600);
@@ -215,54 +189,34 @@ TEST_F(XPortTest, RepliesFromOtherSendersAreDroppedWithinTheSameWait) {
   EXPECT_TRUE(host.Notices().empty());
 }
 
-TEST_F(XPortTest, NeedsOverrideReadsBytes32And33) {
-  struct Case {
-    std::uint8_t b32, b33;
-    bool expected;
-  };
-  const Case cases[] = {
+TEST_F(XPortTest, OverrideRecordsChangeOnlyHeaderAndSettings) {
+  // NeedsOverride reads bytes 32 and 33.
+  const std::tuple<std::uint8_t, std::uint8_t, bool> cases[] = {
       {0x01, 0x00, true},  {0x01, 0x80, true},  {0xC1, 0x00, true},  {0x11, 0x81, true},
       {0xF1, 0x00, true},  {0xC0, 0x80, true},  {0x10, 0x81, false}, {0xC0, 0x00, false},
       {0x00, 0x00, false}, {0x02, 0x08, false},
   };
-  for (const Case& c : cases) {
-    ASSERT_EQ(LoadRecord(Record(c.b32, c.b33)), 1);
-    EXPECT_EQ(client.NeedsOverride(), c.expected) << std::hex << int{c.b32} << " " << int{c.b33};
+  for (const auto& [b32, b33, expected] : cases) {
+    ASSERT_EQ(LoadRecord(Record(b32, b33)), 1);
+    EXPECT_EQ(client.NeedsOverride(), expected) << std::hex << int{b32} << " " << int{b33};
+    client.BuildOverrideRecord();  // whichever setting matched, both are set
+    EXPECT_EQ(SetRecord()[32], 0xC0);
+    EXPECT_EQ(SetRecord()[33], 0x00);
   }
-}
 
-TEST_F(XPortTest, OverrideAndRestoreRecordsChangeOnlyHeaderAndSettings) {
   const Bytes received = Record(0x01, 0x80, 10003);
   ASSERT_EQ(LoadRecord(received), 1);
-
   client.BuildOverrideRecord();
   Bytes expected = received;
   expected[3] = 0xFA;
   expected[32] = 0xC0;
   expected[33] = 0x00;
-  EXPECT_EQ(Bytes(client.SetRecord().begin(), client.SetRecord().end()), expected);
-
+  EXPECT_EQ(SetRecord(), expected);
   client.BuildRestoreRecord();
   expected[32] = 0x01;
   expected[33] = 0x80;
-  EXPECT_EQ(Bytes(client.SetRecord().begin(), client.SetRecord().end()), expected);
+  EXPECT_EQ(SetRecord(), expected);
   EXPECT_TRUE(std::equal(received.begin(), received.end(), client.SetupRecord().begin()));
-
-  // Whichever setting matched, both are set in the override record.
-  ASSERT_EQ(LoadRecord(Record(0x00, 0x80)), 1);
-  client.BuildOverrideRecord();
-  EXPECT_EQ(client.SetRecord()[32], 0xC0);
-  EXPECT_EQ(client.SetRecord()[33], 0x00);
-}
-
-TEST(XPortFormat, MacTextAndDefaultsBeforeAnyQuery) {
-  RecordingHost host;
-  xport::SharedBuffers shared;
-  xport::QueryClient client(host, shared);
-  EXPECT_EQ(client.FormatMacAddress(), "00- 0- 0- 0- 0- 0");
-  EXPECT_EQ(client.LocalPort(), 0);
-  EXPECT_EQ(client.ReplyWaitMs(), 5000);
-  EXPECT_EQ(xport::kReplyWaitMs, 5000);
 }
 
 }  // namespace

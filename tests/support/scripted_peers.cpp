@@ -1,21 +1,19 @@
 #include "support/scripted_peers.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <cstring>
 
 namespace testing_support {
 namespace {
 
 constexpr int kPollMs = 20;
-constexpr int kFloodChunk = 64 * 1024;
+constexpr std::size_t kFloodChunk = 64 * 1024;
 
 // A send that ran into its time-out: the client is busy, not gone (10060: WSAETIMEDOUT).
 bool SendTimedOut(int error) {
   return error == EAGAIN || error == EWOULDBLOCK || error == ETIMEDOUT || error == 10060;
-}
-
-void SleepFor(int ms) {
-  std::this_thread::sleep_for(std::chrono::milliseconds(ms));
 }
 
 }  // namespace
@@ -32,49 +30,7 @@ ScriptedTcpPeer::ScriptedTcpPeer(const std::string& address) {
 ScriptedTcpPeer::~ScriptedTcpPeer() {
   stop_ = true;
   cv_.notify_all();
-  if (thread_.joinable()) thread_.join();
-}
-
-ScriptedTcpPeer& ScriptedTcpPeer::Read(std::size_t n) {
-  script_.push_back({Step::Read, n, {}});
-  return *this;
-}
-ScriptedTcpPeer& ScriptedTcpPeer::Send(const Bytes& bytes) {
-  script_.push_back({Step::Send, 0, bytes});
-  return *this;
-}
-ScriptedTcpPeer& ScriptedTcpPeer::Pause(int ms) {
-  script_.push_back({Step::Pause, static_cast<std::size_t>(ms), {}});
-  return *this;
-}
-ScriptedTcpPeer& ScriptedTcpPeer::Close() {
-  script_.push_back({Step::Close, 0, {}});
-  return *this;
-}
-ScriptedTcpPeer& ScriptedTcpPeer::Reset() {
-  script_.push_back({Step::Reset, 0, {}});
-  return *this;
-}
-ScriptedTcpPeer& ScriptedTcpPeer::AwaitCue() {
-  script_.push_back({Step::Cue, 0, {}});
-  return *this;
-}
-ScriptedTcpPeer& ScriptedTcpPeer::AwaitData() {
-  script_.push_back({Step::Data, 0, {}});
-  return *this;
-}
-ScriptedTcpPeer& ScriptedTcpPeer::EchoBlocks(int blocks) {
-  script_.push_back({Step::Echo, static_cast<std::size_t>(blocks), {}});
-  return *this;
-}
-
-ScriptedTcpPeer& ScriptedTcpPeer::Flood(const Bytes& pattern) {
-  script_.push_back({Step::Flood, 0, pattern});
-  return *this;
-}
-
-void ScriptedTcpPeer::Start() {
-  thread_ = std::thread([this] { Run(); });
+  Join();
 }
 
 void ScriptedTcpPeer::Cue() {
@@ -88,27 +44,24 @@ void ScriptedTcpPeer::WaitScriptDone() {
   cv_.wait(lock, [this] { return scriptDone_ || stop_; });
 }
 
-void ScriptedTcpPeer::Join() {
-  if (thread_.joinable()) thread_.join();
-}
-
 Bytes ScriptedTcpPeer::Received() const {
   std::lock_guard lock(mu_);
   return received_;
 }
 
+// Takes n bytes (any number when n is 0) into received_ and out; false once the client has
+// gone.
 bool ScriptedTcpPeer::ReadExactly(platform::Socket& s, std::size_t n, std::uint8_t* out) {
-  std::size_t got = 0;
-  while (got < n) {
+  std::uint8_t buf[256];
+  for (std::size_t got = 0; n == 0 || got < n;) {
     if (stop_) return false;
     if (platform::WaitReadable(s, kPollMs) != platform::WaitResult::Ready) continue;
-    const long r = platform::Recv(s, out + got, n - got);
+    const long r = platform::Recv(s, buf, n == 0 ? sizeof buf : std::min(sizeof buf, n - got));
     if (r <= 0) return false;
-    if (quickAck_) platform::SetQuickAck(s);
-    {
-      std::lock_guard lock(mu_);
-      received_.insert(received_.end(), out + got, out + got + r);
-    }
+    platform::SetQuickAck(s);  // re-armed after every receive, or delayed ACKs apply
+    std::lock_guard lock(mu_);
+    received_.insert(received_.end(), buf, buf + r);
+    if (out) std::memcpy(out + got, buf, static_cast<std::size_t>(r));
     got += static_cast<std::size_t>(r);
   }
   return true;
@@ -122,29 +75,23 @@ void ScriptedTcpPeer::Run() {
     }
   }
   listener_.Close();
-  if (noDelay_) platform::SetNoDelay(conn);
-  if (quickAck_) platform::SetQuickAck(conn);
+  platform::SetNoDelay(conn);
+  platform::SetQuickAck(conn);
 
   bool open = true;
   for (const Step& step : script_) {
     if (stop_ || !open) break;
     switch (step.kind) {
-      case Step::Read: {
-        Bytes scratch(step.count);
-        open = ReadExactly(conn, step.count, scratch.data());
+      case Step::Read:
+        open = ReadExactly(conn, step.count);
         break;
-      }
       case Step::Send:
         platform::Send(conn, step.bytes.data(), step.bytes.size());
         break;
       case Step::Pause:
-        SleepFor(static_cast<int>(step.count));
+        std::this_thread::sleep_for(std::chrono::milliseconds(step.count));
         break;
       case Step::Close:
-      case Step::Reset:
-        // Closing with the client's bytes unread makes the stack answer with a reset;
-        // a Close step reads nothing more either, so the two differ only in the script
-        // that leads up to them.
         conn.Close();
         open = false;
         break;
@@ -159,12 +106,10 @@ void ScriptedTcpPeer::Run() {
         }
         break;
       case Step::Echo: {
-        std::uint8_t command[5];
-        open = ReadExactly(conn, 5, command);
+        open = ReadExactly(conn, 5);
+        std::uint8_t block[8];
         for (std::size_t b = 0; open && b < step.count; ++b) {
-          std::uint8_t block[8];
-          open = ReadExactly(conn, 8, block);
-          if (!open) break;
+          if (!(open = ReadExactly(conn, 8, block))) break;
           std::uint8_t echo[18] = {};
           for (int i = 0; i < 4; ++i) {
             echo[4 * i + 2] = block[2 * i];
@@ -200,21 +145,8 @@ void ScriptedTcpPeer::Run() {
     scriptDone_ = true;
   }
   cv_.notify_all();
-
-  // Record whatever else comes until the client closes.
-  std::uint8_t rest[256];
-  while (open && !stop_) {
-    if (platform::WaitReadable(conn, kPollMs) != platform::WaitResult::Ready) continue;
-    const long r = platform::Recv(conn, rest, sizeof rest);
-    if (r <= 0) break;
-    std::lock_guard lock(mu_);
-    received_.insert(received_.end(), rest, rest + r);
-  }
+  if (open) ReadExactly(conn, 0);  // until the client closes
 }
-
-ScriptedUdpPeer::ScriptedUdpPeer(const std::string& address, std::uint16_t port,
-                                 const std::string& forgerAddress)
-    : address_(address), port_(port), forgerAddress_(forgerAddress) {}
 
 ScriptedUdpPeer::~ScriptedUdpPeer() {
   stop_ = true;
@@ -264,7 +196,7 @@ void ScriptedUdpPeer::Run() {
       if (answered_ < replies_.size()) answer = replies_[answered_++];
     }
     for (const Datagram& d : answer) {
-      if (d.delayMs > 0) SleepFor(d.delayMs);
+      if (d.delayMs > 0) std::this_thread::sleep_for(std::chrono::milliseconds(d.delayMs));
       platform::SendTo(d.forged ? forger_ : socket_, d.bytes.data(), d.bytes.size(), from);
     }
   }

@@ -1,9 +1,7 @@
-// Small loopback peers that stand in for the device (TCP) and the XPort (UDP) and answer
-// from a script, so that a test controls every byte, fragment, pause and close.
-//
-// Each peer runs on its own thread from Start() until its script is done (TCP: and the
-// client has closed) or until it is destroyed; waits inside it poll a stop flag, so
-// destruction never hangs.
+// Loopback peers that stand in for the device (TCP) and the XPort (UDP) and answer from a
+// script, so that a test controls every byte, fragment, pause and close. Each runs on its
+// own thread from Start() until its script is done (TCP: and the client has closed) or it is
+// destroyed; its waits poll a stop flag, so destruction never hangs.
 #pragma once
 
 #include <atomic>
@@ -22,61 +20,59 @@ using Bytes = std::vector<std::uint8_t>;
 
 class ScriptedTcpPeer {
  public:
-  // Listens on address with an ephemeral port.
-  explicit ScriptedTcpPeer(const std::string& address = "127.0.0.1");
+  explicit ScriptedTcpPeer(const std::string& address = "127.0.0.1");  // ephemeral port
   ~ScriptedTcpPeer();
   ScriptedTcpPeer(const ScriptedTcpPeer&) = delete;
   ScriptedTcpPeer& operator=(const ScriptedTcpPeer&) = delete;
 
   std::uint16_t Port() const { return port_; }
 
-  // The script, built before Start(). After the last step the peer keeps reading (and
-  // recording) until the client closes.
-  ScriptedTcpPeer& Read(std::size_t n);       // takes exactly n bytes
-  ScriptedTcpPeer& Send(const Bytes& bytes);  // one send
-  ScriptedTcpPeer& Pause(int ms);
-  ScriptedTcpPeer& Close();      // orderly close
-  ScriptedTcpPeer& Reset();      // close while the client's bytes lie unread: the client sees RST
-  ScriptedTcpPeer& AwaitCue();   // waits until the test calls Cue()
-  ScriptedTcpPeer& AwaitData();  // waits until bytes arrive, leaving them unread
+  // The script, built before Start(); after it the peer records what comes until the
+  // client closes.
+  ScriptedTcpPeer& Read(std::size_t n) { return Add(Step::Read, n); }  // exactly n bytes
+  ScriptedTcpPeer& Send(const Bytes& bytes) { return Add(Step::Send, 0, bytes); }
+  ScriptedTcpPeer& Pause(int ms) { return Add(Step::Pause, static_cast<std::size_t>(ms)); }
+  ScriptedTcpPeer& Close() { return Add(Step::Close); }
+  // A close with the client's bytes unread: the stack answers them with a reset.
+  ScriptedTcpPeer& Reset() { return Close(); }
+  ScriptedTcpPeer& AwaitCue() { return Add(Step::Cue); }    // until the test calls Cue()
+  ScriptedTcpPeer& AwaitData() { return Add(Step::Data); }  // until bytes arrive, unread
   // Takes a 5-byte write command, then for each of blocks data blocks takes 8 bytes and
   // answers the 18-byte echo that accepts them, in one send.
-  ScriptedTcpPeer& EchoBlocks(int blocks);
+  ScriptedTcpPeer& EchoBlocks(int blocks) {
+    return Add(Step::Echo, static_cast<std::size_t>(blocks));
+  }
   // Sends pattern over and over, as fast as the client takes it, until the connection
   // fails or the peer is destroyed; the script ends there.
-  ScriptedTcpPeer& Flood(const Bytes& pattern);
+  ScriptedTcpPeer& Flood(const Bytes& pattern) { return Add(Step::Flood, 0, pattern); }
 
-  // Socket options of the accepted connection: TCP_NODELAY, and quick ACKs re-armed after
-  // every receive (otherwise the platform's delayed ACKs apply).
-  void SetOptions(bool noDelay, bool quickAck) {
-    noDelay_ = noDelay;
-    quickAck_ = quickAck;
+  void Start() {
+    thread_ = std::thread([this] { Run(); });
   }
-
-  void Start();
   void Cue();
-  // Blocks until every step of the script has run (not the reading that follows).
-  void WaitScriptDone();
-  // Blocks until the thread has ended; then Received() is complete.
-  void Join();
+  void WaitScriptDone();  // every step has run (not the reading that follows)
+  void Join() {           // then Received() is complete
+    if (thread_.joinable()) thread_.join();
+  }
   Bytes Received() const;
-  // Bytes a Flood step has sent so far.
-  std::uint64_t Flooded() const { return flooded_.load(); }
+  std::uint64_t Flooded() const { return flooded_.load(); }  // bytes a Flood step has sent
 
  private:
   struct Step {
-    enum Kind { Read, Send, Pause, Close, Reset, Cue, Data, Echo, Flood } kind;
+    enum Kind { Read, Send, Pause, Close, Cue, Data, Echo, Flood } kind;
     std::size_t count = 0;
     Bytes bytes;
   };
+  ScriptedTcpPeer& Add(Step::Kind kind, std::size_t count = 0, const Bytes& bytes = {}) {
+    script_.push_back({kind, count, bytes});
+    return *this;
+  }
   void Run();
-  bool ReadExactly(platform::Socket& s, std::size_t n, std::uint8_t* out);
+  bool ReadExactly(platform::Socket& s, std::size_t n, std::uint8_t* out = nullptr);
 
   platform::Socket listener_;
   std::uint16_t port_ = 0;
   std::vector<Step> script_;
-  bool noDelay_ = true;
-  bool quickAck_ = true;
   std::atomic<bool> stop_{false};
   std::atomic<std::uint64_t> flooded_{0};
   std::thread thread_;
@@ -98,7 +94,8 @@ class ScriptedUdpPeer {
  public:
   // Binds address:port; forged replies leave from forgerAddress (an ephemeral port).
   ScriptedUdpPeer(const std::string& address, std::uint16_t port = 30718,
-                  const std::string& forgerAddress = "127.0.0.99");
+                  const std::string& forgerAddress = "127.0.0.99")
+      : address_(address), port_(port), forgerAddress_(forgerAddress) {}
   ~ScriptedUdpPeer();
   ScriptedUdpPeer(const ScriptedUdpPeer&) = delete;
   ScriptedUdpPeer& operator=(const ScriptedUdpPeer&) = delete;
@@ -116,8 +113,7 @@ class ScriptedUdpPeer {
   std::string address_;
   std::uint16_t port_;
   std::string forgerAddress_;
-  platform::Socket socket_;
-  platform::Socket forger_;
+  platform::Socket socket_, forger_;
   std::atomic<bool> stop_{false};
   std::thread thread_;
   mutable std::mutex mu_;
