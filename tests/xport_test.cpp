@@ -3,6 +3,8 @@
 // what the XPort reported.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include <cstring>
 
 #include "platform/clock.h"
@@ -33,9 +35,10 @@ Bytes Record(std::uint8_t b32, std::uint8_t b33, std::uint16_t localPort = 10003
 
 // An info reply of size bytes carrying mac at 24..29 (cut off in a shorter one).
 Bytes Info(const Bytes& mac, std::size_t size = xport::kInfoSize) {
-  Bytes r(xport::kInfoSize, 0x11);
+  Bytes r(std::max<std::size_t>(size, xport::kInfoSize), 0x55);
+  std::fill(r.begin(), r.begin() + xport::kInfoSize, 0x11);
   std::copy(mac.begin(), mac.end(), r.begin() + 24);
-  r.resize(size, 0x55);
+  r.erase(r.begin() + static_cast<std::ptrdiff_t>(size), r.end());
   return r;
 }
 
