@@ -1,14 +1,67 @@
-// Shared pieces of the benchmark programs: figures with median and spread, and the bulk
-// write's span read from quivo-sim's event log.
+// Shared pieces of the benchmark programs: their common options, a panel that shows
+// nothing, figures with median and spread, and the bulk write's span read from
+// quivo-sim's event log.
 #pragma once
 
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <map>
 #include <string>
 #include <vector>
 
+#include "ui/dialog_host.h"
+
 namespace bench {
+
+struct Options {
+  int runs = 3;
+  std::string address = "127.0.0.1";
+  bool flag = false;  // the program's one extra switch, when it has one
+};
+
+// Reads --runs N, --address A and, when flagName is given, that switch. Prints usage and
+// returns false on anything else.
+inline bool ParseOptions(int argc, char** argv, const char* usage, Options* o,
+                         const char* flagName = nullptr) {
+  for (int i = 1; i < argc; ++i) {
+    const std::string a = argv[i];
+    if (a == "--runs" && i + 1 < argc) {
+      o->runs = std::max(1, std::atoi(argv[++i]));
+    } else if (a == "--address" && i + 1 < argc) {
+      o->address = argv[++i];
+    } else if (flagName && a == flagName) {
+      o->flag = true;
+    } else {
+      std::fprintf(stderr, "usage: %s\n", usage);
+      return false;
+    }
+  }
+  return true;
+}
+
+// A panel that shows nothing, keeps the last notice and answers every question alike.
+class SilentHost final : public ui::DialogHost {
+ public:
+  explicit SilentHost(bool answer = true) : answer_(answer) {}
+  void SetControlText(int id, const std::string& text) override { texts_[id] = text; }
+  std::string GetControlText(int id, std::size_t) override { return texts_[id]; }
+  void EnableControl(int, bool) override {}
+  void SetProgressRange(int) override {}
+  void SetProgressStep(int) override {}
+  void SetProgressPos(int) override {}
+  void StepProgress() override {}
+  void ShowMessage(const std::string& text, const std::string& caption, ui::NoticeStyle) override {
+    last_ = caption + ": " + text;
+  }
+  bool AskQuestion(const std::string&, const std::string&) override { return answer_; }
+  const std::string& last() const { return last_; }
+
+ private:
+  bool answer_;
+  std::map<int, std::string> texts_;
+  std::string last_;
+};
 
 // The protocol's own floor: 1,855 data blocks with three 1 ms pauses each.
 inline constexpr double kFloorSeconds = 1855 * 3 / 1000.0;

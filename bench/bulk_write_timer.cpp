@@ -24,28 +24,6 @@
 
 namespace {
 
-// A panel that shows nothing and answers every question with Yes.
-class SilentHost final : public ui::DialogHost {
- public:
-  void SetControlText(int id, const std::string& text) override { texts_[id % 16] = text; }
-  std::string GetControlText(int id, std::size_t) override { return texts_[id % 16]; }
-  void EnableControl(int, bool) override {}
-  void SetProgressRange(int) override {}
-  void SetProgressStep(int) override {}
-  void SetProgressPos(int) override {}
-  void StepProgress() override {}
-  void ShowMessage(const std::string& text, const std::string& caption,
-                   ui::NoticeStyle) override {
-    last_ = caption + ": " + text;
-  }
-  bool AskQuestion(const std::string&, const std::string&) override { return true; }
-  const std::string& last() const { return last_; }
-
- private:
-  std::string texts_[16];
-  std::string last_;
-};
-
 // One update; the bulk write's seconds, or nothing when the run failed.
 std::optional<double> OneRun(const std::string& address, const std::string& hex, bool raise) {
   sim::Config config;
@@ -57,7 +35,7 @@ std::optional<double> OneRun(const std::string& address, const std::string& hex,
     std::fprintf(stderr, "bulk_write_timer: %s\n", error.c_str());
     return std::nullopt;
   }
-  SilentHost host;
+  bench::SilentHost host;
   host.SetControlText(ui::IDC_ADDRESS, address);
   host.SetControlText(ui::IDC_PORT, std::to_string(device.TcpPort()));
   update::UpdateSession session(host, platform::RealSleeper());
@@ -81,19 +59,13 @@ std::optional<double> OneRun(const std::string& address, const std::string& hex,
 }  // namespace
 
 int main(int argc, char** argv) {
-  int runs = 3;
-  std::string address = "127.0.0.1";
-  for (int i = 1; i < argc; ++i) {
-    const std::string a = argv[i];
-    if (a == "--runs" && i + 1 < argc) {
-      runs = std::max(1, std::atoi(argv[++i]));
-    } else if (a == "--address" && i + 1 < argc) {
-      address = argv[++i];
-    } else {
-      std::fprintf(stderr, "usage: bulk_write_timer [--runs N] [--address A]\n");
-      return 2;
-    }
-  }
+  bench::Options options;
+  options.runs = 3;
+  options.address = "127.0.0.1";
+  if (!bench::ParseOptions(argc, argv, "bulk_write_timer [--runs N] [--address A]", &options))
+    return 2;
+  const int runs = options.runs;
+  const std::string address = options.address;
   const auto dir = std::filesystem::temp_directory_path() / "bulk_write_timer";
   std::filesystem::create_directories(dir);
   const std::string hex = (dir / "quivo.HEX").string();

@@ -9,10 +9,10 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <map>
 #include <string>
 #include <thread>
 
+#include "bench/bench_support.h"
 #include "link/boot_protocol.h"
 #include "link/device_link.h"
 #include "platform/clock.h"
@@ -22,24 +22,6 @@
 #include "xport/query_client.h"
 
 namespace {
-
-class NullHost final : public ui::DialogHost {
- public:
-  void SetControlText(int id, const std::string& text) override { texts_[id] = text; }
-  std::string GetControlText(int id, std::size_t) override { return texts_[id]; }
-  void EnableControl(int, bool) override {}
-  void SetProgressRange(int) override {}
-  void SetProgressStep(int) override {}
-  void SetProgressPos(int) override {}
-  void StepProgress() override {}
-  void ShowMessage(const std::string& text, const std::string&, ui::NoticeStyle) override {
-    std::fprintf(stderr, "notice: %s\n", text.c_str());
-  }
-  bool AskQuestion(const std::string&, const std::string&) override { return false; }
-
- private:
-  std::map<int, std::string> texts_;
-};
 
 bool ReadExactly(platform::Socket& s, std::uint8_t* buf, std::size_t n) {
   std::size_t got = 0;
@@ -78,7 +60,7 @@ double BulkWrite(const image::ImageSet& images, bool noDelay, int blocks) {
   platform::LocalEndpoint(listener, &local);
   std::thread device(Device, std::move(listener), blocks);
 
-  NullHost host;
+  bench::SilentHost host(false);  // the port question: keep the typed port
   host.SetControlText(ui::IDC_ADDRESS, "127.0.0.1");
   host.SetControlText(ui::IDC_PORT, std::to_string(local.port));
   xport::SharedBuffers shared;
@@ -113,7 +95,7 @@ int main(int argc, char** argv) {
   if (argc == 3 && std::string(argv[1]) == "--blocks") blocks = std::max(1, std::atoi(argv[2]));
   const std::string path = (std::filesystem::temp_directory_path() / "nagle-bench.HEX").string();
   std::ofstream(path) << sim::SampleHex(1);
-  NullHost host;
+  bench::SilentHost host(false);  // the port question: keep the typed port
   image::ImageSet images;
   if (!images.LoadDataFile(host, path) || !images.ParseDataFile(host)) return 1;
   std::filesystem::remove(path);

@@ -47,7 +47,8 @@ double RunDialog(QApplication& app, const std::string& address, std::uint16_t po
     platform::LowerTimerSlack();
     *result = update::UpdateJob(session, hex).result;
     // exit, not quit: quit asks the dialog to close first, and its close guard may refuse.
-    QMetaObject::invokeMethod(&app, [] { QCoreApplication::exit(0); }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        &app, [] { QCoreApplication::exit(0); }, Qt::QueuedConnection);
   });
   app.exec();
   worker.join();
@@ -72,21 +73,15 @@ double RunConsole(const std::string& address, std::uint16_t port, const std::str
 }  // namespace
 
 int main(int argc, char** argv) {
-  int runs = 3;
-  std::string address = "127.0.0.22";
-  for (int i = 1; i < argc; ++i) {
-    const std::string a = argv[i];
-    if (a == "--runs" && i + 1 < argc) {
-      runs = std::max(1, std::atoi(argv[++i]));
-    } else if (a == "--address" && i + 1 < argc) {
-      address = argv[++i];
-    } else {
-      std::fprintf(stderr, "usage: panel_overhead [--runs N] [--address A]\n");
-      return 2;
-    }
-  }
-  qputenv("QT_QPA_PLATFORM", qgetenv("QT_QPA_PLATFORM").isEmpty() ? "offscreen"
-                                                                   : qgetenv("QT_QPA_PLATFORM"));
+  bench::Options options;
+  options.runs = 3;
+  options.address = "127.0.0.22";
+  if (!bench::ParseOptions(argc, argv, "panel_overhead [--runs N] [--address A]", &options))
+    return 2;
+  const int runs = options.runs;
+  const std::string address = options.address;
+  qputenv("QT_QPA_PLATFORM",
+          qgetenv("QT_QPA_PLATFORM").isEmpty() ? "offscreen" : qgetenv("QT_QPA_PLATFORM"));
   QApplication app(argc, argv);
 
   const std::string dir = std::filesystem::temp_directory_path() /
@@ -114,7 +109,8 @@ int main(int argc, char** argv) {
     const double d = RunDialog(app, address, device.TcpPort(), hex, &r2);
     device.WaitForNoConnection(2000);
     if (r1 != 1 || r2 != 1) {
-      std::fprintf(stderr, "panel_overhead: run %d failed (console %d, dialog %d)\n", i + 1, r1, r2);
+      std::fprintf(stderr, "panel_overhead: run %d failed (console %d, dialog %d)\n", i + 1, r1,
+                   r2);
       return 1;
     }
     console.Add(c);

@@ -61,24 +61,18 @@ ChildResult RunChild(std::vector<std::string> args) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  int runs = 5;
-  bool withOverride = false;
-  std::string address = "127.0.0.21";
-  for (int i = 1; i < argc; ++i) {
-    const std::string a = argv[i];
-    if (a == "--runs" && i + 1 < argc) {
-      runs = std::max(1, std::atoi(argv[++i]));
-    } else if (a == "--override") {
-      withOverride = true;
-    } else if (a == "--address" && i + 1 < argc) {
-      address = argv[++i];
-    } else {
-      std::fprintf(stderr, "usage: update_time [--runs N] [--override] [--address A]\n");
-      return 2;
-    }
-  }
+  bench::Options options;
+  options.runs = 5;
+  options.address = "127.0.0.21";
+  if (!bench::ParseOptions(argc, argv, "update_time [--runs N] [--override] [--address A]",
+                           &options, "--override"))
+    return 2;
+  const int runs = options.runs;
+  const std::string address = options.address;
+  const bool withOverride = options.flag;
   const std::string cli = platform::JoinPath(platform::ProgramFolder(), "DERURUZUD-cli");
-  const std::string dir = std::filesystem::temp_directory_path() / ("update_time-" + std::to_string(::getpid()));
+  const std::string dir =
+      std::filesystem::temp_directory_path() / ("update_time-" + std::to_string(::getpid()));
   std::filesystem::create_directories(dir);
   const std::string hex = dir + "/quivo.HEX";
   std::ofstream(hex) << sim::SampleHex(102);
@@ -99,9 +93,8 @@ int main(int argc, char** argv) {
       std::fprintf(stderr, "update_time: %s\n", error.c_str());
       return 1;
     }
-    const ChildResult r =
-        RunChild({cli, "--address", address, "--port", std::to_string(device.TcpPort()),
-                  "--yes", "--data-file", hex});
+    const ChildResult r = RunChild({cli, "--address", address, "--port",
+                                    std::to_string(device.TcpPort()), "--yes", "--data-file", hex});
     device.WaitForNoConnection(2000);
     if (r.status != 0 || device.VersionWord() != 102) {
       std::fprintf(stderr, "update_time: run %d failed (exit %d)\n", i + 1, r.status);

@@ -81,6 +81,22 @@ ModelTexts TextsFor(int modelCode) {
   }
 }
 
+// While the XPort restarts after a new record: the three dotted texts two seconds apart,
+// after a first wait: 8 s in all. Used by the override and the restore alike.
+void WaitWithDots(UpdateSession& s) {
+  for (const char* dots : kXPortSettingDots) {
+    s.sleeper.SleepMs(kXPortStepMs);
+    s.panel.SetStatus(dots);
+  }
+  s.sleeper.SleepMs(kXPortStepMs);
+}
+
+// The XPort holds its own record again: the saved copy is no longer needed.
+void ForgetSavedRecord(UpdateSession& s) {
+  if (!s.savedRecordPath.empty()) s.savedRecords.Remove(s.savedRecordPath);
+  s.savedRecordPath.clear();
+}
+
 // Steps 6 to 34 of a run, up to the clean-up; the caller runs the clean-up after it.
 class Run {
  public:
@@ -101,10 +117,10 @@ class Run {
       s_.panel.SetStatus(kXPortSetting);
       if (!s_.xport.SendSetupRecord(s_.xport.SetRecord().data(), xport::kRecordSize)) {
         // The XPort kept its own record: there is nothing to put back.
-        ForgetSavedRecord();
+        ForgetSavedRecord(s_);
         return Fail(kOverrideRefused, kCaptionError);
       }
-      WaitWithDots();
+      WaitWithDots(s_);
       s_.OverrideFlag = true;
     }
 
@@ -166,20 +182,6 @@ class Run {
         s_.savedRecords.folder().empty() ? std::string("保存先なし") : s_.savedRecords.folder();
     std::snprintf(text, sizeof text, kSaveFailed, where.c_str());
     Notice(text, kCaptionCaution);
-  }
-
-  void ForgetSavedRecord() {
-    if (!s_.savedRecordPath.empty()) s_.savedRecords.Remove(s_.savedRecordPath);
-    s_.savedRecordPath.clear();
-  }
-
-  // The three dotted texts two seconds apart, after a first wait: 8 s in all.
-  void WaitWithDots() {
-    for (const char* dots : kXPortSettingDots) {
-      s_.sleeper.SleepMs(kXPortStepMs);
-      s_.panel.SetStatus(dots);
-    }
-    s_.sleeper.SleepMs(kXPortStepMs);
   }
 
   std::string VersionText() const {
@@ -304,14 +306,9 @@ void RestoreXPort(UpdateSession& s) {
   ui::ShowNotice(s.owner, kRestoreNotice, kCaptionCaution, NoticeStyle::Plain);
   s.xport.BuildRestoreRecord();
   if (s.xport.SendSetupRecord(s.xport.SetRecord().data(), xport::kRecordSize)) {
-    if (!s.savedRecordPath.empty()) s.savedRecords.Remove(s.savedRecordPath);
-    s.savedRecordPath.clear();
+    ForgetSavedRecord(s);
     s.panel.SetStatus(kXPortSetting);
-    for (const char* dots : kXPortSettingDots) {
-      s.sleeper.SleepMs(kXPortStepMs);
-      s.panel.SetStatus(dots);
-    }
-    s.sleeper.SleepMs(kXPortStepMs);
+    WaitWithDots(s);
   } else {
     ui::ShowNotice(s.owner, std::string(kRestoreRefused) + kRestoreAdvice, kCaptionError,
                    NoticeStyle::Plain);
