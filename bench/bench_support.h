@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "ui/dialog_host.h"
+#include "panel/dialog_host.h"
 
 namespace bench {
 
@@ -41,7 +41,7 @@ inline bool ParseOptions(int argc, char** argv, const char* usage, Options* o,
 }
 
 // A panel that shows nothing, keeps the last notice and answers every question alike.
-class SilentHost final : public ui::DialogHost {
+class SilentHost final : public panel::DialogHost {
  public:
   explicit SilentHost(bool answer = true) : answer_(answer) {}
   void SetControlText(int id, const std::string& text) override { texts_[id] = text; }
@@ -51,7 +51,7 @@ class SilentHost final : public ui::DialogHost {
   void SetProgressStep(int) override {}
   void SetProgressPos(int) override {}
   void StepProgress() override {}
-  void ShowMessage(const std::string& text, const std::string& caption, ui::NoticeStyle) override {
+  void ShowMessage(const std::string& text, const std::string& caption, panel::NoticeStyle) override {
     last_ = caption + ": " + text;
   }
   bool AskQuestion(const std::string&, const std::string&) override { return answer_; }

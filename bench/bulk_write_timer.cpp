@@ -36,8 +36,8 @@ std::optional<double> OneRun(const std::string& address, const std::string& hex,
     return std::nullopt;
   }
   bench::SilentHost host;
-  host.SetControlText(ui::IDC_ADDRESS, address);
-  host.SetControlText(ui::IDC_PORT, std::to_string(device.TcpPort()));
+  host.SetControlText(panel::IDC_ADDRESS, address);
+  host.SetControlText(panel::IDC_PORT, std::to_string(device.TcpPort()));
   update::UpdateSession session(host, platform::RealSleeper());
   int result = 0;
   if (session.images.LoadDataFile(host, hex) && session.images.ParseDataFile(host)) {

@@ -18,7 +18,7 @@
 #include "platform/clock.h"
 #include "platform/socket.h"
 #include "sim/simulator.h"
-#include "ui/dialog_host.h"
+#include "panel/dialog_host.h"
 #include "xport/query_client.h"
 
 namespace {
@@ -61,8 +61,8 @@ double BulkWrite(const image::ImageSet& images, bool noDelay, int blocks) {
   std::thread device(Device, std::move(listener), blocks);
 
   bench::SilentHost host(false);  // the port question: keep the typed port
-  host.SetControlText(ui::IDC_ADDRESS, "127.0.0.1");
-  host.SetControlText(ui::IDC_PORT, std::to_string(local.port));
+  host.SetControlText(panel::IDC_ADDRESS, "127.0.0.1");
+  host.SetControlText(panel::IDC_PORT, std::to_string(local.port));
   xport::SharedBuffers shared;
   xport::QueryClient xport(host, shared);
   device::DeviceLink link(host, shared, xport);

@@ -39,8 +39,8 @@ double RunDialog(QApplication& app, const std::string& address, std::uint16_t po
     return box.standardButtons() & QMessageBox::Yes ? QMessageBox::Yes : QMessageBox::Ok;
   });
   dialog.show();
-  host.SetControlText(ui::IDC_ADDRESS, address);
-  host.SetControlText(ui::IDC_PORT, std::to_string(port));
+  host.SetControlText(panel::IDC_ADDRESS, address);
+  host.SetControlText(panel::IDC_PORT, std::to_string(port));
   update::UpdateSession session(host, platform::RealSleeper());
   const auto start = std::chrono::steady_clock::now();
   std::thread worker([&] {
@@ -59,8 +59,8 @@ double RunConsole(const std::string& address, std::uint16_t port, const std::str
                   int* result) {
   std::FILE* sink = std::fopen("/dev/null", "w");
   ui::ConsoleHost host(nullptr, sink, ui::ConsoleOptions{true, false, false});
-  host.Prefill(ui::IDC_ADDRESS, address);
-  host.Prefill(ui::IDC_PORT, std::to_string(port));
+  host.Prefill(panel::IDC_ADDRESS, address);
+  host.Prefill(panel::IDC_PORT, std::to_string(port));
   update::UpdateSession session(host, platform::RealSleeper());
   const auto start = std::chrono::steady_clock::now();
   platform::LowerTimerSlack();

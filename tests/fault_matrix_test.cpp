@@ -316,7 +316,7 @@ TEST(FaultMatrix, EveryStageWithEveryFault) {
     // Exactly one clean-up.
     inv.Hold(Count(status, kFinalStatus) == 1 && !status.empty() && status.back() == kFinalStatus,
              name, "the final status is not shown once, at the end");
-    for (int id : {ui::IDC_ADDRESS, ui::IDC_PORT, ui::ID_CONNECT, ui::ID_EXIT}) {
+    for (int id : {panel::IDC_ADDRESS, panel::IDC_PORT, panel::ID_CONNECT, panel::ID_EXIT}) {
       const std::string on = "enable " + std::to_string(id) + " 1";
       const std::string off = "enable " + std::to_string(id) + " 0";
       inv.Hold(Count(events, on) == 1 && Count(events, off) == 1 && run.host.Enabled(id), name,

@@ -49,7 +49,7 @@ void ExpectOneCleanUp(const RecordingHost& host) {
   EXPECT_EQ(status.back(), kFinalStatus);
   EXPECT_EQ(host.Progress().pos, 0);
   const auto events = host.Events();
-  for (int id : {ui::IDC_ADDRESS, ui::IDC_PORT, ui::ID_CONNECT, ui::ID_EXIT}) {
+  for (int id : {panel::IDC_ADDRESS, panel::IDC_PORT, panel::ID_CONNECT, panel::ID_EXIT}) {
     EXPECT_EQ(std::count(events.begin(), events.end(), "enable " + std::to_string(id) + " 1"), 1);
     EXPECT_TRUE(host.Enabled(id));
   }
@@ -145,8 +145,8 @@ class ScriptedXPortRun : public ::testing::Test {
     session_.savedRecords = xport::SavedRecords(dir_.path() + "/state");
     session_.xport.SetReplyWaitMs(kReplyWaitMs);
     session_.link.SetReceiveWaitMs(kReplyWaitMs);
-    host_.SetControlText(ui::IDC_ADDRESS, "127.0.0.1");
-    host_.SetControlText(ui::IDC_PORT, "10003");
+    host_.SetControlText(panel::IDC_ADDRESS, "127.0.0.1");
+    host_.SetControlText(panel::IDC_PORT, "10003");
   }
 
   int Run() {

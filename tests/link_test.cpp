@@ -106,8 +106,8 @@ struct Session {
   // Types address and port (LocalPort set to port) and opens the link.
   int Open(ScriptedUdpPeer& udp, const std::string& address, std::uint16_t port) {
     SetLocalPort(udp, port);
-    host.SetControlText(ui::IDC_ADDRESS, address);
-    host.SetControlText(ui::IDC_PORT, std::to_string(port));
+    host.SetControlText(panel::IDC_ADDRESS, address);
+    host.SetControlText(panel::IDC_PORT, std::to_string(port));
     return link.OpenDeviceLink();
   }
   bool Connect(ScriptedUdpPeer& udp) {
@@ -179,10 +179,10 @@ TEST_F(LinkTest, PortInputIsReconciledWithLocalPort) {
   for (const Case& c : cases) {
     Session s;
     s.SetLocalPort(udp, c.localPort);
-    s.host.SetControlText(ui::IDC_PORT, c.typed);
+    s.host.SetControlText(panel::IDC_PORT, c.typed);
     if (c.answer >= 0) s.host.AnswerNext(c.answer == 1);
     EXPECT_EQ(s.link.ReadPortInput(), c.expected) << c.typed;
-    EXPECT_EQ(s.host.Text(ui::IDC_PORT), c.boxAfter) << c.typed;
+    EXPECT_EQ(s.host.Text(panel::IDC_PORT), c.boxAfter) << c.typed;
     EXPECT_EQ(s.host.Notices(), c.answer >= 0 ? std::vector{kPortQuestion} : std::vector<Notice>{})
         << c.typed;
   }
@@ -192,8 +192,8 @@ TEST_F(LinkTest, OversizedPortConnectsThroughItsLow16Bits) {
   Session s;
   s.peer.Read(3).Start();
   s.SetLocalPort(udp, 1);
-  s.host.SetControlText(ui::IDC_ADDRESS, kDeviceAddress);
-  s.host.SetControlText(ui::IDC_PORT, std::to_string(65536 + s.peer.Port()));
+  s.host.SetControlText(panel::IDC_ADDRESS, kDeviceAddress);
+  s.host.SetControlText(panel::IDC_PORT, std::to_string(65536 + s.peer.Port()));
   ASSERT_EQ(s.link.OpenDeviceLink(), 1);  // No to the question: the typed port is used
   const std::uint8_t bytes[3] = {1, 2, 3};
   EXPECT_EQ(s.link.SendToDevice(bytes, 3), 0);
@@ -239,7 +239,7 @@ TEST_F(LinkTest, BadInputsAndFailedConnectLeaveNothingForCloseToDo) {
   }
   // The address is taken as typed, at most 15 characters.
   Session s;
-  s.host.SetControlText(ui::IDC_ADDRESS, "255.255.255.2559");
+  s.host.SetControlText(panel::IDC_ADDRESS, "255.255.255.2559");
   EXPECT_EQ(s.link.ReadAddressInput(), 1);
   EXPECT_STREQ(s.shared.AddressText.data(), "255.255.255.255");
 }
@@ -283,7 +283,7 @@ TEST_F(LinkTest, SilenceTimesOutAndLaterUseFailsWithItsOwnNotice) {
   EXPECT_EQ(notices[0], kTimedOut);
   EXPECT_EQ(notices[1], kWaitFailed);
   EXPECT_EQ(notices[2].text.rfind(kSendFailedPrefix, 0), 0u);
-  EXPECT_EQ(notices[2].style, ui::NoticeStyle::Plain);
+  EXPECT_EQ(notices[2].style, panel::NoticeStyle::Plain);
 }
 
 // ---- The boot-mode protocol ----

@@ -62,7 +62,7 @@ TEST(Soak, FiftyRunsLeaveNothingOpen) {
     const bool faulty = i % 2 == 1;
     run.Reconfigure(faulty ? Faulty(i / 2) : sim::Config{});
     const int result = run.Run().result;
-    ASSERT_EQ(run.host.Text(ui::IDC_STATUS), kFinalStatus) << "run " << i;
+    ASSERT_EQ(run.host.Text(panel::IDC_STATUS), kFinalStatus) << "run " << i;
     if (!faulty) {
       ASSERT_EQ(result, 1) << "run " << i;
       ++good;

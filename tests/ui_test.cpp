@@ -7,8 +7,8 @@
 
 #include "support/recording_host.h"
 #include "ui/console/console_host.h"
-#include "ui/operator_panel.h"
-#include "ui/progress_state.h"
+#include "panel/operator_panel.h"
+#include "panel/progress_state.h"
 
 namespace {
 
@@ -29,31 +29,31 @@ TEST(OperatorPanel, ShowIdentityByModel) {
   };
   for (const auto& c : cases) {
     RecordingHost host;
-    ui::OperatorPanel panel(host);
+    panel::OperatorPanel panel(host);
     panel.ShowIdentity(device::DeviceIdentity{c.model, 0, static_cast<std::uint16_t>(c.version)});
-    EXPECT_EQ(host.Text(ui::IDC_MODEL), c.modelLine);
-    EXPECT_EQ(host.Text(ui::IDC_VERSION), c.versionLine);
+    EXPECT_EQ(host.Text(panel::IDC_MODEL), c.modelLine);
+    EXPECT_EQ(host.Text(panel::IDC_VERSION), c.versionLine);
     // The model line is written before the version line.
     const auto events = host.Events();
     ASSERT_EQ(events.size(), 2u);
     EXPECT_EQ(events[0].rfind("text 1006", 0), 0u);
     panel.ClearIdentity();
-    EXPECT_EQ(host.Text(ui::IDC_MODEL), "");
-    EXPECT_EQ(host.Text(ui::IDC_VERSION), "");
+    EXPECT_EQ(host.Text(panel::IDC_MODEL), "");
+    EXPECT_EQ(host.Text(panel::IDC_VERSION), "");
   }
 }
 
 TEST(OperatorPanel, EnablingAndProgress) {
   RecordingHost host;
-  ui::OperatorPanel panel(host);
+  panel::OperatorPanel panel(host);
   panel.EnableInputs(false);
   EXPECT_EQ(host.Events(), (std::vector<std::string>{"enable 1000 0", "enable 1001 0",
                                                      "enable 1 0", "enable 2 0"}));
-  for (int id : {ui::IDC_ADDRESS, ui::IDC_PORT, ui::ID_CONNECT, ui::ID_EXIT}) {
+  for (int id : {panel::IDC_ADDRESS, panel::IDC_PORT, panel::ID_CONNECT, panel::ID_EXIT}) {
     EXPECT_FALSE(host.Enabled(id));
   }
   panel.EnableInputs(true);
-  for (int id : {ui::IDC_ADDRESS, ui::IDC_PORT, ui::ID_CONNECT, ui::ID_EXIT}) {
+  for (int id : {panel::IDC_ADDRESS, panel::IDC_PORT, panel::ID_CONNECT, panel::ID_EXIT}) {
     EXPECT_TRUE(host.Enabled(id));
   }
 
@@ -67,7 +67,7 @@ TEST(OperatorPanel, EnablingAndProgress) {
   EXPECT_EQ(host.Progress().pos, 0);
 
   // The range is an unsigned 16-bit value.
-  ui::ProgressState p;
+  panel::ProgressState p;
   p.SetRange(70000);
   EXPECT_EQ(p.high, 70000 - 65536);
 }
@@ -121,19 +121,19 @@ TEST(ConsoleHost, NoticesPrintAndWaitOnlyOnATerminal) {
   ui::ConsoleOptions interactive;
   interactive.interactive = true;
   Console con("\nn\n", interactive);
-  con.host->ShowMessage("Error: ベリファイエラー\n", "DERURUZUD", ui::NoticeStyle::Plain);
+  con.host->ShowMessage("Error: ベリファイエラー\n", "DERURUZUD", panel::NoticeStyle::Plain);
   // The notice took the first line; the question gets the second.
   EXPECT_FALSE(con.host->AskQuestion("q", ""));
   EXPECT_NE(con.Output().find("[DERURUZUD] Error: ベリファイエラー\n"), std::string::npos);
 
   Console batch("y\n");
-  batch.host->ShowMessage("Can't open data file.", "Error", ui::NoticeStyle::Warning);
+  batch.host->ShowMessage("Can't open data file.", "Error", panel::NoticeStyle::Warning);
   EXPECT_TRUE(batch.host->AskQuestion("q", ""));  // the notice read nothing
 }
 
 TEST(ConsoleHost, ProgressIsSummarisedWithoutATerminal) {
   Console con("");
-  ui::OperatorPanel panel(*con.host);
+  panel::OperatorPanel panel(*con.host);
   panel.ResetProgress(14840, 8);
   panel.SetStatus("書込み中...");
   for (int i = 1; i <= 1855; ++i) {
@@ -155,10 +155,10 @@ TEST(ConsoleHost, BoxesKeepTheirLimits) {
   EXPECT_EQ(ui::LimitChars("あいう", 2), "あい");
   EXPECT_EQ(ui::LimitChars("ab", 15), "ab");
   Console con("");
-  con.host->Prefill(ui::IDC_PORT, "10003");
-  EXPECT_EQ(con.host->GetControlText(ui::IDC_PORT, 255), "10003");
+  con.host->Prefill(panel::IDC_PORT, "10003");
+  EXPECT_EQ(con.host->GetControlText(panel::IDC_PORT, 255), "10003");
   EXPECT_EQ(con.Output(), "");  // a prefill prints nothing
-  con.host->SetControlText(ui::IDC_PORT, "10004");
+  con.host->SetControlText(panel::IDC_PORT, "10004");
   EXPECT_EQ(con.Output(), "Port: 10004\n");
 }
 

@@ -60,8 +60,8 @@ TEST(UpdateRun, GoodRunWritesTheImageAndTheVersionLast) {
   EXPECT_EQ(outcome.result, 1);
   EXPECT_EQ(run.host.Notices(), (std::vector<Notice>{Question(Confirmation(run.Mac()), "確認"),
                                                      Plain(kDone, "DERURUZUD")}));
-  EXPECT_EQ(run.host.Text(ui::IDC_MODEL), "Model:KT-40D(-W)");
-  EXPECT_EQ(run.host.Text(ui::IDC_VERSION), "Ver:  12 ->   13 書込み成功");
+  EXPECT_EQ(run.host.Text(panel::IDC_MODEL), "Model:KT-40D(-W)");
+  EXPECT_EQ(run.host.Text(panel::IDC_VERSION), "Ver:  12 ->   13 書込み成功");
   run.ExpectReadyAgain();
 
   // Every written word reached the device; the words never written kept their content.
@@ -140,8 +140,8 @@ TEST(UpdateRun, FailuresAfterTheOverrideStillRestore) {
                   Plain(kRestoreNotice, "注意")}));
     EXPECT_EQ(run.device().SetupRecord(), run.originalRecord());
     EXPECT_EQ(run.device().LeaveCommands(), 0);
-    EXPECT_EQ(run.host.Text(ui::IDC_MODEL), "");
-    EXPECT_EQ(run.host.Text(ui::IDC_VERSION), "");
+    EXPECT_EQ(run.host.Text(panel::IDC_MODEL), "");
+    EXPECT_EQ(run.host.Text(panel::IDC_VERSION), "");
     run.ExpectReadyAgain();
   }
 
@@ -224,7 +224,7 @@ TEST(UpdateRun, OperatorSaysNo) {
   UpdateRun run;
   EXPECT_EQ(run.Run({false}).result, 0);
   EXPECT_EQ(run.host.Notices(), (std::vector<Notice>{Question(Confirmation(run.Mac()), "確認")}));
-  EXPECT_EQ(run.host.Text(ui::IDC_VERSION), "Ver:  12 ->   13");
+  EXPECT_EQ(run.host.Text(panel::IDC_VERSION), "Ver:  12 ->   13");
   EXPECT_EQ(run.device().LeaveCommands(), 1);
   EXPECT_EQ(run.device().VersionWord(), kDeviceVersion);
   const auto status = run.host.StatusTexts();
@@ -250,7 +250,7 @@ TEST(UpdateRun, SingleBlockFailuresLeaveVersionZero) {
     auto notices = run.host.Notices();
     ASSERT_FALSE(notices.empty());
     EXPECT_EQ(notices.back(), Plain(c.notice, "Error"));
-    EXPECT_EQ(run.host.Text(ui::IDC_VERSION), FailedVersionLine());
+    EXPECT_EQ(run.host.Text(panel::IDC_VERSION), FailedVersionLine());
     EXPECT_EQ(run.device().LeaveCommands(), 1);
     if (std::string(c.phase) != "version") {
       EXPECT_EQ(run.device().VersionWord(), 0);
@@ -307,7 +307,7 @@ TEST(UpdateRun, BulkWriteFailures) {
       ASSERT_NE(at, notices.end()) << n.text;
     }
     EXPECT_EQ(notices.back(), c.tail.back());
-    EXPECT_EQ(run.host.Text(ui::IDC_VERSION), FailedVersionLine());
+    EXPECT_EQ(run.host.Text(panel::IDC_VERSION), FailedVersionLine());
     EXPECT_EQ(run.device().VersionWord(), 0);
     EXPECT_EQ(run.device().LeaveCommands(), c.leaves);
     run.ExpectReadyAgain();
@@ -320,7 +320,7 @@ TEST(UpdateRun, LeaveNotAnsweredKeepsTheSuccess) {
   UpdateRun run(c);
   EXPECT_EQ(run.Run().result, 1);
   EXPECT_EQ(run.host.Notices().back(), Plain("ファーム書換えモードキャンセルエラー", "Error"));
-  EXPECT_EQ(run.host.Text(ui::IDC_VERSION), "Ver:  12 ->   13 書込み成功");
+  EXPECT_EQ(run.host.Text(panel::IDC_VERSION), "Ver:  12 ->   13 書込み成功");
   EXPECT_EQ(run.device().VersionWord(), kImageVersion);
   run.ExpectReadyAgain();
 }
@@ -362,14 +362,14 @@ TEST(UpdateRun, FragmentedRepliesAreGathered) {
     EXPECT_EQ(run.device().ProgramMemory()[0x1FFF], run.Image()[0x1FFF]);
   } else {
     EXPECT_EQ(run.device().VersionWord(), 0);
-    EXPECT_EQ(run.host.Text(ui::IDC_VERSION), FailedVersionLine());
+    EXPECT_EQ(run.host.Text(panel::IDC_VERSION), FailedVersionLine());
   }
   run.ExpectReadyAgain();
 }
 
 TEST(Verify, ComparesTheRangeAndStopsAtTheFirstDifference) {
   RecordingHost host;
-  ui::OperatorPanel panel(host);
+  panel::OperatorPanel panel(host);
   image::ImageBuffer a{}, b{};
   image::FillErased(a);
   image::FillErased(b);
@@ -384,7 +384,7 @@ TEST(Verify, ComparesTheRangeAndStopsAtTheFirstDifference) {
   EXPECT_EQ(update::VerifyReadback(panel, 1544, 16384, a, b), 1);
   b[1544 + 100] = 0;
   RecordingHost host2;
-  ui::OperatorPanel panel2(host2);
+  panel::OperatorPanel panel2(host2);
   EXPECT_EQ(update::VerifyReadback(panel2, 1544, 16384, a, b), 0);
   EXPECT_EQ(host2.StepCount(), 100);
 }

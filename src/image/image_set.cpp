@@ -77,7 +77,7 @@ bool ParseHexText(const std::uint8_t* text, std::size_t size, ImageBuffer& image
   }
 }
 
-int ImageSet::LoadDataFile(ui::DialogHost& owner, const std::string& fileName) {
+int ImageSet::LoadDataFile(panel::DialogHost& owner, const std::string& fileName) {
   dataFileText_.clear();
   textLoaded_ = false;
   const std::string path = platform::JoinPath(platform::ProgramFolder(), fileName);
@@ -85,7 +85,7 @@ int ImageSet::LoadDataFile(ui::DialogHost& owner, const std::string& fileName) {
   File file(platform::OpenFile(path, "rb"));
   std::error_code ec;
   if (!file) {
-    ui::ShowNotice(owner, "Can't open data file.", "Error", ui::NoticeStyle::Warning);
+    panel::ShowNotice(owner, "Can't open data file.", "Error", panel::NoticeStyle::Warning);
     return 0;
   }
   long size = -1;
@@ -93,31 +93,31 @@ int ImageSet::LoadDataFile(ui::DialogHost& owner, const std::string& fileName) {
   if (size < 0 || std::fseek(file.get(), 0, SEEK_SET) != 0 ||
       std::filesystem::is_directory(path, ec)) {
     // Not a seekable file (a folder, a pipe): its bytes cannot be counted.
-    ui::ShowNotice(owner, "Data file read error.", "Error", ui::NoticeStyle::Warning);
+    panel::ShowNotice(owner, "Data file read error.", "Error", panel::NoticeStyle::Warning);
     return 0;
   }
   try {
     dataFileText_.resize(static_cast<std::size_t>(size));
   } catch (const std::bad_alloc&) {
     dataFileText_ = {};
-    ui::ShowNotice(owner, "Not enough memory.", "Error", ui::NoticeStyle::Warning);
+    panel::ShowNotice(owner, "Not enough memory.", "Error", panel::NoticeStyle::Warning);
     return 0;
   } catch (const std::length_error&) {
     dataFileText_ = {};
-    ui::ShowNotice(owner, "Not enough memory.", "Error", ui::NoticeStyle::Warning);
+    panel::ShowNotice(owner, "Not enough memory.", "Error", panel::NoticeStyle::Warning);
     return 0;
   }
   const std::size_t got = std::fread(dataFileText_.data(), 1, dataFileText_.size(), file.get());
   if (got < dataFileText_.size()) {
     dataFileText_ = {};
-    ui::ShowNotice(owner, "Data file read error.", "Error", ui::NoticeStyle::Warning);
+    panel::ShowNotice(owner, "Data file read error.", "Error", panel::NoticeStyle::Warning);
     return 0;
   }
   textLoaded_ = true;
   return 1;
 }
 
-int ImageSet::ParseDataFile(ui::DialogHost& owner) {
+int ImageSet::ParseDataFile(panel::DialogHost& owner) {
   ReleaseImages();
   // DataFileText is released on every path out of here.
   std::vector<std::uint8_t> text = std::move(dataFileText_);
@@ -129,8 +129,8 @@ int ImageSet::ParseDataFile(ui::DialogHost& owner) {
   std::unique_ptr<ImageBuffer> readback;
   if (firmware) readback.reset(new (std::nothrow) ImageBuffer);
   if (!firmware || !readback) {
-    ui::ShowNotice(owner, "Not enough memory to allocate the value!", "Error",
-                   ui::NoticeStyle::Warning);
+    panel::ShowNotice(owner, "Not enough memory to allocate the value!", "Error",
+                   panel::NoticeStyle::Warning);
     return 0;
   }
   FillErased(*firmware);

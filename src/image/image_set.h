@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "ui/dialog_host.h"
+#include "panel/dialog_host.h"
 
 namespace image {
 
@@ -32,7 +32,7 @@ class ImageSet {
   // Reads the whole data file into DataFileText. A relative fileName is looked for in the
   // program's own folder; an absolute one is used as it is. Returns 1 on success; on 0 a
   // notice has been shown on owner and nothing is held.
-  int LoadDataFile(ui::DialogHost& owner, const std::string& fileName);
+  int LoadDataFile(panel::DialogHost& owner, const std::string& fileName);
 
   // Builds FirmwareImage and ReadbackImage from DataFileText and takes ImageVersion from
   // word 0x300. REQUIRES: a successful LoadDataFile. Returns 1 on success. Returns 0 when
@@ -40,7 +40,7 @@ class ImageSet {
   // the text ends before a stopping record (address 0x4000 or type 1) or inside a
   // record: a cut-short file must never reach a device as if it were whole.
   // DataFileText is released on every path.
-  int ParseDataFile(ui::DialogHost& owner);
+  int ParseDataFile(panel::DialogHost& owner);
 
   // Drops both images (the end of an update run).
   void ReleaseImages();

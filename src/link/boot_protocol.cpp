@@ -146,9 +146,10 @@ bool BootProtocol::ReadBlockEcho(EchoReply& reply) {
 }
 
 bool BootProtocol::EchoMatches(const DataBlock& block, const EchoReply& reply) {
-  return reply[2] == block[0] && reply[3] == block[1] && reply[6] == block[2] &&
-         reply[7] == block[3] && reply[10] == block[4] && reply[11] == block[5] &&
-         reply[14] == block[6] && reply[15] == block[7] && reply[16] == kEchoEndMark;
+  for (std::size_t i = 0; i < block.size(); ++i) {
+    if (reply[kEchoDataAt[i]] != block[i]) return false;
+  }
+  return reply[kEchoEndAt] == kEchoEndMark;
 }
 
 }  // namespace device

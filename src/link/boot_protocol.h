@@ -4,10 +4,12 @@
 #pragma once
 
 #include <array>
+#include <cstddef>
 #include <cstdint>
 
 #include "image/image_set.h"
 #include "link/device_link.h"
+#include "panel/device_identity.h"
 #include "platform/clock.h"
 #include "xport/shared_buffers.h"
 
@@ -16,20 +18,13 @@ namespace device {
 inline constexpr int kBlockPauseMs = 1;
 inline constexpr int kProgramWords = 8192;
 
-inline constexpr int kModelKT21 = 0x60;
-inline constexpr int kModelKT40D = 0x80;
-inline constexpr int kModelKT52W = 0xA0;
-inline constexpr int kModelWrongDevice = 0xF0;
-inline constexpr int kModelNoReply = 0xFF;
-
-struct DeviceIdentity {
-  int ModelCode = 0;
-  int SubCode = 0;
-  std::uint16_t ReportedVersion = 0;
-};
-
 using DataBlock = std::array<std::uint8_t, 8>;
 using EchoReply = std::array<std::uint8_t, 18>;
+
+// Where an echo reply carries the data block's bytes: block byte i comes back at reply
+// byte kEchoDataAt[i]. The other bytes, but byte 16 ('E'), are not examined.
+inline constexpr std::array<std::size_t, 8> kEchoDataAt = {2, 3, 6, 7, 10, 11, 14, 15};
+inline constexpr std::size_t kEchoEndAt = 16;
 
 class BootProtocol {
  public:

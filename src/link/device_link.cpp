@@ -52,14 +52,14 @@ int ParsePortText(const std::string& text) {
   return static_cast<int>(value);
 }
 
-DeviceLink::DeviceLink(ui::DialogHost& owner, xport::SharedBuffers& shared,
+DeviceLink::DeviceLink(panel::DialogHost& owner, xport::SharedBuffers& shared,
                        const xport::QueryClient& xport)
     : owner_(owner), shared_(shared), xport_(xport) {}
 
 int DeviceLink::ReadAddressInput() {
   auto& address = shared_.AddressText;
   address.fill('\0');
-  const std::string text = owner_.GetControlText(ui::IDC_ADDRESS, kAddressMaxChars);
+  const std::string text = owner_.GetControlText(panel::IDC_ADDRESS, kAddressMaxChars);
   // The box counts characters; the buffer holds 15 bytes and its terminating zero.
   std::memcpy(address.data(), text.data(), std::min(text.size(), kAddressMaxChars));
   return address[0] != '\0' ? 1 : 0;
@@ -67,14 +67,14 @@ int DeviceLink::ReadAddressInput() {
 
 int DeviceLink::ReadPortInput() {
   const int localPort = xport_.LocalPort();
-  const int typed = ParsePortText(owner_.GetControlText(ui::IDC_PORT, kPortMaxChars));
+  const int typed = ParsePortText(owner_.GetControlText(panel::IDC_PORT, kPortMaxChars));
   if (typed == 0) {
-    owner_.SetControlText(ui::IDC_PORT, std::to_string(localPort));
+    owner_.SetControlText(panel::IDC_PORT, std::to_string(localPort));
     return localPort;
   }
   if (typed == localPort) return typed;
-  if (ui::AskYesNo(owner_, kPortQuestion, kConfirmCaption)) {
-    owner_.SetControlText(ui::IDC_PORT, std::to_string(localPort));
+  if (panel::AskYesNo(owner_, kPortQuestion, kConfirmCaption)) {
+    owner_.SetControlText(panel::IDC_PORT, std::to_string(localPort));
     return localPort;
   }
   return typed;
@@ -85,7 +85,7 @@ void DeviceLink::StartSockets() {
   if (layerStarted_) return;  // an earlier attempt's start-up still stands
   const int error = platform::StartSocketLayer();
   if (error != 0) {
-    ui::ShowNotice(owner_, WithCode("%d is the err", error), kErrorCaption, ui::NoticeStyle::Error);
+    panel::ShowNotice(owner_, WithCode("%d is the err", error), kErrorCaption, panel::NoticeStyle::Error);
     std::exit(-1);
   }
   layerStarted_ = true;
@@ -93,12 +93,12 @@ void DeviceLink::StartSockets() {
 
 int DeviceLink::OpenDeviceLink() {
   if (!ReadAddressInput()) {
-    ui::ShowNotice(owner_, kNoAddress, "", ui::NoticeStyle::Plain);
+    panel::ShowNotice(owner_, kNoAddress, "", panel::NoticeStyle::Plain);
     return 0;
   }
   const int port = ReadPortInput();
   if (port == 0) {
-    ui::ShowNotice(owner_, kNoPort, "", ui::NoticeStyle::Plain);
+    panel::ShowNotice(owner_, kNoPort, "", panel::NoticeStyle::Plain);
     return 0;
   }
   StartSockets();
@@ -107,7 +107,7 @@ int DeviceLink::OpenDeviceLink() {
                                     static_cast<std::uint16_t>(port & 0xFFFF)};
   linkSocket_ = platform::OpenTcpSocket();
   if (!linkSocket_.valid()) {
-    ui::ShowNotice(owner_, kSocketFailed, kErrorCaption, ui::NoticeStyle::Plain);
+    panel::ShowNotice(owner_, kSocketFailed, kErrorCaption, panel::NoticeStyle::Plain);
     CleanupLayer();
     return 0;
   }
@@ -117,8 +117,8 @@ int DeviceLink::OpenDeviceLink() {
 
   if (!platform::Connect(linkSocket_, peer)) {
     const int error = platform::LastSocketError();
-    ui::ShowNotice(owner_, WithCode("接続に失敗しました。\nError=%d", error), kErrorCaption,
-                   ui::NoticeStyle::Warning);
+    panel::ShowNotice(owner_, WithCode("接続に失敗しました。\nError=%d", error), kErrorCaption,
+                   panel::NoticeStyle::Warning);
     return 0;
   }
   connected_ = true;
@@ -128,9 +128,9 @@ int DeviceLink::OpenDeviceLink() {
 int DeviceLink::WaitReadable(int ms) {
   const platform::WaitResult result = platform::WaitReadable(linkSocket_, ms);
   if (result == platform::WaitResult::Ready) return 1;
-  ui::ShowNotice(owner_,
+  panel::ShowNotice(owner_,
                  result == platform::WaitResult::Timeout ? kTimedOut : kReceiveFromDeviceFailed,
-                 kErrorCaption, ui::NoticeStyle::Plain);
+                 kErrorCaption, panel::NoticeStyle::Plain);
   linkSocket_.Close();
   connected_ = false;
   return 0;
@@ -140,8 +140,8 @@ int DeviceLink::SendToDevice(const std::uint8_t* bytes, int length) {
   const std::size_t n = bytes == nullptr || length < 0 ? 0 : static_cast<std::size_t>(length);
   if (platform::Send(linkSocket_, bytes, n) < 0) {
     const int error = platform::LastSocketError();
-    ui::ShowNotice(owner_, WithCode("送信に失敗しました。切断します。\nError=%d", error),
-                   kErrorCaption, ui::NoticeStyle::Plain);
+    panel::ShowNotice(owner_, WithCode("送信に失敗しました。切断します。\nError=%d", error),
+                   kErrorCaption, panel::NoticeStyle::Plain);
     linkSocket_.Close();
     CleanupLayer();
     connected_ = false;
@@ -156,8 +156,8 @@ int DeviceLink::ReceiveFromDevice(std::uint8_t* buffer, int size) {
   const long r = platform::Recv(linkSocket_, buffer, n);
   if (r >= 0) return static_cast<int>(r);
   const int error = platform::LastSocketError();
-  ui::ShowNotice(owner_, WithCode("受信に失敗しました。切断します。\nError=%d", error),
-                 kErrorCaption, ui::NoticeStyle::Plain);
+  panel::ShowNotice(owner_, WithCode("受信に失敗しました。切断します。\nError=%d", error),
+                 kErrorCaption, panel::NoticeStyle::Plain);
   linkSocket_.Close();
   CleanupLayer();
   connected_ = false;

@@ -12,7 +12,7 @@
 #include <string>
 
 #include "platform/socket.h"
-#include "ui/dialog_host.h"
+#include "panel/dialog_host.h"
 #include "xport/query_client.h"
 #include "xport/shared_buffers.h"
 
@@ -24,7 +24,7 @@ inline constexpr std::size_t kPortMaxChars = 255;
 
 class DeviceLink {
  public:
-  DeviceLink(ui::DialogHost& owner, xport::SharedBuffers& shared,
+  DeviceLink(panel::DialogHost& owner, xport::SharedBuffers& shared,
              const xport::QueryClient& xport);
 
   // Clears AddressText and reads at most 15 characters of IDC_ADDRESS into it.
@@ -62,7 +62,7 @@ class DeviceLink {
   // Ends the link's use of the sockets layer if it holds one; later calls do nothing.
   void CleanupLayer();
 
-  ui::DialogHost& owner_;
+  panel::DialogHost& owner_;
   xport::SharedBuffers& shared_;
   const xport::QueryClient& xport_;
   platform::Socket linkSocket_;

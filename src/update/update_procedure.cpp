@@ -9,7 +9,7 @@
 namespace update {
 namespace {
 
-using ui::NoticeStyle;
+using panel::NoticeStyle;
 
 // Status texts.
 constexpr const char* kConnecting = "接続中...";
@@ -141,7 +141,7 @@ class Run {
     versionText_ = VersionText();
     s_.panel.SetVersionLine(versionText_);
 
-    if (!ui::AskYesNo(s_.owner, ConfirmationText(), kCaptionConfirm)) {
+    if (!panel::AskYesNo(s_.owner, ConfirmationText(), kCaptionConfirm)) {
       s_.panel.SetStatus(kProcessing);
       result = 0;
     } else {
@@ -153,7 +153,7 @@ class Run {
 
  private:
   void Notice(const char* text, const char* caption) {
-    ui::ShowNotice(s_.owner, text, caption, NoticeStyle::Plain);
+    panel::ShowNotice(s_.owner, text, caption, NoticeStyle::Plain);
   }
   void Fail(const char* text, const char* caption) {
     Notice(text, caption);
@@ -213,8 +213,8 @@ class Run {
     const device::EchoReply last = BulkWrite();
     s_.panel.SetProgress(0);
 
-    if (!s_.link.ConnectedFlag() || last[16] != 'E') {
-      ui::ShowNotice(s_.owner, kBulkFailed, kCaptionProgram, NoticeStyle::Plain);
+    if (!s_.link.ConnectedFlag() || last[device::kEchoEndAt] != 'E') {
+      panel::ShowNotice(s_.owner, kBulkFailed, kCaptionProgram, NoticeStyle::Plain);
       s_.panel.SetStatus(kWriteFailed);
       result = 0;
       return;
@@ -223,13 +223,13 @@ class Run {
     if (!VerifyReadback(s_.panel, static_cast<int>(image::kBulkFirstByte),
                         static_cast<int>(image::kBulkEndByte), s_.images.FirmwareImage(),
                         s_.images.ReadbackImage())) {
-      ui::ShowNotice(s_.owner, kVerifyError, kCaptionProgram, NoticeStyle::Plain);
+      panel::ShowNotice(s_.owner, kVerifyError, kCaptionProgram, NoticeStyle::Plain);
       s_.panel.SetStatus(kWriteFailed);
       result = 0;
       return;
     }
     if (!s_.protocol.WriteBlock(0x300)) return BlockFailure("0x0300 Write Error");
-    ui::ShowNotice(s_.owner, kWriteComplete, kCaptionProgram, NoticeStyle::Plain);
+    panel::ShowNotice(s_.owner, kWriteComplete, kCaptionProgram, NoticeStyle::Plain);
     s_.panel.SetStatus(kWriteDone);
   }
 
@@ -242,7 +242,6 @@ class Run {
     auto& receive = s_.shared.ReceiveBuffer;
     const image::ImageBuffer& image = s_.images.FirmwareImage();
     image::ImageBuffer& readback = s_.images.ReadbackImage();
-    static constexpr int kEchoAt[8] = {2, 3, 6, 7, 10, 11, 14, 15};
     int echoCount = 0;
     char status[48];
 
@@ -272,7 +271,7 @@ class Run {
       if (count >= 16) {
         bool same = true;
         for (int i = 0; i < 8; ++i) {
-          const std::uint8_t b = reply[static_cast<std::size_t>(kEchoAt[i])];
+          const std::uint8_t b = reply[device::kEchoDataAt[static_cast<std::size_t>(i)]];
           readback[p + static_cast<std::size_t>(i)] = b;
           same = same && b == block[static_cast<std::size_t>(i)];
         }
@@ -303,14 +302,14 @@ class Run {
 };
 
 void RestoreXPort(UpdateSession& s) {
-  ui::ShowNotice(s.owner, kRestoreNotice, kCaptionCaution, NoticeStyle::Plain);
+  panel::ShowNotice(s.owner, kRestoreNotice, kCaptionCaution, NoticeStyle::Plain);
   s.xport.BuildRestoreRecord();
   if (s.xport.SendSetupRecord(s.xport.SetRecord().data(), xport::kRecordSize)) {
     ForgetSavedRecord(s);
     s.panel.SetStatus(kXPortSetting);
     WaitWithDots(s);
   } else {
-    ui::ShowNotice(s.owner, std::string(kRestoreRefused) + kRestoreAdvice, kCaptionError,
+    panel::ShowNotice(s.owner, std::string(kRestoreRefused) + kRestoreAdvice, kCaptionError,
                    NoticeStyle::Plain);
   }
 }
@@ -321,7 +320,7 @@ JobOutcome UpdateJob(UpdateSession& session, const std::string& dataFile) {
   JobOutcome outcome;
   if (!session.images.LoadDataFile(session.owner, dataFile)) return outcome;
   if (!session.images.ParseDataFile(session.owner)) {
-    ui::ShowNotice(session.owner, kDataFileError, kCaptionError, NoticeStyle::Plain);
+    panel::ShowNotice(session.owner, kDataFileError, kCaptionError, NoticeStyle::Plain);
     return outcome;
   }
   outcome.dataFileRead = true;
@@ -354,28 +353,28 @@ int UpdateProcedure(UpdateSession& s) {
 
 int RestoreSavedRecord(UpdateSession& s, const std::string& path) {
   if (!s.link.ReadAddressInput()) {
-    ui::ShowNotice(s.owner, kEnterAddress, "", NoticeStyle::Plain);
+    panel::ShowNotice(s.owner, kEnterAddress, "", NoticeStyle::Plain);
     return 0;
   }
   xport::SetupRecordBytes record{};
   if (!xport::SavedRecords::Load(path, &record)) {
-    ui::ShowNotice(s.owner, "保存されたXPortの設定を読めませんでした。\n" + path, kCaptionError,
+    panel::ShowNotice(s.owner, "保存されたXPortの設定を読めませんでした。\n" + path, kCaptionError,
                    NoticeStyle::Plain);
     return 0;
   }
   record[0] = record[1] = record[2] = 0x00;
   record[3] = 0xFA;
   if (!s.xport.SendSetupRecord(record.data(), xport::kRecordSize)) {
-    ui::ShowNotice(s.owner, std::string(kRestoreRefused) + kRestoreAdvice, kCaptionError,
+    panel::ShowNotice(s.owner, std::string(kRestoreRefused) + kRestoreAdvice, kCaptionError,
                    NoticeStyle::Plain);
     return 0;
   }
   s.savedRecords.Remove(path);
-  ui::ShowNotice(s.owner, "XPortの設定を戻しました。", kCaptionProgram, NoticeStyle::Plain);
+  panel::ShowNotice(s.owner, "XPortの設定を戻しました。", kCaptionProgram, NoticeStyle::Plain);
   return 1;
 }
 
-int VerifyReadback(ui::OperatorPanel& panel, int first, int end, const image::ImageBuffer& image,
+int VerifyReadback(panel::OperatorPanel& panel, int first, int end, const image::ImageBuffer& image,
                    const image::ImageBuffer& readback) {
   panel.ResetProgress(end - first, 1);
   for (int i = first; i < end; ++i) {

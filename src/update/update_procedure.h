@@ -5,7 +5,7 @@
 #include <string>
 
 #include "image/image_set.h"
-#include "ui/operator_panel.h"
+#include "panel/operator_panel.h"
 #include "update/update_session.h"
 
 namespace update {
@@ -34,7 +34,7 @@ int RestoreSavedRecord(UpdateSession& session, const std::string& path);
 
 // Compares image and readback over [first, end), one progress step per equal byte.
 // 1 when all are equal; 0 at the first difference.
-int VerifyReadback(ui::OperatorPanel& panel, int first, int end, const image::ImageBuffer& image,
+int VerifyReadback(panel::OperatorPanel& panel, int first, int end, const image::ImageBuffer& image,
                    const image::ImageBuffer& readback);
 
 }  // namespace update

@@ -13,8 +13,8 @@
 #include "link/boot_protocol.h"
 #include "link/device_link.h"
 #include "platform/clock.h"
-#include "ui/dialog_host.h"
-#include "ui/operator_panel.h"
+#include "panel/dialog_host.h"
+#include "panel/operator_panel.h"
 #include "xport/query_client.h"
 #include "xport/saved_records.h"
 #include "xport/shared_buffers.h"
@@ -26,7 +26,7 @@ inline constexpr int kXPortStepMs = 2000;
 
 class UpdateSession {
  public:
-  UpdateSession(ui::DialogHost& ownerHost, platform::Sleeper& sleeperRef)
+  UpdateSession(panel::DialogHost& ownerHost, platform::Sleeper& sleeperRef)
       : owner(ownerHost),
         sleeper(sleeperRef),
         xport(ownerHost, shared),
@@ -36,14 +36,14 @@ class UpdateSession {
   UpdateSession(const UpdateSession&) = delete;
   UpdateSession& operator=(const UpdateSession&) = delete;
 
-  ui::DialogHost& owner;
+  panel::DialogHost& owner;
   platform::Sleeper& sleeper;
   xport::SharedBuffers shared;
   image::ImageSet images;
   xport::QueryClient xport;
   device::DeviceLink link;
   device::BootProtocol protocol;
-  ui::OperatorPanel panel;
+  panel::OperatorPanel panel;
   // 1 while the XPort carries this run's override record; the clean-up restores then.
   bool OverrideFlag = false;
   // Where the XPort's original record is kept while it is overridden (tests point it at

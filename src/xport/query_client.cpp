@@ -24,7 +24,7 @@ constexpr std::uint8_t kSetupRequest[4] = {0x00, 0x00, 0x00, 0xF8};
 
 }  // namespace
 
-QueryClient::QueryClient(ui::DialogHost& owner, SharedBuffers& shared)
+QueryClient::QueryClient(panel::DialogHost& owner, SharedBuffers& shared)
     : owner_(owner), shared_(shared) {}
 
 int QueryClient::QueryXPortInfo() {
@@ -122,13 +122,13 @@ std::uint16_t QueryClient::LocalPort() const {
 
 bool QueryClient::OpenQuerySocket() {
   if (platform::StartSocketLayer() != 0) {
-    ui::ShowNotice(owner_, kOpenFailed, kErrorCaption, ui::NoticeStyle::Plain);
+    panel::ShowNotice(owner_, kOpenFailed, kErrorCaption, panel::NoticeStyle::Plain);
     return false;
   }
   querySocket_ = platform::OpenUdpSocket();
   if (!querySocket_.valid()) {
     platform::CleanupSocketLayer();
-    ui::ShowNotice(owner_, kOpenFailed, kErrorCaption, ui::NoticeStyle::Plain);
+    panel::ShowNotice(owner_, kOpenFailed, kErrorCaption, panel::NoticeStyle::Plain);
     return false;
   }
   return true;
@@ -137,7 +137,7 @@ bool QueryClient::OpenQuerySocket() {
 int QueryClient::BindQuerySocket(std::uint16_t localPort, std::uint16_t destinationPort,
                                  const char* addressText) {
   if (!platform::Bind(querySocket_, platform::Ipv4Endpoint{0, localPort})) {
-    ui::ShowNotice(owner_, kBindFailed, kErrorCaption, ui::NoticeStyle::Plain);
+    panel::ShowNotice(owner_, kBindFailed, kErrorCaption, panel::NoticeStyle::Plain);
     return 0;
   }
   destination_ = platform::Ipv4Endpoint{platform::InetAddr(addressText), destinationPort};
@@ -146,7 +146,7 @@ int QueryClient::BindQuerySocket(std::uint16_t localPort, std::uint16_t destinat
 
 int QueryClient::SendQuery(const std::uint8_t* data, int length) {
   if (platform::SendTo(querySocket_, data, static_cast<std::size_t>(length), destination_) < 0) {
-    ui::ShowNotice(owner_, kSendFailed, kErrorCaption, ui::NoticeStyle::Plain);
+    panel::ShowNotice(owner_, kSendFailed, kErrorCaption, panel::NoticeStyle::Plain);
     return 0;
   }
   return 1;

@@ -12,7 +12,7 @@
 #include <string>
 
 #include "platform/socket.h"
-#include "ui/dialog_host.h"
+#include "panel/dialog_host.h"
 #include "xport/shared_buffers.h"
 
 namespace xport {
@@ -29,7 +29,7 @@ using XPortInfoBytes = std::array<std::uint8_t, kInfoSize>;
 class QueryClient {
  public:
   // owner receives the socket notices; shared holds the buffers and the address text.
-  QueryClient(ui::DialogHost& owner, SharedBuffers& shared);
+  QueryClient(panel::DialogHost& owner, SharedBuffers& shared);
 
   // Info query 00 00 00 F6. Returns 1 and replaces XPortInfo with the reply's first 30
   // bytes when a reply of at least 30 bytes came; 0 otherwise (XPortInfo untouched).
@@ -73,7 +73,7 @@ class QueryClient {
   int ReceiveReply(std::uint8_t* buffer);
   void CloseQuerySocket();
 
-  ui::DialogHost& owner_;
+  panel::DialogHost& owner_;
   SharedBuffers& shared_;
   XPortInfoBytes xportInfo_{};
   SetupRecordBytes setupRecord_{};

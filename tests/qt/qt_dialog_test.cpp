@@ -20,7 +20,7 @@
 #include <thread>
 #include <vector>
 
-#include "ui/panel_texts.h"
+#include "panel/panel_texts.h"
 #include "ui/qt/dialog_units.h"
 #include "ui/qt/main_dialog.h"
 #include "ui/qt/qt_dialog_host.h"
@@ -32,7 +32,7 @@ using ui::qt::Shell;
 
 namespace {
 
-const int kInputs[] = {ui::IDC_ADDRESS, ui::IDC_PORT, ui::ID_CONNECT, ui::ID_EXIT};
+const int kInputs[] = {panel::IDC_ADDRESS, panel::IDC_PORT, panel::ID_CONNECT, panel::ID_EXIT};
 
 // An answered box as text: title, text, icon, buttons and, for a question, its default.
 QString Box(const QString& title, const QString& text, QMessageBox::Icon icon,
@@ -76,7 +76,7 @@ struct HeldJob {
   std::atomic<int> runs{0};
 
   ui::qt::Job Job() {
-    return [this](ui::DialogHost&) {
+    return [this](panel::DialogHost&) {
       ++runs;
       released.wait_for(std::chrono::seconds(10));
     };
@@ -128,17 +128,17 @@ void QtDialogTest::initialStateAndLayout() {
   QCOMPARE(d.windowTitle(), QStringLiteral("DERURUZUD Ver1.02"));
   QVERIFY(d.isVisible());
   const std::pair<int, QString> texts[] = {
-      {ui::IDC_ADDRESS, QString()},
-      {ui::IDC_PORT, QStringLiteral("10003")},
-      {ui::IDC_STATUS, QStringLiteral("QUIVOの電源を入れ直してから接続して下さい。")},
-      {ui::IDC_CAUTION,
+      {panel::IDC_ADDRESS, QString()},
+      {panel::IDC_PORT, QStringLiteral("10003")},
+      {panel::IDC_STATUS, QStringLiteral("QUIVOの電源を入れ直してから接続して下さい。")},
+      {panel::IDC_CAUTION,
        QStringLiteral("<注意>書込み中はLANケーブルを抜いたり電源を切らないで下さい。")},
-      {ui::IDC_ADDRESS_LABEL, QStringLiteral("IP Address")},
-      {ui::IDC_PORT_LABEL, QStringLiteral("Port")},
-      {ui::IDC_MODEL, QString()},
-      {ui::IDC_VERSION, QString()},
-      {ui::ID_CONNECT, QStringLiteral("接続")},
-      {ui::ID_EXIT, QStringLiteral("終了")},
+      {panel::IDC_ADDRESS_LABEL, QStringLiteral("IP Address")},
+      {panel::IDC_PORT_LABEL, QStringLiteral("Port")},
+      {panel::IDC_MODEL, QString()},
+      {panel::IDC_VERSION, QString()},
+      {panel::ID_CONNECT, QStringLiteral("接続")},
+      {panel::ID_EXIT, QStringLiteral("終了")},
   };
   for (const auto& [id, text] : texts) QCOMPARE(d.ControlText(id), text);
   QCOMPARE(d.ProgressBar()->minimum(), 0);
@@ -160,8 +160,8 @@ void QtDialogTest::initialStateAndLayout() {
   QCOMPARE(d.size(), QSize(MulDiv(214, bx, 4), MulDiv(112, by, 8)));
   QCOMPARE(d.ConnectButton()->geometry(),
            QRect(MulDiv(157, bx, 4), MulDiv(7, by, 8), MulDiv(50, bx, 4), MulDiv(14, by, 8)));
-  QCOMPARE(d.Control(ui::IDC_STATUS)->height(), 2 * by);  // two text lines
-  QVERIFY(static_cast<QLabel*>(d.Control(ui::IDC_STATUS))->wordWrap());
+  QCOMPARE(d.Control(panel::IDC_STATUS)->height(), 2 * by);  // two text lines
+  QVERIFY(static_cast<QLabel*>(d.Control(panel::IDC_STATUS))->wordWrap());
   QCOMPARE(d.ProgressBar()->geometry().left(), MulDiv(7, bx, 4));
   QCOMPARE(d.ProgressBar()->geometry().width(), MulDiv(200, bx, 4));
   for (int id : {1, 2, 1000, 1001, 1002, 1004, 1005, 1006, 1007, 1008, 1010}) {
@@ -209,32 +209,32 @@ void QtDialogTest::hostDrivesControlsAndProgressBarFromTheWorker() {
   });
   QCOMPARE(seen, (std::vector<int>{14840, 0, 14840, 70000 & 0xFFFF}));
   for (int id : kInputs) QVERIFY(!t.d.Control(id)->isEnabled());
-  QVERIFY(t.d.Control(ui::IDC_STATUS)->isEnabled());      // only the four
+  QVERIFY(t.d.Control(panel::IDC_STATUS)->isEnabled());      // only the four
   for (int id : kInputs) t.host.EnableControl(id, true);  // direct, on the GUI thread
   for (int id : kInputs) QVERIFY(t.d.Control(id)->isEnabled());
 
   // Texts are read back cut to at most maxChars characters (not bytes, not UTF-16 units).
-  t.host.SetControlText(ui::IDC_ADDRESS, "192.168.0.1");
-  QCOMPARE(t.host.GetControlText(ui::IDC_ADDRESS, 15), std::string("192.168.0.1"));
-  QCOMPARE(t.host.GetControlText(ui::IDC_ADDRESS, 5), std::string("192.1"));
-  QCOMPARE(t.host.GetControlText(ui::IDC_ADDRESS, 0), std::string());
-  t.host.SetControlText(ui::IDC_STATUS, "書込み中... 8");
-  QCOMPARE(t.host.GetControlText(ui::IDC_STATUS, 3), std::string("書込み"));
-  t.host.SetControlText(ui::IDC_MODEL,
+  t.host.SetControlText(panel::IDC_ADDRESS, "192.168.0.1");
+  QCOMPARE(t.host.GetControlText(panel::IDC_ADDRESS, 15), std::string("192.168.0.1"));
+  QCOMPARE(t.host.GetControlText(panel::IDC_ADDRESS, 5), std::string("192.1"));
+  QCOMPARE(t.host.GetControlText(panel::IDC_ADDRESS, 0), std::string());
+  t.host.SetControlText(panel::IDC_STATUS, "書込み中... 8");
+  QCOMPARE(t.host.GetControlText(panel::IDC_STATUS, 3), std::string("書込み"));
+  t.host.SetControlText(panel::IDC_MODEL,
                         "\xF0\x9F\x94\x8C"
                         "ab");  // a character outside the BMP
-  QCOMPARE(t.host.GetControlText(ui::IDC_MODEL, 2), std::string("\xF0\x9F\x94\x8C"
+  QCOMPARE(t.host.GetControlText(panel::IDC_MODEL, 2), std::string("\xF0\x9F\x94\x8C"
                                                                 "a"));
 }
 
 void QtDialogTest::workerUpdatesTakeEffectInOrderBeforeReturning() {
   Dialog t;
-  auto* status = static_cast<QLabel*>(t.d.Control(ui::IDC_STATUS));
+  auto* status = static_cast<QLabel*>(t.d.Control(panel::IDC_STATUS));
   constexpr int kCalls = 2000;
   std::vector<int> mismatches;
   OnWorker([&] {
     for (int i = 0; i < kCalls; ++i) {
-      t.host.SetControlText(ui::IDC_STATUS, "書込み中... " + std::to_string(i));
+      t.host.SetControlText(panel::IDC_STATUS, "書込み中... " + std::to_string(i));
       // Only the GUI thread writes the label, and only inside the call that has returned.
       if (status->text() != QStringLiteral("書込み中... %1").arg(i)) mismatches.push_back(i);
     }
@@ -251,12 +251,12 @@ void QtDialogTest::noticesAndQuestionsFromTheWorker() {
   t.host.SetAnswerer(answers.Answerer());
   std::vector<bool> replies;
   OnWorker([&] {
-    ui::ShowNotice(t.host, "plain", "", ui::NoticeStyle::Plain);
-    ui::ShowNotice(t.host, "warn", "注意", ui::NoticeStyle::Warning);
-    ui::ShowNotice(t.host, "Error: 書込み失敗しました。\n", "Error", ui::NoticeStyle::Error);
-    replies.push_back(ui::AskYesNo(t.host, "開始しますか？", "確認"));
-    replies.push_back(ui::AskYesNo(t.host, "again", "確認"));
-    replies.push_back(ui::AskYesNo(t.host, "unscripted", ""));
+    panel::ShowNotice(t.host, "plain", "", panel::NoticeStyle::Plain);
+    panel::ShowNotice(t.host, "warn", "注意", panel::NoticeStyle::Warning);
+    panel::ShowNotice(t.host, "Error: 書込み失敗しました。\n", "Error", panel::NoticeStyle::Error);
+    replies.push_back(panel::AskYesNo(t.host, "開始しますか？", "確認"));
+    replies.push_back(panel::AskYesNo(t.host, "again", "確認"));
+    replies.push_back(panel::AskYesNo(t.host, "unscripted", ""));
   });
   QCOMPARE(replies, (std::vector<bool>{true, false, false}));
   const auto ok = QMessageBox::Ok, no = QMessageBox::No;
@@ -295,7 +295,7 @@ void QtDialogTest::enterConnectsEscapeExitsOnlyWhileExitIsUsable() {
   int exits = 0;
   std::atomic<int> runs{0};
   Shell shell(
-      t.d, t.host, [&](ui::DialogHost&) { ++runs; }, [] {});
+      t.d, t.host, [&](panel::DialogHost&) { ++runs; }, [] {});
   t.d.onExit = [&] { ++exits; };  // count instead of leaving
 
   t.d.AddressEdit()->setFocus();
@@ -303,10 +303,10 @@ void QtDialogTest::enterConnectsEscapeExitsOnlyWhileExitIsUsable() {
   QTRY_COMPARE(runs.load(), 1);
   QTRY_VERIFY(!shell.WorkerRunning());
 
-  t.host.EnableControl(ui::ID_EXIT, false);
+  t.host.EnableControl(panel::ID_EXIT, false);
   QTest::keyClick(&t.d, Qt::Key_Escape);
   QCOMPARE(exits, 0);
-  t.host.EnableControl(ui::ID_EXIT, true);
+  t.host.EnableControl(panel::ID_EXIT, true);
   QTest::keyClick(&t.d, Qt::Key_Escape);
   QCOMPARE(exits, 1);
   t.d.ExitButton()->click();
@@ -395,12 +395,12 @@ int ChildMain(int argc, char** argv, const QByteArray& mode) {
   std::atomic<bool> busy{false};
   std::promise<void> never;
   const std::shared_future<void> neverReady = never.get_future().share();
-  Shell shell(d, host, [&](ui::DialogHost& owner) {
+  Shell shell(d, host, [&](panel::DialogHost& owner) {
     ++runs;
     if (mode == "close-after-run") return;
     busy = true;
     // Blocked for good on the GUI thread's calls and then on nothing at all.
-    for (int i = 0; i < 100; ++i) owner.SetControlText(ui::IDC_STATUS, std::to_string(i));
+    for (int i = 0; i < 100; ++i) owner.SetControlText(panel::IDC_STATUS, std::to_string(i));
     neverReady.wait();
   });
   d.ConnectButton()->click();

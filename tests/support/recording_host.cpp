@@ -5,7 +5,7 @@
 namespace testing_support {
 
 RecordingHost::RecordingHost() {
-  for (int id : {ui::IDC_ADDRESS, ui::IDC_PORT, ui::ID_CONNECT, ui::ID_EXIT}) enabled_[id] = true;
+  for (int id : {panel::IDC_ADDRESS, panel::IDC_PORT, panel::ID_CONNECT, panel::ID_EXIT}) enabled_[id] = true;
 }
 
 void RecordingHost::SetControlText(int id, const std::string& text) {
@@ -58,7 +58,7 @@ void RecordingHost::StepProgress() {
 }
 
 void RecordingHost::ShowMessage(const std::string& text, const std::string& caption,
-                                ui::NoticeStyle style) {
+                                panel::NoticeStyle style) {
   std::lock_guard lock(mu_);
   notices_.push_back(Notice{text, caption, style, false});
   events_.push_back("notice " + caption + "|" + text);
@@ -66,7 +66,7 @@ void RecordingHost::ShowMessage(const std::string& text, const std::string& capt
 
 bool RecordingHost::AskQuestion(const std::string& text, const std::string& caption) {
   std::lock_guard lock(mu_);
-  notices_.push_back(Notice{text, caption, ui::NoticeStyle::Plain, true});
+  notices_.push_back(Notice{text, caption, panel::NoticeStyle::Plain, true});
   bool yes = false;
   if (!answers_.empty()) {
     yes = answers_.front();
@@ -94,7 +94,7 @@ std::vector<std::string> RecordingHost::Events() const {
 std::vector<std::string> RecordingHost::StatusTexts() const {
   std::lock_guard lock(mu_);
   std::vector<std::string> out;
-  const std::string prefix = "text " + std::to_string(ui::IDC_STATUS) + " ";
+  const std::string prefix = "text " + std::to_string(panel::IDC_STATUS) + " ";
   for (const auto& e : events_) {
     if (e.rfind(prefix, 0) == 0) out.push_back(e.substr(prefix.size()));
   }
@@ -113,7 +113,7 @@ bool RecordingHost::Enabled(int id) const {
   return it != enabled_.end() && it->second;
 }
 
-ui::ProgressState RecordingHost::Progress() const {
+panel::ProgressState RecordingHost::Progress() const {
   std::lock_guard lock(mu_);
   return progress_;
 }
@@ -124,16 +124,16 @@ int RecordingHost::StepCount() const {
 }
 
 Notice Plain(const std::string& text, const std::string& caption) {
-  return Notice{text, caption, ui::NoticeStyle::Plain, false};
+  return Notice{text, caption, panel::NoticeStyle::Plain, false};
 }
 Notice Warning(const std::string& text, const std::string& caption) {
-  return Notice{text, caption, ui::NoticeStyle::Warning, false};
+  return Notice{text, caption, panel::NoticeStyle::Warning, false};
 }
 Notice ErrorIcon(const std::string& text, const std::string& caption) {
-  return Notice{text, caption, ui::NoticeStyle::Error, false};
+  return Notice{text, caption, panel::NoticeStyle::Error, false};
 }
 Notice Question(const std::string& text, const std::string& caption) {
-  return Notice{text, caption, ui::NoticeStyle::Plain, true};
+  return Notice{text, caption, panel::NoticeStyle::Plain, true};
 }
 
 void PrintTo(const Notice& n, std::ostream* os) {

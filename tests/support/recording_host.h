@@ -9,20 +9,20 @@
 #include <string>
 #include <vector>
 
-#include "ui/dialog_host.h"
-#include "ui/progress_state.h"
+#include "panel/dialog_host.h"
+#include "panel/progress_state.h"
 
 namespace testing_support {
 
 struct Notice {
   std::string text;
   std::string caption;
-  ui::NoticeStyle style = ui::NoticeStyle::Plain;
+  panel::NoticeStyle style = panel::NoticeStyle::Plain;
   bool question = false;
   bool operator==(const Notice&) const = default;
 };
 
-class RecordingHost : public ui::DialogHost {
+class RecordingHost : public panel::DialogHost {
  public:
   RecordingHost();
 
@@ -34,7 +34,7 @@ class RecordingHost : public ui::DialogHost {
   void SetProgressPos(int pos) override;
   void StepProgress() override;
   void ShowMessage(const std::string& text, const std::string& caption,
-                   ui::NoticeStyle style) override;
+                   panel::NoticeStyle style) override;
   bool AskQuestion(const std::string& text, const std::string& caption) override;
 
   // Answers for the coming questions, in order; when they run out, No.
@@ -43,17 +43,17 @@ class RecordingHost : public ui::DialogHost {
   // What happened, in order.
   std::vector<Notice> Notices() const;               // notices and questions
   std::vector<std::string> Events() const;           // every call but StepProgress
-  std::vector<std::string> StatusTexts() const;      // every IDC_STATUS text set
+  std::vector<std::string> StatusTexts() const;      // every panel::IDC_STATUS text set
   std::string Text(int id) const;
   bool Enabled(int id) const;
-  ui::ProgressState Progress() const;
+  panel::ProgressState Progress() const;
   int StepCount() const;
 
  private:
   mutable std::mutex mu_;
   std::map<int, std::string> texts_;
   std::map<int, bool> enabled_;
-  ui::ProgressState progress_;
+  panel::ProgressState progress_;
   int steps_ = 0;
   std::vector<Notice> notices_;
   std::vector<std::string> events_;

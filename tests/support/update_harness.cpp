@@ -49,8 +49,8 @@ update::JobOutcome UpdateRun::Run(std::vector<bool> answers) {
   }
   EXPECT_TRUE(started) << error;
   originalRecord_ = sim_->SetupRecord();
-  host.SetControlText(ui::IDC_ADDRESS, address);
-  host.SetControlText(ui::IDC_PORT, port.empty() ? std::to_string(sim_->TcpPort()) : port);
+  host.SetControlText(panel::IDC_ADDRESS, address);
+  host.SetControlText(panel::IDC_PORT, port.empty() ? std::to_string(sim_->TcpPort()) : port);
   for (bool a : answers) host.AnswerNext(a);
   const std::int64_t start = platform::MonotonicMs();
   const update::JobOutcome outcome =
@@ -81,9 +81,9 @@ sim::Memory UpdateRun::Image() {
 }
 
 void UpdateRun::ExpectReadyAgain() const {
-  EXPECT_EQ(host.Text(ui::IDC_STATUS), kFinalStatus);
+  EXPECT_EQ(host.Text(panel::IDC_STATUS), kFinalStatus);
   EXPECT_EQ(host.Progress().pos, 0);
-  for (int id : {ui::IDC_ADDRESS, ui::IDC_PORT, ui::ID_CONNECT, ui::ID_EXIT}) {
+  for (int id : {panel::IDC_ADDRESS, panel::IDC_PORT, panel::ID_CONNECT, panel::ID_EXIT}) {
     EXPECT_TRUE(host.Enabled(id)) << id;
   }
 }

@@ -11,8 +11,8 @@
 #include <thread>
 
 #include "platform/text_win32.h"
-#include "ui/operator_panel.h"
-#include "ui/panel_texts.h"
+#include "panel/operator_panel.h"
+#include "panel/panel_texts.h"
 #include "ui/win32/main_dialog.h"
 #include "ui/win32/win32_host.h"
 
@@ -57,19 +57,19 @@ class Win32Dialog : public ::testing::Test {
 
 TEST_F(Win32Dialog, StartsReadyWithTheTemplateAndTheTexts) {
   EXPECT_EQ(Text(dialog), "DERURUZUD Ver1.02");  // from this program's version resource
-  EXPECT_EQ(Text(Item(ui::IDC_ADDRESS)), "");
-  EXPECT_EQ(Text(Item(ui::IDC_PORT)), "10003");
-  EXPECT_EQ(Text(Item(ui::IDC_STATUS)), ui::kInitialStatusText);
-  EXPECT_EQ(Text(Item(ui::IDC_ADDRESS_LABEL)), "IP Address");
-  EXPECT_EQ(Text(Item(ui::IDC_PORT_LABEL)), "Port");
-  EXPECT_EQ(Text(Item(ui::IDC_MODEL)), "");
-  EXPECT_EQ(Text(Item(ui::IDC_VERSION)), "");
-  EXPECT_EQ(Text(Item(ui::IDC_CAUTION)), ui::kCautionText);
+  EXPECT_EQ(Text(Item(panel::IDC_ADDRESS)), "");
+  EXPECT_EQ(Text(Item(panel::IDC_PORT)), "10003");
+  EXPECT_EQ(Text(Item(panel::IDC_STATUS)), panel::kInitialStatusText);
+  EXPECT_EQ(Text(Item(panel::IDC_ADDRESS_LABEL)), "IP Address");
+  EXPECT_EQ(Text(Item(panel::IDC_PORT_LABEL)), "Port");
+  EXPECT_EQ(Text(Item(panel::IDC_MODEL)), "");
+  EXPECT_EQ(Text(Item(panel::IDC_VERSION)), "");
+  EXPECT_EQ(Text(Item(panel::IDC_CAUTION)), panel::kCautionText);
   EXPECT_EQ(Text(Item(IDOK)), "接続");
   EXPECT_EQ(Text(Item(IDCANCEL)), "終了");
-  EXPECT_EQ(Text(Item(ui::IDC_PROGRESS)), "Progress1");
-  EXPECT_EQ(SendMessageW(Item(ui::IDC_ADDRESS), EM_GETLIMITTEXT, 0, 0), 15);
-  EXPECT_EQ(SendMessageW(Item(ui::IDC_PROGRESS), PBM_GETRANGE, FALSE, 0), 100);
+  EXPECT_EQ(Text(Item(panel::IDC_PROGRESS)), "Progress1");
+  EXPECT_EQ(SendMessageW(Item(panel::IDC_ADDRESS), EM_GETLIMITTEXT, 0, 0), 15);
+  EXPECT_EQ(SendMessageW(Item(panel::IDC_PROGRESS), PBM_GETRANGE, FALSE, 0), 100);
   // The template as stored: classic form, frame style, eleven controls, 214 x 112 units.
   const HRSRC found = FindResourceW(nullptr, MAKEINTRESOURCEW(ui::win32::kMainDialogTemplate),
                                     MAKEINTRESOURCEW(5));  // RT_DIALOG
@@ -86,9 +86,9 @@ TEST_F(Win32Dialog, StartsReadyWithTheTemplateAndTheTexts) {
   EXPECT_TRUE(IsWindowVisible(dialog));
 
   // Eleven controls in template order, which is also the tab order.
-  const int order[] = {IDOK, IDCANCEL, ui::IDC_PORT, ui::IDC_PROGRESS, ui::IDC_ADDRESS_LABEL,
-                       ui::IDC_PORT_LABEL, ui::IDC_STATUS, ui::IDC_MODEL, ui::IDC_VERSION,
-                       ui::IDC_CAUTION, ui::IDC_ADDRESS};
+  const int order[] = {IDOK, IDCANCEL, panel::IDC_PORT, panel::IDC_PROGRESS, panel::IDC_ADDRESS_LABEL,
+                       panel::IDC_PORT_LABEL, panel::IDC_STATUS, panel::IDC_MODEL, panel::IDC_VERSION,
+                       panel::IDC_CAUTION, panel::IDC_ADDRESS};
   HWND child = GetWindow(dialog, GW_CHILD);
   for (int id : order) {
     ASSERT_NE(child, nullptr);
@@ -101,7 +101,7 @@ TEST_F(Win32Dialog, StartsReadyWithTheTemplateAndTheTexts) {
   RECT desktop{}, rect{};
   GetWindowRect(GetDesktopWindow(), &desktop);
   GetWindowRect(dialog, &rect);
-  const ui::ScreenPoint at = ui::CentreWindow(desktop.right, desktop.bottom,
+  const panel::ScreenPoint at = panel::CentreWindow(desktop.right, desktop.bottom,
                                               rect.right - rect.left, rect.bottom - rect.top);
   EXPECT_EQ(rect.left, at.x);
   EXPECT_EQ(rect.top, at.y);
@@ -112,25 +112,25 @@ TEST_F(Win32Dialog, WorkerCallsHaveTakenEffectWhenTheyReturn) {
   std::string statusSeen, modelSeen, addressRead;
   bool greyed = false, usable = false;
   long position = -1, high = -1;
-  SetWindowTextW(Item(ui::IDC_ADDRESS), L"192.168.100.200");
+  SetWindowTextW(Item(panel::IDC_ADDRESS), L"192.168.100.200");
   std::thread worker([&] {
     ui::win32::Win32Host host(dialog);
-    ui::OperatorPanel panel(host);
+    panel::OperatorPanel panel(host);
     // Read straight from the control, without a message: only a finished call shows.
     panel.SetStatus("書込み中... 1");
-    statusSeen = Text(Item(ui::IDC_STATUS));
+    statusSeen = Text(Item(panel::IDC_STATUS));
     panel.ShowIdentity(device::DeviceIdentity{0x80, 0, 5});
-    modelSeen = Text(Item(ui::IDC_MODEL)) + "|" + Text(Item(ui::IDC_VERSION));
-    addressRead = host.GetControlText(ui::IDC_ADDRESS, 15);
+    modelSeen = Text(Item(panel::IDC_MODEL)) + "|" + Text(Item(panel::IDC_VERSION));
+    addressRead = host.GetControlText(panel::IDC_ADDRESS, 15);
     panel.EnableInputs(false);
-    greyed = !IsWindowEnabled(Item(ui::IDC_ADDRESS)) && !IsWindowEnabled(Item(ui::IDC_PORT)) &&
+    greyed = !IsWindowEnabled(Item(panel::IDC_ADDRESS)) && !IsWindowEnabled(Item(panel::IDC_PORT)) &&
              !IsWindowEnabled(Item(IDOK)) && !IsWindowEnabled(Item(IDCANCEL));
     panel.ResetProgress(14840, 8);
     for (int i = 0; i < 1855; ++i) panel.StepProgress();
-    position = static_cast<long>(SendMessageW(Item(ui::IDC_PROGRESS), PBM_GETPOS, 0, 0));
-    high = static_cast<long>(SendMessageW(Item(ui::IDC_PROGRESS), PBM_GETRANGE, FALSE, 0));
+    position = static_cast<long>(SendMessageW(Item(panel::IDC_PROGRESS), PBM_GETPOS, 0, 0));
+    high = static_cast<long>(SendMessageW(Item(panel::IDC_PROGRESS), PBM_GETRANGE, FALSE, 0));
     panel.EnableInputs(true);
-    usable = IsWindowEnabled(Item(ui::IDC_ADDRESS)) && IsWindowEnabled(Item(IDCANCEL));
+    usable = IsWindowEnabled(Item(panel::IDC_ADDRESS)) && IsWindowEnabled(Item(IDCANCEL));
     done = true;
   });
   PumpUntil(done);

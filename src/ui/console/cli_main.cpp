@@ -51,8 +51,8 @@ int main(int argc, char** argv) {
     std::string typed;
     if (host.ReadLine(&typed) && !typed.empty()) port = typed;
   }
-  host.Prefill(ui::IDC_ADDRESS, ui::LimitChars(address, ui::kAddressBoxChars));
-  host.Prefill(ui::IDC_PORT, port);
+  host.Prefill(panel::IDC_ADDRESS, ui::LimitChars(address, ui::kAddressBoxChars));
+  host.Prefill(panel::IDC_PORT, port);
 
   std::string file = image::kDataFileName;
   if (!dataFile.empty()) {

@@ -39,7 +39,7 @@ void ConsoleHost::PrintLine(const std::string& text) {
 void ConsoleHost::SetControlText(int id, const std::string& text) {
   texts_[id] = text;
   switch (id) {
-    case IDC_STATUS:
+    case panel::IDC_STATUS:
       // The per-block counter rides on the progress bar instead of 1,855 lines.
       if (StartsWith(text, kCounterPrefix)) {
         counterLabel_ = text;
@@ -49,11 +49,11 @@ void ConsoleHost::SetControlText(int id, const std::string& text) {
         PrintLine(text);
       }
       break;
-    case IDC_MODEL:
-    case IDC_VERSION:
+    case panel::IDC_MODEL:
+    case panel::IDC_VERSION:
       if (!text.empty()) PrintLine(text);
       break;
-    case IDC_PORT:
+    case panel::IDC_PORT:
       PrintLine("Port: " + text);
       break;
     default:
@@ -128,8 +128,8 @@ void ConsoleHost::EndProgressLine() {
 }
 
 void ConsoleHost::ShowMessage(const std::string& text, const std::string& caption,
-                              NoticeStyle style) {
-  const char* mark = style == NoticeStyle::Error ? "!! " : style == NoticeStyle::Warning ? "! " : "";
+                              panel::NoticeStyle style) {
+  const char* mark = style == panel::NoticeStyle::Error ? "!! " : style == panel::NoticeStyle::Warning ? "! " : "";
   PrintLine(std::string(mark) + "[" + caption + "] " + text);
   if (options_.interactive) {
     std::fputs("(Enter) ", out_);

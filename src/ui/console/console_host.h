@@ -11,8 +11,8 @@
 #include <map>
 #include <string>
 
-#include "ui/dialog_host.h"
-#include "ui/progress_state.h"
+#include "panel/dialog_host.h"
+#include "panel/progress_state.h"
 
 namespace ui {
 
@@ -22,7 +22,7 @@ struct ConsoleOptions {
   bool drawInPlace = false;   // stdout is a terminal: progress redrawn on one line
 };
 
-class ConsoleHost final : public DialogHost {
+class ConsoleHost final : public panel::DialogHost {
  public:
   ConsoleHost(std::FILE* in, std::FILE* out, ConsoleOptions options);
 
@@ -34,7 +34,7 @@ class ConsoleHost final : public DialogHost {
   void SetProgressPos(int pos) override;
   void StepProgress() override;
   void ShowMessage(const std::string& text, const std::string& caption,
-                   NoticeStyle style) override;
+                   panel::NoticeStyle style) override;
   bool AskQuestion(const std::string& text, const std::string& caption) override;
 
   // Fills a control before the run, without printing it (the boxes' starting texts).
@@ -52,7 +52,7 @@ class ConsoleHost final : public DialogHost {
   std::FILE* out_;
   ConsoleOptions options_;
   std::map<int, std::string> texts_;
-  ProgressState progress_;
+  panel::ProgressState progress_;
   std::string counterLabel_;    // the running "書込み中... N" status, shown on the bar
   bool barShown_ = false;       // an in-place bar line is on the screen
   std::int64_t runStartMs_ = 0; // when the current pass began (range reset)

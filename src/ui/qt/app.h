@@ -16,6 +16,6 @@ int RunApplication(int argc, char** argv, Job job);
 
 // A scripted run with the texts and progress of a successful update, talking to no
 // device; used for screenshots and to measure the dialog's cost per call.
-void DemoJob(ui::DialogHost& owner);
+void DemoJob(panel::DialogHost& owner);
 
 }  // namespace ui::qt

@@ -11,8 +11,8 @@
 #include <QPushButton>
 #include <QScreen>
 
-#include "ui/dialog_host.h"
-#include "ui/panel_texts.h"
+#include "panel/dialog_host.h"
+#include "panel/panel_texts.h"
 #include "ui/qt/dialog_units.h"
 
 #include "ui/qt/deruruzud_icon.xpm"
@@ -64,7 +64,7 @@ MainDialog::MainDialog(QWidget* parent)
   baseY_ = base.y;
   setFixedSize(HorizontalPixels(base, 214), VerticalPixels(base, 112));
   setSizeGripEnabled(false);
-  setWindowTitle(QString::fromUtf8(kProgramName));
+  setWindowTitle(QString::fromUtf8(panel::kProgramName));
   setWindowIcon(ProgramIcon());
 
   // Template order, which is also the order the controls are stacked in.
@@ -112,17 +112,17 @@ MainDialog::MainDialog(QWidget* parent)
 
 QWidget* MainDialog::Control(int id) const {
   switch (id) {
-    case ui::ID_CONNECT: return connect_;
-    case ui::ID_EXIT: return exit_;
-    case ui::IDC_ADDRESS: return address_;
-    case ui::IDC_PORT: return port_;
-    case ui::IDC_PROGRESS: return progress_;
-    case ui::IDC_PORT_LABEL: return portLabel_;
-    case ui::IDC_STATUS: return status_;
-    case ui::IDC_MODEL: return model_;
-    case ui::IDC_VERSION: return version_;
-    case ui::IDC_ADDRESS_LABEL: return addressLabel_;
-    case ui::IDC_CAUTION: return caution_;
+    case panel::ID_CONNECT: return connect_;
+    case panel::ID_EXIT: return exit_;
+    case panel::IDC_ADDRESS: return address_;
+    case panel::IDC_PORT: return port_;
+    case panel::IDC_PROGRESS: return progress_;
+    case panel::IDC_PORT_LABEL: return portLabel_;
+    case panel::IDC_STATUS: return status_;
+    case panel::IDC_MODEL: return model_;
+    case panel::IDC_VERSION: return version_;
+    case panel::IDC_ADDRESS_LABEL: return addressLabel_;
+    case panel::IDC_CAUTION: return caution_;
     default: return nullptr;
   }
 }
@@ -160,7 +160,7 @@ void CentreWindow(QWidget& window) {
   const QRect desktop = screen ? screen->geometry() : QRect(0, 0, 0, 0);
   const QRect frame = window.frameGeometry();
   // The desktop's right and bottom edges, exclusive, as the placement rule counts them.
-  const ScreenPoint at = ui::CentreWindow(desktop.x() + desktop.width(),
+  const panel::ScreenPoint at = panel::CentreWindow(desktop.x() + desktop.width(),
                                           desktop.y() + desktop.height(), frame.width(),
                                           frame.height());
   window.move(at.x, at.y);
@@ -168,25 +168,25 @@ void CentreWindow(QWidget& window) {
 }
 
 int InitMainDialog(MainDialog& dialog) {
-  FileVersion v;
-  ReadOwnFileVersion(v);
-  dialog.setWindowTitle(QString::fromStdString(FormatTitle(v.major, v.minor, v.build, v.revision)));
+  panel::FileVersion v;
+  panel::ReadOwnFileVersion(v);
+  dialog.setWindowTitle(QString::fromStdString(panel::FormatTitle(v.major, v.minor, v.build, v.revision)));
 
   const auto set = [&dialog](int id, const char* text) {
     dialog.SetControlText(id, QString::fromUtf8(text));
   };
-  set(ui::IDC_ADDRESS, "");
-  set(ui::IDC_PORT, kDefaultPortText);
-  set(ui::IDC_STATUS, kInitialStatusText);
-  set(ui::IDC_ADDRESS_LABEL, kAddressLabelText);
-  set(ui::IDC_PORT_LABEL, kPortLabelText);
-  set(ui::IDC_MODEL, "");
-  set(ui::IDC_VERSION, "");
-  set(ui::IDC_CAUTION, kCautionText);
-  set(ui::ID_EXIT, kExitText);
-  set(ui::ID_CONNECT, kConnectText);
+  set(panel::IDC_ADDRESS, "");
+  set(panel::IDC_PORT, panel::kDefaultPortText);
+  set(panel::IDC_STATUS, panel::kInitialStatusText);
+  set(panel::IDC_ADDRESS_LABEL, panel::kAddressLabelText);
+  set(panel::IDC_PORT_LABEL, panel::kPortLabelText);
+  set(panel::IDC_MODEL, "");
+  set(panel::IDC_VERSION, "");
+  set(panel::IDC_CAUTION, panel::kCautionText);
+  set(panel::ID_EXIT, panel::kExitText);
+  set(panel::ID_CONNECT, panel::kConnectText);
 
-  dialog.AddressEdit()->setMaxLength(kAddressMaxChars);
+  dialog.AddressEdit()->setMaxLength(panel::kAddressMaxChars);
   CentreWindow(dialog);
   return 0;
 }

@@ -21,7 +21,7 @@ class MainDialog : public QDialog {
  public:
   explicit MainDialog(QWidget* parent = nullptr);
 
-  // The control with a dialog id (ui::ID_CONNECT, ui::IDC_STATUS, ...); null for an
+  // The control with a dialog id (ID_CONNECT, IDC_STATUS, ...); null for an
   // unknown id.
   QWidget* Control(int id) const;
   // The text of a label, edit or button; other ids are ignored (read as empty).

@@ -133,7 +133,7 @@ void QtDialogHost::EnableControl(int id, bool enable) {
   });
 }
 
-void QtDialogHost::ShowProgress(const ProgressState& state) {
+void QtDialogHost::ShowProgress(const panel::ProgressState& state) {
   QProgressBar* bar = dialog_.ProgressBar();
   if (bar->maximum() != state.high) bar->setRange(0, state.high);
   bar->setValue(std::clamp(state.pos, 0, state.high));
@@ -144,29 +144,29 @@ void QtDialogHost::ChangeProgress(Change change) {
   OnGui([&] {
     std::unique_lock lock(progressMutex_);
     change(progress_);
-    const ProgressState state = progress_;
+    const panel::ProgressState state = progress_;
     lock.unlock();
     ShowProgress(state);
   });
 }
 
 void QtDialogHost::SetProgressRange(int high) {
-  ChangeProgress([high](ProgressState& p) { p.SetRange(high); });
+  ChangeProgress([high](panel::ProgressState& p) { p.SetRange(high); });
 }
 
 void QtDialogHost::SetProgressStep(int step) {
-  ChangeProgress([step](ProgressState& p) { p.SetStep(step); });
+  ChangeProgress([step](panel::ProgressState& p) { p.SetStep(step); });
 }
 
 void QtDialogHost::SetProgressPos(int pos) {
-  ChangeProgress([pos](ProgressState& p) { p.SetPos(pos); });
+  ChangeProgress([pos](panel::ProgressState& p) { p.SetPos(pos); });
 }
 
 void QtDialogHost::StepProgress() {
   std::unique_lock lock(progressMutex_);
   progress_.Step();
   if (QThread::currentThread() == dialog_.thread()) {
-    const ProgressState state = progress_;
+    const panel::ProgressState state = progress_;
     lock.unlock();
     ShowProgress(state);
     return;
@@ -177,7 +177,7 @@ void QtDialogHost::StepProgress() {
   guiCaller_->PostWithoutWaiting([this] {
     std::unique_lock l(progressMutex_);
     renderQueued_ = false;
-    const ProgressState state = progress_;
+    const panel::ProgressState state = progress_;
     l.unlock();
     ShowProgress(state);
   });
@@ -189,15 +189,15 @@ QMessageBox::StandardButton QtDialogHost::Answer(QMessageBox& box) {
 }
 
 void QtDialogHost::ShowMessage(const std::string& text, const std::string& caption,
-                               NoticeStyle style) {
+                               panel::NoticeStyle style) {
   OnGui([&] {
     QMessageBox box(&dialog_);
     box.setWindowModality(Qt::WindowModal);
     box.setWindowTitle(QString::fromStdString(caption));
     box.setText(QString::fromStdString(text));
     box.setTextFormat(Qt::PlainText);
-    box.setIcon(style == NoticeStyle::Warning ? QMessageBox::Warning
-                : style == NoticeStyle::Error ? QMessageBox::Critical
+    box.setIcon(style == panel::NoticeStyle::Warning ? QMessageBox::Warning
+                : style == panel::NoticeStyle::Error ? QMessageBox::Critical
                                               : QMessageBox::NoIcon);
     box.setStandardButtons(QMessageBox::Ok);
     box.setDefaultButton(QMessageBox::Ok);

@@ -12,14 +12,14 @@
 #include <memory>
 #include <mutex>
 
-#include "ui/dialog_host.h"
-#include "ui/progress_state.h"
+#include "panel/dialog_host.h"
+#include "panel/progress_state.h"
 
 namespace ui::qt {
 
 class MainDialog;
 
-class QtDialogHost : public ui::DialogHost {
+class QtDialogHost : public panel::DialogHost {
  public:
   // Given a notice or question box ready to be shown (texts, icon, buttons, default
   // button set), returns the button the operator pressed. Without an answerer the box is
@@ -40,7 +40,7 @@ class QtDialogHost : public ui::DialogHost {
   void SetProgressStep(int step) override;
   void SetProgressPos(int pos) override;
   void StepProgress() override;
-  void ShowMessage(const std::string& text, const std::string& caption, NoticeStyle style) override;
+  void ShowMessage(const std::string& text, const std::string& caption, panel::NoticeStyle style) override;
   bool AskQuestion(const std::string& text, const std::string& caption) override;
 
   // Runs fn on the GUI thread and returns when it has run.
@@ -50,7 +50,7 @@ class QtDialogHost : public ui::DialogHost {
   class GuiCaller;
   template <class Fn>
   void OnGui(Fn&& fn);
-  void ShowProgress(const ProgressState& state);
+  void ShowProgress(const panel::ProgressState& state);
   // Applies change to the bar's state and shows it, on the GUI thread, before returning.
   template <class Change>
   void ChangeProgress(Change change);
@@ -62,7 +62,7 @@ class QtDialogHost : public ui::DialogHost {
   // queued at a time and shows the latest state. Since every later call is queued behind
   // it, a step has always been rendered by the time any later call returns.
   std::mutex progressMutex_;
-  ProgressState progress_;       // guarded by progressMutex_
+  panel::ProgressState progress_;       // guarded by progressMutex_
   bool renderQueued_ = false;    // guarded by progressMutex_
   Answerer answerer_;
   std::unique_ptr<GuiCaller> guiCaller_;  // lives on the GUI thread

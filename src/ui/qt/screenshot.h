@@ -11,7 +11,7 @@ namespace ui::qt {
 // A DialogHost that passes every call to the dialog's host and photographs the dialog at
 // the moments worth showing: the first bulk-write status once the bar is half full, and
 // every notice and question (answered OK and Yes).
-class ScreenshotHost : public ui::DialogHost {
+class ScreenshotHost : public panel::DialogHost {
  public:
   ScreenshotHost(MainDialog& dialog, QtDialogHost& inner, QString folder);
 
@@ -25,7 +25,7 @@ class ScreenshotHost : public ui::DialogHost {
   void SetProgressPos(int pos) override { inner_.SetProgressPos(pos); }
   void StepProgress() override { inner_.StepProgress(); }
   void ShowMessage(const std::string& text, const std::string& caption,
-                   NoticeStyle style) override {
+                   panel::NoticeStyle style) override {
     inner_.ShowMessage(text, caption, style);
   }
   bool AskQuestion(const std::string& text, const std::string& caption) override {

@@ -9,8 +9,8 @@
 
 #include "platform/clock.h"
 #include "platform/text_win32.h"
-#include "ui/dialog_host.h"
-#include "ui/panel_texts.h"
+#include "panel/dialog_host.h"
+#include "panel/panel_texts.h"
 #include "ui/win32/win32_host.h"
 #include "update/update_procedure.h"
 
@@ -44,7 +44,7 @@ void CloseWorkerHandle() {
 }
 }  // namespace
 
-bool ReadOwnFileVersion(ui::FileVersion& out) {
+bool ReadOwnFileVersion(panel::FileVersion& out) {
   wchar_t path[MAX_PATH] = {};
   if (GetModuleFileNameW(nullptr, path, MAX_PATH) == 0) return false;
   DWORD ignored = 0;
@@ -70,27 +70,27 @@ void CentreWindow(HWND window) {
   RECT rect{};
   GetWindowRect(GetDesktopWindow(), &desktop);
   GetWindowRect(window, &rect);
-  const ui::ScreenPoint at = ui::CentreWindow(desktop.right, desktop.bottom,
+  const panel::ScreenPoint at = panel::CentreWindow(desktop.right, desktop.bottom,
                                               rect.right - rect.left, rect.bottom - rect.top);
   SetWindowPos(window, HWND_TOP, at.x, at.y, 0, 0, SWP_NOSIZE | SWP_SHOWWINDOW);
 }
 
 INT_PTR InitMainDialog(HWND dialog) {
   // Without a readable version resource the title shows 0.00.
-  ui::FileVersion v;
+  panel::FileVersion v;
   win32::ReadOwnFileVersion(v);
-  SetWindowTextW(dialog, ToWide(ui::FormatTitle(v.major, v.minor, v.build, v.revision)).c_str());
-  SetDlgItemTextW(dialog, ui::IDC_ADDRESS, L"");
-  SetDlgItemTextW(dialog, ui::IDC_PORT, ToWide(ui::kDefaultPortText).c_str());
-  SetDlgItemTextW(dialog, ui::IDC_STATUS, ToWide(ui::kInitialStatusText).c_str());
-  SetDlgItemTextW(dialog, ui::IDC_ADDRESS_LABEL, ToWide(ui::kAddressLabelText).c_str());
-  SetDlgItemTextW(dialog, ui::IDC_PORT_LABEL, ToWide(ui::kPortLabelText).c_str());
-  SetDlgItemTextW(dialog, ui::IDC_MODEL, L"");
-  SetDlgItemTextW(dialog, ui::IDC_VERSION, L"");
-  SetDlgItemTextW(dialog, ui::IDC_CAUTION, ToWide(ui::kCautionText).c_str());
-  SetDlgItemTextW(dialog, IDCANCEL, ToWide(ui::kExitText).c_str());
-  SetDlgItemTextW(dialog, IDOK, ToWide(ui::kConnectText).c_str());
-  SendDlgItemMessageW(dialog, ui::IDC_ADDRESS, EM_LIMITTEXT, ui::kAddressMaxChars, 0);
+  SetWindowTextW(dialog, ToWide(panel::FormatTitle(v.major, v.minor, v.build, v.revision)).c_str());
+  SetDlgItemTextW(dialog, panel::IDC_ADDRESS, L"");
+  SetDlgItemTextW(dialog, panel::IDC_PORT, ToWide(panel::kDefaultPortText).c_str());
+  SetDlgItemTextW(dialog, panel::IDC_STATUS, ToWide(panel::kInitialStatusText).c_str());
+  SetDlgItemTextW(dialog, panel::IDC_ADDRESS_LABEL, ToWide(panel::kAddressLabelText).c_str());
+  SetDlgItemTextW(dialog, panel::IDC_PORT_LABEL, ToWide(panel::kPortLabelText).c_str());
+  SetDlgItemTextW(dialog, panel::IDC_MODEL, L"");
+  SetDlgItemTextW(dialog, panel::IDC_VERSION, L"");
+  SetDlgItemTextW(dialog, panel::IDC_CAUTION, ToWide(panel::kCautionText).c_str());
+  SetDlgItemTextW(dialog, IDCANCEL, ToWide(panel::kExitText).c_str());
+  SetDlgItemTextW(dialog, IDOK, ToWide(panel::kConnectText).c_str());
+  SendDlgItemMessageW(dialog, panel::IDC_ADDRESS, EM_LIMITTEXT, panel::kAddressMaxChars, 0);
   CentreWindow(dialog);
   return 0;
 }
@@ -117,7 +117,7 @@ void Connect(HWND dialog) {
 
 void OnClose(HWND dialog) {
   if (WorkerRunning()) {
-    if (AskYesNoBox(dialog, ui::kCloseWhileRunningText, "")) PostQuitMessage(0);
+    if (AskYesNoBox(dialog, panel::kCloseWhileRunningText, "")) PostQuitMessage(0);
     return;
   }
   PostMessageW(dialog, WM_COMMAND, IDCANCEL, 0);
@@ -182,15 +182,15 @@ bool RegisterMainClass(HINSTANCE instance) {
 int RunShell(HINSTANCE instance, int showState) {
   g_instance = instance;
   if (!RegisterMainClass(instance)) {
-    ShowNoticeBox(nullptr, "ウインドウクラスを登録できませんでした", ui::kProgramName,
-                             ui::NoticeStyle::Error);
+    ShowNoticeBox(nullptr, "ウインドウクラスを登録できませんでした", panel::kProgramName,
+                             panel::NoticeStyle::Error);
     return 0;
   }
   g_mainDialog = CreateDialogParamW(instance, MAKEINTRESOURCEW(kMainDialogTemplate), nullptr,
                                     MainDialogProc, 0);
   if (!g_mainDialog) {
-    ShowNoticeBox(nullptr, "メインウインドウを作成できませんでした", ui::kProgramName,
-                             ui::NoticeStyle::Error);
+    ShowNoticeBox(nullptr, "メインウインドウを作成できませんでした", panel::kProgramName,
+                             panel::NoticeStyle::Error);
     return 0;
   }
   ShowWindow(g_mainDialog, showState);

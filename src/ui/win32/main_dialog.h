@@ -7,15 +7,15 @@
 
 #include <windows.h>
 
-#include "ui/panel_texts.h"
+#include "panel/panel_texts.h"
 
 namespace ui::win32 {
 
 inline constexpr int kMainDialogTemplate = 101;
 
 // The program file's own version resource. False, the outputs untouched, when there is
-// none. (Call it qualified: ui::ReadOwnFileVersion, the build's numbers, is found by ADL.)
-bool ReadOwnFileVersion(ui::FileVersion& out);
+// none. (Call it qualified: panel::ReadOwnFileVersion, the build's numbers, is found by ADL.)
+bool ReadOwnFileVersion(panel::FileVersion& out);
 
 // Centres the window on the desktop (its right and bottom edges) and shows it on top.
 void CentreWindow(HWND window);

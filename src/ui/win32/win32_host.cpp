@@ -29,22 +29,22 @@ void Win32Host::SetProgressRange(int high) {
   // The progress bar's class is registered again at every reset, as the panel has always
   // done; it is harmless when it is registered already.
   InitCommonControls();
-  SendDlgItemMessageW(dialog_, IDC_PROGRESS, PBM_SETRANGE, 0,
+  SendDlgItemMessageW(dialog_, panel::IDC_PROGRESS, PBM_SETRANGE, 0,
                       MAKELPARAM(0, static_cast<WORD>(high)));
 }
 
 void Win32Host::SetProgressStep(int step) {
-  SendDlgItemMessageW(dialog_, IDC_PROGRESS, PBM_SETSTEP, static_cast<WPARAM>(step), 0);
+  SendDlgItemMessageW(dialog_, panel::IDC_PROGRESS, PBM_SETSTEP, static_cast<WPARAM>(step), 0);
 }
 
 void Win32Host::SetProgressPos(int pos) {
-  SendDlgItemMessageW(dialog_, IDC_PROGRESS, PBM_SETPOS, static_cast<WPARAM>(pos), 0);
+  SendDlgItemMessageW(dialog_, panel::IDC_PROGRESS, PBM_SETPOS, static_cast<WPARAM>(pos), 0);
 }
 
-void Win32Host::StepProgress() { SendDlgItemMessageW(dialog_, IDC_PROGRESS, PBM_STEPIT, 0, 0); }
+void Win32Host::StepProgress() { SendDlgItemMessageW(dialog_, panel::IDC_PROGRESS, PBM_STEPIT, 0, 0); }
 
 void Win32Host::ShowMessage(const std::string& text, const std::string& caption,
-                            NoticeStyle style) {
+                            panel::NoticeStyle style) {
   ShowNoticeBox(dialog_, text, caption, style);
 }
 
@@ -53,10 +53,10 @@ bool Win32Host::AskQuestion(const std::string& text, const std::string& caption)
 }
 
 void ShowNoticeBox(HWND owner, const std::string& text, const std::string& caption,
-                   NoticeStyle style) {
+                   panel::NoticeStyle style) {
   UINT flags = MB_OK;
-  if (style == NoticeStyle::Warning) flags |= MB_ICONWARNING;
-  if (style == NoticeStyle::Error) flags |= MB_ICONERROR;
+  if (style == panel::NoticeStyle::Warning) flags |= MB_ICONWARNING;
+  if (style == panel::NoticeStyle::Error) flags |= MB_ICONERROR;
   MessageBoxW(owner, ToWide(text).c_str(), ToWide(caption).c_str(), flags);
 }
 

@@ -12,11 +12,11 @@
 
 #include <string>
 
-#include "ui/dialog_host.h"
+#include "panel/dialog_host.h"
 
 namespace ui::win32 {
 
-class Win32Host final : public DialogHost {
+class Win32Host final : public panel::DialogHost {
  public:
   explicit Win32Host(HWND dialog) : dialog_(dialog) {}
 
@@ -28,7 +28,7 @@ class Win32Host final : public DialogHost {
   void SetProgressPos(int pos) override;
   void StepProgress() override;
   void ShowMessage(const std::string& text, const std::string& caption,
-                   NoticeStyle style) override;
+                   panel::NoticeStyle style) override;
   bool AskQuestion(const std::string& text, const std::string& caption) override;
 
  private:
@@ -37,7 +37,7 @@ class Win32Host final : public DialogHost {
 
 // A message box with one OK button; owner may be null (before the dialog exists).
 void ShowNoticeBox(HWND owner, const std::string& text, const std::string& caption,
-                   NoticeStyle style);
+                   panel::NoticeStyle style);
 // Yes and No, No preselected, the question icon; true only for Yes.
 bool AskYesNoBox(HWND owner, const std::string& text, const std::string& caption);
 

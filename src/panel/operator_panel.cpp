@@ -1,8 +1,8 @@
-#include "ui/operator_panel.h"
+#include "panel/operator_panel.h"
 
 #include <cstdio>
 
-namespace ui {
+namespace panel {
 
 void OperatorPanel::SetStatus(std::string_view text) {
   scratch_.assign(text);
@@ -60,4 +60,4 @@ std::string FormatVersion(int version) {
   return buf;
 }
 
-}  // namespace ui
+}  // namespace panel

@@ -10,7 +10,7 @@
 #include <cstddef>
 #include <string>
 
-namespace ui {
+namespace panel {
 
 // Control ids of the main dialog. The Connect and Exit buttons carry the system's ids
 // 1 and 2 (IDOK and IDCANCEL on the dialog manager's side).
@@ -62,4 +62,4 @@ inline bool AskYesNo(DialogHost& owner, const std::string& text, const std::stri
   return owner.AskQuestion(text, caption);
 }
 
-}  // namespace ui
+}  // namespace panel

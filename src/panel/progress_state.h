@@ -2,7 +2,7 @@
 // wrap the same way.
 #pragma once
 
-namespace ui {
+namespace panel {
 
 struct ProgressState {
   int high = 100;  // the platform's default range is 0..100
@@ -20,4 +20,4 @@ struct ProgressState {
   }
 };
 
-}  // namespace ui
+}  // namespace panel

@@ -5,7 +5,7 @@
 
 #include <string>
 
-namespace ui {
+namespace panel {
 
 inline constexpr const char* kProgramName = "DERURUZUD";
 inline constexpr const char* kInitialStatusText = "QUIVOの電源を入れ直してから接続して下さい。";
@@ -49,4 +49,4 @@ struct ScreenPoint {
 // are truncated toward zero (a window larger than the desktop goes to a negative place).
 ScreenPoint CentreWindow(int desktopRight, int desktopBottom, int width, int height);
 
-}  // namespace ui
+}  // namespace panel

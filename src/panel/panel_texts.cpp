@@ -1,6 +1,6 @@
-#include "ui/panel_texts.h"
+#include "panel/panel_texts.h"
 
-namespace ui {
+namespace panel {
 
 bool ReadOwnFileVersion(FileVersion& out) {
   out.major = DERURUZUD_VERSION_MAJOR;
@@ -22,4 +22,4 @@ ScreenPoint CentreWindow(int desktopRight, int desktopBottom, int width, int hei
   return {(desktopRight - width) / 2, (desktopBottom - height) / 2};
 }
 
-}  // namespace ui
+}  // namespace panel

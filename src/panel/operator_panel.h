@@ -9,10 +9,10 @@
 #include <string>
 #include <string_view>
 
-#include "link/boot_protocol.h"
-#include "ui/dialog_host.h"
+#include "panel/device_identity.h"
+#include "panel/dialog_host.h"
 
-namespace ui {
+namespace panel {
 
 class OperatorPanel {
  public:
@@ -42,4 +42,4 @@ class OperatorPanel {
 // "Ver:%4d": the number right-aligned in at least four characters.
 std::string FormatVersion(int version);
 
-}  // namespace ui
+}  // namespace panel
