@@ -121,13 +121,7 @@ std::uint16_t QueryClient::LocalPort() const {
 }
 
 bool QueryClient::OpenQuerySocket() {
-  if (platform::StartSocketLayer() != 0) {
-    panel::ShowNotice(owner_, kOpenFailed, kErrorCaption, panel::NoticeStyle::Plain);
-    return false;
-  }
-  querySocket_ = platform::OpenUdpSocket();
-  if (!querySocket_.valid()) {
-    platform::CleanupSocketLayer();
+  if (!port_->Open()) {
     panel::ShowNotice(owner_, kOpenFailed, kErrorCaption, panel::NoticeStyle::Plain);
     return false;
   }
@@ -136,7 +130,7 @@ bool QueryClient::OpenQuerySocket() {
 
 int QueryClient::BindQuerySocket(std::uint16_t localPort, std::uint16_t destinationPort,
                                  const char* addressText) {
-  if (!platform::Bind(querySocket_, platform::Ipv4Endpoint{0, localPort})) {
+  if (!port_->Bind(localPort)) {
     panel::ShowNotice(owner_, kBindFailed, kErrorCaption, panel::NoticeStyle::Plain);
     return 0;
   }
@@ -145,7 +139,7 @@ int QueryClient::BindQuerySocket(std::uint16_t localPort, std::uint16_t destinat
 }
 
 int QueryClient::SendQuery(const std::uint8_t* data, int length) {
-  if (platform::SendTo(querySocket_, data, static_cast<std::size_t>(length), destination_) < 0) {
+  if (!port_->SendTo(data, static_cast<std::size_t>(length), destination_)) {
     panel::ShowNotice(owner_, kSendFailed, kErrorCaption, panel::NoticeStyle::Plain);
     return 0;
   }
@@ -153,7 +147,7 @@ int QueryClient::SendQuery(const std::uint8_t* data, int length) {
 }
 
 int QueryClient::WaitQueryReadable(int ms) {
-  return platform::WaitReadable(querySocket_, ms) == platform::WaitResult::Ready ? 1 : 0;
+  return port_->WaitReadable(ms) ? 1 : 0;
 }
 
 int QueryClient::ReceiveReply(std::uint8_t* buffer) {
@@ -167,8 +161,7 @@ int QueryClient::ReceiveReply(std::uint8_t* buffer) {
     if (!WaitQueryReadable(static_cast<int>(left))) return -1;
     platform::Ipv4Endpoint from{};
     bool truncated = false;
-    const long r =
-        platform::RecvFrom(querySocket_, datagram.data(), datagram.size(), &from, &truncated);
+    const long r = port_->ReceiveFrom(datagram.data(), datagram.size(), &from, &truncated);
     if (r < 0) return -1;
     if (from.address != destination_.address) {
       if (platform::MonotonicMs() >= deadline) return -1;
@@ -181,9 +174,7 @@ int QueryClient::ReceiveReply(std::uint8_t* buffer) {
 }
 
 void QueryClient::CloseQuerySocket() {
-  platform::ShutdownBoth(querySocket_);
-  querySocket_.Close();
-  platform::CleanupSocketLayer();
+  port_->Close();
 }
 
 }  // namespace xport

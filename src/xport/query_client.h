@@ -11,8 +11,9 @@
 #include <cstdint>
 #include <string>
 
-#include "platform/socket.h"
 #include "panel/dialog_host.h"
+#include "platform/socket.h"
+#include "xport/query_port.h"
 #include "xport/shared_buffers.h"
 
 namespace xport {
@@ -57,6 +58,10 @@ class QueryClient {
   const SetupRecordBytes& SetupRecord() const { return setupRecord_; }
   const SetupRecordBytes& SetRecord() const { return setRecord_; }
 
+  // The exchanges go through port from now on (null: a socket of the client's own for each
+  // exchange, the default). The port must outlive the client's use of it.
+  void UseQueryPort(QueryPort* port) { port_ = port != nullptr ? port : &ownPort_; }
+
   // Tests shorten the reply wait; production keeps kReplyWaitMs.
   void SetReplyWaitMs(int ms) { replyWaitMs_ = ms; }
   int ReplyWaitMs() const { return replyWaitMs_; }
@@ -78,7 +83,8 @@ class QueryClient {
   XPortInfoBytes xportInfo_{};
   SetupRecordBytes setupRecord_{};
   SetupRecordBytes setRecord_{};
-  platform::Socket querySocket_;
+  SocketQueryPort ownPort_;
+  QueryPort* port_ = &ownPort_;  // the exchange's socket steps
   platform::Ipv4Endpoint destination_{};
   int replyWaitMs_ = kReplyWaitMs;
 };
