@@ -15,9 +15,15 @@ class Sleeper {
   virtual void SleepMs(int ms) = 0;
 };
 
+// How a real pause ends. SpinTail wakes a little early and spins the last stretch on the
+// clock: the most exact pause, for a run that has the machine to itself. Plain leaves the
+// whole pause to the OS timer: a little longer, but no CPU burnt, for many runs side by
+// side that need the CPU for each other (and for the devices, when simulated).
+enum class SleepMode { SpinTail, Plain };
+
 // Sleeps against an absolute deadline on the monotonic clock, so a pause is never
 // shorter than asked and an interrupted sleep does not start over.
-Sleeper& RealSleeper();
+Sleeper& RealSleeper(SleepMode mode = SleepMode::SpinTail);
 
 // Monotonic milliseconds and microseconds, for durations only.
 std::int64_t MonotonicMs();

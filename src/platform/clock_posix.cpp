@@ -24,18 +24,22 @@ timespec FromNs(long long ns) {
 
 class PosixSleeper final : public Sleeper {
  public:
+  explicit PosixSleeper(long spinNs) : spinNs_(spinNs) {}
   void SleepMs(int ms) override {
     if (ms <= 0) return;
     timespec now{};
     clock_gettime(CLOCK_MONOTONIC, &now);
     const long long deadline = Ns(now) + static_cast<long long>(ms) * 1000000LL;
-    const timespec early = FromNs(deadline - kSpinNs);
+    const timespec early = FromNs(deadline - spinNs_);
     while (clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &early, nullptr) == EINTR) {
     }
     do {
       clock_gettime(CLOCK_MONOTONIC, &now);
     } while (Ns(now) < deadline);
   }
+
+ private:
+  const long spinNs_;
 };
 
 std::int64_t Now(std::int64_t unitsPerSecond) {
@@ -47,9 +51,10 @@ std::int64_t Now(std::int64_t unitsPerSecond) {
 
 }  // namespace
 
-Sleeper& RealSleeper() {
-  static PosixSleeper sleeper;
-  return sleeper;
+Sleeper& RealSleeper(SleepMode mode) {
+  static PosixSleeper spinning(kSpinNs);
+  static PosixSleeper plain(0);
+  return mode == SleepMode::SpinTail ? spinning : plain;
 }
 
 std::int64_t MonotonicMs() { return Now(1000); }

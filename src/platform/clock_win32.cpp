@@ -84,7 +84,8 @@ class Win32Sleeper final : public Sleeper {
 
 }  // namespace
 
-Sleeper& RealSleeper() {
+// The waitable timer never spins, so both modes are the same pause here.
+Sleeper& RealSleeper(SleepMode) {
   static Win32Sleeper sleeper;
   return sleeper;
 }
