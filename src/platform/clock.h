@@ -35,6 +35,8 @@ bool LowerTimerSlack();
 
 // The local calendar time of t (thread-safe, unlike std::localtime). False on failure.
 bool LocalTime(std::time_t t, std::tm* out);
+// The same in UTC.
+bool UtcTime(std::time_t t, std::tm* out);
 
 // Raises the system timer's resolution to 1 ms for its lifetime, so that the 1 ms pauses
 // inside a data block last about 1 ms (Windows: timeBeginPeriod/timeEndPeriod; elsewhere

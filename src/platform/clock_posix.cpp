@@ -61,6 +61,7 @@ std::int64_t MonotonicMs() { return Now(1000); }
 std::int64_t MonotonicUs() { return Now(1000000); }
 
 bool LocalTime(std::time_t t, std::tm* out) { return localtime_r(&t, out) != nullptr; }
+bool UtcTime(std::time_t t, std::tm* out) { return gmtime_r(&t, out) != nullptr; }
 
 bool LowerTimerSlack() {
 #ifdef PR_SET_TIMERSLACK

@@ -101,6 +101,8 @@ bool LocalTime(std::time_t t, std::tm* out) {
   return localtime_s(out, &t) == 0;
 }
 
+bool UtcTime(std::time_t t, std::tm* out) { return gmtime_s(out, &t) == 0; }
+
 bool LowerTimerSlack() {
   return false;
 }
