@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <ctime>
 #include <filesystem>
-#include <fstream>
+#include <string_view>
 
 #include "platform/clock.h"
 #include "platform/state_folder.h"
@@ -11,6 +11,19 @@
 namespace xport {
 namespace {
 constexpr const char* kSuffix = ".setup";
+constexpr const char* kMacLine = "DERURUZUD-XPORT-RECORD MAC=";
+constexpr std::size_t kMacKeyChars = 17;
+
+// "00-20-4A-0B-4C-0E": six upper-case hex pairs joined by '-'.
+bool IsMacKey(std::string_view text) {
+  if (text.size() != kMacKeyChars) return false;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    const char c = text[i];
+    const bool hex = (c >= '0' && c <= '9') || (c >= 'A' && c <= 'F');
+    if (i % 3 == 2 ? c != '-' : !hex) return false;
+  }
+  return true;
+}
 }  // namespace
 
 std::string MacKey(const XPortInfoBytes& info) {
@@ -37,8 +50,12 @@ std::string SavedRecords::Save(const XPortInfoBytes& info, const SetupRecordByte
     path += kSuffix;
     std::error_code ec;
     if (std::filesystem::exists(path, ec)) continue;
-    if (!platform::WriteFileAtomically(path, record.data(), record.size())) return {};
-    return path;
+    std::string bytes = kMacLine + MacKey(info) + "\n";
+    bytes.append(reinterpret_cast<const char*>(record.data()), record.size());
+    // Two runs that picked the same name (the same MAC within one second) must not
+    // overwrite each other: a taken name is skipped.
+    if (platform::CreateFileAtomically(path, bytes.data(), bytes.size())) return path;
+    if (!std::filesystem::exists(path, ec)) return {};
   }
   return {};
 }
@@ -66,15 +83,29 @@ std::vector<std::string> SavedRecords::FindFor(const XPortInfoBytes& info) const
   return found;
 }
 
-bool SavedRecords::Load(const std::string& path, SetupRecordBytes* record) {
-  std::ifstream f(path, std::ios::binary);
-  if (!f) return false;
-  SetupRecordBytes bytes{};
-  f.read(reinterpret_cast<char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
-  if (f.gcount() != static_cast<std::streamsize>(bytes.size())) return false;
-  if (f.peek() != std::char_traits<char>::eof()) return false;  // longer than one record
-  *record = bytes;
+bool SavedRecords::Load(const std::string& path, SetupRecordBytes* record, std::string* mac) {
+  std::string text;
+  if (!platform::ReadWholeFile(path, &text)) return false;
+  std::string from;
+  const std::size_t line = std::string(kMacLine).size() + kMacKeyChars + 1;
+  if (text.size() == line + record->size() && text.rfind(kMacLine, 0) == 0 &&
+      text[line - 1] == '\n') {
+    from = text.substr(line - 1 - kMacKeyChars, kMacKeyChars);
+    if (!IsMacKey(from)) return false;
+    text.erase(0, line);
+  } else if (text.size() != record->size()) {
+    return false;  // neither form: not exactly one record
+  }
+  std::copy(text.begin(), text.end(), record->begin());
+  if (mac) *mac = from;
   return true;
+}
+
+std::string MacKeyOfFileName(const std::string& path) {
+  const std::string name = std::filesystem::path(path).filename().string();
+  const std::string key = name.substr(0, kMacKeyChars);
+  // Save's names go on with '-' and the time stamp.
+  return IsMacKey(key) && name.size() > kMacKeyChars && name[kMacKeyChars] == '-' ? key : "";
 }
 
 }  // namespace xport

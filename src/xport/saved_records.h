@@ -2,6 +2,12 @@
 // file before the override is sent, removed once the restore is accepted. A run that ends
 // without a restore (the process killed, the restore refused, the PC off) leaves the file,
 // from which DERURUZUD-cli --restore-xport puts the record back.
+//
+// A file is one text line naming the XPort it was saved from, then the record's 124 bytes
+// as received:
+//   DERURUZUD-XPORT-RECORD MAC=00-20-4A-0B-4C-0E\n<124 bytes>
+// so that a record is only ever sent back to the XPort it came from. Files of earlier
+// versions hold the 124 bytes alone; their MAC is known only from their name.
 #pragma once
 
 #include <string>
@@ -16,15 +22,18 @@ class SavedRecords {
   // folder: where the files live; empty means platform::StateFolder().
   explicit SavedRecords(std::string folder = {});
 
-  // Saves the record exactly as received, named by MAC address and time. Returns the
-  // file's path, or empty when it could not be saved.
+  // Saves the record exactly as received, named by MAC address and time, with the MAC
+  // line in front. Never replaces a file. Returns the file's path, or empty when it could
+  // not be saved.
   std::string Save(const XPortInfoBytes& info, const SetupRecordBytes& record);
   // Removes a saved file; false when it could not be removed.
   bool Remove(const std::string& path);
   // Files saved for the XPort with this MAC address, oldest first.
   std::vector<std::string> FindFor(const XPortInfoBytes& info) const;
-  // Reads a saved file; false unless it holds exactly one record.
-  static bool Load(const std::string& path, SetupRecordBytes* record);
+  // Reads a saved file; false unless it holds exactly one record (after the MAC line, in
+  // the current form). *mac gets the MAC the record was saved from, "00-20-4A-0B-4C-0E",
+  // or the empty text for a file of the earlier form, which does not say.
+  static bool Load(const std::string& path, SetupRecordBytes* record, std::string* mac = nullptr);
 
   const std::string& folder() const { return folder_; }
 
@@ -34,5 +43,9 @@ class SavedRecords {
 
 // "00-20-4A-0B-4C-0E": the MAC address of an info reply as it stands in file names.
 std::string MacKey(const XPortInfoBytes& info);
+
+// The MAC key at the start of a saved file's name ("00-20-4A-0B-4C-0E-20261206-221500.setup"),
+// as Save names files; empty when the name does not begin with one.
+std::string MacKeyOfFileName(const std::string& path);
 
 }  // namespace xport
