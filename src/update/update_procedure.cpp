@@ -106,10 +106,14 @@ class Run {
 
   void ToCleanUp() {
     if (!s_.link.ReadAddressInput()) return Fail(kEnterAddress, "");
+    if (StopHere()) return;
+    s_.stage = Stage::XPort;
     if (!s_.xport.QueryXPortInfo()) return Fail(kNoInformation, kCaptionError);
+    s_.facts.macRead = true;
     mac_ = s_.xport.FormatMacAddress();
     AnnounceSavedRecords();
     if (!s_.xport.QuerySetupRecord()) return Fail(kNoInformation, kCaptionError);
+    if (StopHere()) return;
     if (s_.xport.NeedsOverride()) {
       s_.xport.BuildOverrideRecord();
       SaveOriginalRecord();
@@ -122,13 +126,18 @@ class Run {
       }
       WaitWithDots(s_);
       s_.OverrideFlag = true;
+      s_.facts.overridden = true;
     }
 
+    if (StopHere()) return;
     if (!s_.link.OpenDeviceLink()) {
       result = 0;
       return;
     }
+    s_.stage = Stage::Linked;
     s_.panel.SetStatus(kLinked);
+    // A peer that has not said it is the device is never sent the leave command.
+    if (StopHere()) return;
     if (!s_.protocol.Identify()) {
       const int code = s_.protocol.Identity().ModelCode;
       if (code == device::kModelWrongDevice) Notice(kWrongDevice, kCaptionError);
@@ -136,15 +145,19 @@ class Run {
       result = 0;
       return;
     }
+    s_.facts.identified = true;
+    s_.stage = Stage::Identified;
     s_.panel.ShowIdentity(s_.protocol.Identity());
     s_.panel.SetStatus(kFirmWriteMode);
     versionText_ = VersionText();
     s_.panel.SetVersionLine(versionText_);
 
-    if (!panel::AskYesNo(s_.owner, ConfirmationText(), kCaptionConfirm)) {
+    if (StopHere() || !Confirm() || StopHere()) {
       s_.panel.SetStatus(kProcessing);
       result = 0;
     } else {
+      s_.facts.confirmed = true;
+      s_.stage = Stage::Writing;
       WriteAndVerify();
       s_.panel.SetVersionLine(versionText_ + (result ? " 書込み成功" : " 書込み失敗"));
     }
@@ -159,6 +172,28 @@ class Run {
     Notice(text, caption);
     result = 0;
   }
+  // A stop request ends the run at the next block; the caller goes on to the clean-up.
+  bool StopHere() {
+    if (!s_.StopRequested()) return false;
+    s_.facts.stopped = true;
+    result = 0;
+    return true;
+  }
+
+  bool Confirm() {
+    const ModelTexts t = TextsFor(s_.protocol.Identity().ModelCode);
+    Confirmation c;
+    c.mac = mac_;
+    c.model = t.model;
+    c.versionText = versionText_;
+    c.caution = t.caution;
+    c.text = "MAC:" + mac_ + "\n" + t.model + "\n" + versionText_ + t.caution +
+             "\n\nファームの書換えを開始しますか？";
+    c.caption = kCaptionConfirm;
+    if (s_.confirm) return s_.confirm(c);
+    return panel::AskYesNo(s_.owner, c.text, c.caption);
+  }
+
   void BlockFailure(const char* text) {
     Notice(text, kCaptionError);
     s_.panel.SetStatus(kProcessing);
@@ -191,27 +226,33 @@ class Run {
     return buf;
   }
 
-  std::string ConfirmationText() const {
-    const ModelTexts t = TextsFor(s_.protocol.Identity().ModelCode);
-    return "MAC:" + mac_ + "\n" + t.model + "\n" + versionText_ + t.caution +
-           "\n\nファームの書換えを開始しますか？";
-  }
-
   // Steps 20 to 31; a failure ends the writing with result 0.
   void WriteAndVerify() {
+    if (StopHere()) return;
+    s_.facts.writeStarted = true;
     if (!s_.protocol.ClearVersionBlock()) return BlockFailure("0x0300 Clear Error");
+    if (StopHere()) return;
     if (!s_.protocol.WriteBlock(0x26C)) return BlockFailure("0x026C Write Error");
     for (int a : kSingleBlocks) {
+      if (StopHere()) return;
       if (!s_.protocol.WriteBlock(a)) {
         char text[32];
         std::snprintf(text, sizeof text, "0x%04x Write Error", a);
         return BlockFailure(text);
       }
     }
+    if (StopHere()) return;
     s_.protocol.StartBulkWrite(kBulkStartWord);
     s_.panel.SetStatus(kWriting);
-    const device::EchoReply last = BulkWrite();
+    bool allBlocksSent = false;
+    const device::EchoReply last = BulkWrite(&allBlocksSent);
     s_.panel.SetProgress(0);
+    if (StopHere()) {
+      // Stopped inside the announced range, the device would take the leave command for
+      // block data and never answer it: the link is closed instead.
+      if (!allBlocksSent) s_.link.CloseDeviceLink();
+      return;
+    }
 
     if (!s_.link.ConnectedFlag() || last[device::kEchoEndAt] != 'E') {
       panel::ShowNotice(s_.owner, kBulkFailed, kCaptionProgram, NoticeStyle::Plain);
@@ -219,6 +260,7 @@ class Run {
       result = 0;
       return;
     }
+    s_.stage = Stage::Verifying;
     s_.panel.SetStatus(kVerifying);
     if (!VerifyReadback(s_.panel, static_cast<int>(image::kBulkFirstByte),
                         static_cast<int>(image::kBulkEndByte), s_.images.FirmwareImage(),
@@ -228,6 +270,7 @@ class Run {
       result = 0;
       return;
     }
+    if (StopHere()) return;
     if (!s_.protocol.WriteBlock(0x300)) return BlockFailure("0x0300 Write Error");
     panel::ShowNotice(s_.owner, kWriteComplete, kCaptionProgram, NoticeStyle::Plain);
     s_.panel.SetStatus(kWriteDone);
@@ -235,8 +278,8 @@ class Run {
 
   // The 1,855 data blocks of the bulk range, stop-and-wait. An echo counts as complete
   // at 16 bytes (byte 16 is judged only for the last block, after the loop). Returns the
-  // reply buffer as the last block left it.
-  device::EchoReply BulkWrite() {
+  // reply buffer as the last block left it; *allSent tells whether every block went out.
+  device::EchoReply BulkWrite(bool* allSent) {
     device::EchoReply reply{};
     auto& send = s_.shared.SendBuffer;
     auto& receive = s_.shared.ReceiveBuffer;
@@ -282,13 +325,15 @@ class Run {
         }
       }
       s_.panel.StepProgress();
-      if (stop) break;
+      if (stop || (s_.StopRequested() && k + 1 < kBulkBlocks)) break;
+      *allSent = k + 1 == kBulkBlocks;
     }
     return reply;
   }
 
   // Steps 33 and 34.
   void LeaveBootModeStep() {
+    s_.stage = Stage::Leaving;
     s_.panel.SetProgress(0);
     if (s_.link.ConnectedFlag()) {
       s_.panel.SetStatus(kProcessing);
@@ -305,9 +350,12 @@ void RestoreXPort(UpdateSession& s) {
   panel::ShowNotice(s.owner, kRestoreNotice, kCaptionCaution, NoticeStyle::Plain);
   s.xport.BuildRestoreRecord();
   if (s.xport.SendSetupRecord(s.xport.SetRecord().data(), xport::kRecordSize)) {
+    s.facts.xportRestored = true;
     ForgetSavedRecord(s);
     s.panel.SetStatus(kXPortSetting);
-    WaitWithDots(s);
+    // The wait lets the XPort restart before it is used again; a stopped run ends the
+    // program instead of using it.
+    if (!s.StopRequested()) WaitWithDots(s);
   } else {
     panel::ShowNotice(s.owner, std::string(kRestoreRefused) + kRestoreAdvice, kCaptionError,
                    NoticeStyle::Plain);
@@ -318,6 +366,7 @@ void RestoreXPort(UpdateSession& s) {
 
 JobOutcome UpdateJob(UpdateSession& session, const std::string& dataFile) {
   JobOutcome outcome;
+  session.facts = RunFacts{};
   if (!session.images.LoadDataFile(session.owner, dataFile)) return outcome;
   if (!session.images.ParseDataFile(session.owner)) {
     panel::ShowNotice(session.owner, kDataFileError, kCaptionError, NoticeStyle::Plain);
@@ -334,6 +383,8 @@ JobOutcome UpdateJob(UpdateSession& session, const std::string& dataFile) {
 int UpdateProcedure(UpdateSession& s) {
   s.OverrideFlag = false;
   s.savedRecordPath.clear();
+  s.facts = RunFacts{};
+  s.stage = Stage::Preparing;
   s.panel.ResetProgress(kBulkRange, 8);
   s.panel.ClearIdentity();
   s.panel.SetStatus(kConnecting);
@@ -343,6 +394,7 @@ int UpdateProcedure(UpdateSession& s) {
   run.ToCleanUp();
 
   // The clean-up, once, whatever happened above.
+  s.stage = Stage::CleanUp;
   s.images.ReleaseImages();
   s.link.CloseDeviceLink();
   if (s.OverrideFlag) RestoreXPort(s);
@@ -351,17 +403,20 @@ int UpdateProcedure(UpdateSession& s) {
   return run.result;
 }
 
-int RestoreSavedRecord(UpdateSession& s, const std::string& path) {
+int RestoreSavedRecord(UpdateSession& s, const std::string& path,
+                       const std::function<bool(const std::string& savedMac)>& beforeSending) {
   if (!s.link.ReadAddressInput()) {
     panel::ShowNotice(s.owner, kEnterAddress, "", NoticeStyle::Plain);
     return 0;
   }
   xport::SetupRecordBytes record{};
-  if (!xport::SavedRecords::Load(path, &record)) {
+  std::string savedMac;
+  if (!xport::SavedRecords::Load(path, &record, &savedMac)) {
     panel::ShowNotice(s.owner, "保存されたXPortの設定を読めませんでした。\n" + path, kCaptionError,
                    NoticeStyle::Plain);
     return 0;
   }
+  if (beforeSending && !beforeSending(savedMac)) return 0;
   record[0] = record[1] = record[2] = 0x00;
   record[3] = 0xFA;
   if (!s.xport.SendSetupRecord(record.data(), xport::kRecordSize)) {

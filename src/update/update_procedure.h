@@ -2,6 +2,7 @@
 // and the device, decides the write plan, verifies and reports.
 #pragma once
 
+#include <functional>
 #include <string>
 
 #include "image/image_set.h"
@@ -30,7 +31,11 @@ int UpdateProcedure(UpdateSession& session);
 // Sends a record saved before an override back to the XPort at the address in IDC_ADDRESS
 // (header 00 00 00 FA, the rest as saved) and reports the outcome with a notice. Removes
 // the file once the XPort has accepted it. 1 when accepted.
-int RestoreSavedRecord(UpdateSession& session, const std::string& path);
+// beforeSending, when given, is asked once the file has been read, with the MAC it says it
+// was saved from ("" for a file that does not say): false ends the restore with 0 before
+// anything is sent (it has raised its own notice), and the file stays.
+int RestoreSavedRecord(UpdateSession& session, const std::string& path,
+                       const std::function<bool(const std::string& savedMac)>& beforeSending = {});
 
 // Compares image and readback over [first, end), one progress step per equal byte.
 // 1 when all are equal; 0 at the first difference.
