@@ -100,7 +100,7 @@ struct Faults {
   int refuseSet = 0;
   int ignoreSet = 0;
   IdentifyFault identify = IdentifyFault::None;
-  std::vector<BlockFaultAt> blocks;
+  std::vector<BlockFaultAt> blocks{};
   LeaveFault leave = LeaveFault::None;
   // Every TCP reply split into random fragments (seeded), each its own send.
   bool fragmentAll = false;
@@ -118,12 +118,12 @@ struct Config {
   // Like a real module in that setting: while the record shows the condition (byte 32 low
   // nibble 1, or byte 33 = 0x80) the device answers nothing on TCP.
   bool enforceOverride = true;
-  std::optional<std::uint16_t> localPort;  // announced LocalPort; default: the TCP port
+  std::optional<std::uint16_t> localPort{};  // announced LocalPort; default: the TCP port
   std::array<std::uint8_t, 6> mac{0x00, 0x20, 0x4A, 0x0B, 0x4C, 0x0E};
   int modelCode = 0x80;  // high nibble of identify byte 1
   int subCode = 1;
-  std::optional<Memory> memory;  // starting program memory; default all 0x3FFF
-  Faults faults;
+  std::optional<Memory> memory{};  // starting program memory; default all 0x3FFF
+  Faults faults{};
 };
 
 class Simulator {
