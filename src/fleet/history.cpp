@@ -1,0 +1,69 @@
+#include "fleet/history.h"
+
+#include <nlohmann/json.hpp>
+
+#include "platform/state_folder.h"
+
+namespace fleet {
+namespace {
+
+using nlohmann::json;
+
+// A field as the table shows it: text as it is, numbers in decimal, null as empty.
+std::string Field(const json& line, const char* key) {
+  const auto it = line.find(key);
+  if (it == line.end() || it->is_null()) return {};
+  if (it->is_string()) return it->get<std::string>();
+  if (it->is_number_float()) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%.1f", it->get<double>());
+    return text;
+  }
+  if (it->is_number()) return std::to_string(it->get<long long>());
+  return it->dump();
+}
+
+}  // namespace
+
+std::string HistoryPath(const std::string& folder) {
+  const std::string base = folder.empty() ? platform::StateFolder() : folder;
+  return base.empty() ? std::string() : base + "/history.jsonl";
+}
+
+bool AppendHistory(const DeviceReport& report, const std::string& path) {
+  if (path.empty()) return false;
+  return platform::AppendLine(path, HistoryLine(report, UtcNow(), ProgramVersion()));
+}
+
+std::vector<HistoryEntry> ReadHistory(const std::string& path, std::size_t last, Language language,
+                                      std::vector<std::string>* warnings) {
+  std::vector<HistoryEntry> entries;
+  std::string text;
+  if (path.empty() || !platform::ReadWholeFile(path, &text)) return entries;
+  std::size_t lineNo = 0;
+  for (std::size_t at = 0; at < text.size();) {
+    std::size_t end = text.find('\n', at);
+    if (end == std::string::npos) end = text.size();
+    const std::string raw = text.substr(at, end - at);
+    at = end + 1;
+    ++lineNo;
+    if (raw.find_first_not_of(" \t\r") == std::string::npos) continue;
+    const json line = json::parse(raw, nullptr, false);
+    const bool record = !line.is_discarded() && line.is_object() && line.contains("address") &&
+                        line["address"].is_string() && line.contains("result") &&
+                        line["result"].is_string();
+    if (!record) {
+      warnings->push_back(
+          Fill(texts::kHistorySkipped.In(language), {path, std::to_string(lineNo)}));
+      continue;
+    }
+    entries.push_back({Field(line, "time"), Field(line, "address"), Field(line, "mac"),
+                       Field(line, "model"), Field(line, "version_before"),
+                       Field(line, "version_after"), Field(line, "result"),
+                       Field(line, "seconds"), Field(line, "reason")});
+  }
+  if (entries.size() > last) entries.erase(entries.begin(), entries.end() - static_cast<std::ptrdiff_t>(last));
+  return entries;
+}
+
+}  // namespace fleet

@@ -1,0 +1,124 @@
+#include "fleet/run_host.h"
+
+#include <algorithm>
+
+namespace fleet {
+
+// The front end is called outside the lock: its notices and questions block until the
+// operator answers, and a live view must still be able to read the record meanwhile.
+
+void RunHost::SetControlText(int id, const std::string& text) {
+  {
+    std::lock_guard lock(mu_);
+    texts_[id] = text;
+  }
+  if (frontEnd_) frontEnd_->SetControlText(id, text);
+}
+
+std::string RunHost::GetControlText(int id, std::size_t maxChars) {
+  if (frontEnd_) return frontEnd_->GetControlText(id, maxChars);
+  std::lock_guard lock(mu_);
+  const std::string& text = texts_[id];
+  // Counted in UTF-8 characters, as the boxes count them.
+  std::size_t chars = 0, i = 0;
+  while (i < text.size() && chars < maxChars) {
+    const auto c = static_cast<unsigned char>(text[i]);
+    i += c < 0x80 ? 1 : c < 0xE0 ? 2 : c < 0xF0 ? 3 : 4;
+    ++chars;
+  }
+  return text.substr(0, std::min(i, text.size()));
+}
+
+void RunHost::EnableControl(int id, bool enable) {
+  if (frontEnd_) frontEnd_->EnableControl(id, enable);
+}
+
+void RunHost::SetProgressRange(int high) {
+  {
+    std::lock_guard lock(mu_);
+    progress_.SetRange(high);
+  }
+  if (frontEnd_) frontEnd_->SetProgressRange(high);
+}
+
+void RunHost::SetProgressStep(int step) {
+  {
+    std::lock_guard lock(mu_);
+    progress_.SetStep(step);
+  }
+  if (frontEnd_) frontEnd_->SetProgressStep(step);
+}
+
+void RunHost::SetProgressPos(int pos) {
+  {
+    std::lock_guard lock(mu_);
+    progress_.SetPos(pos);
+  }
+  if (frontEnd_) frontEnd_->SetProgressPos(pos);
+}
+
+void RunHost::StepProgress() {
+  {
+    std::lock_guard lock(mu_);
+    progress_.Step();
+  }
+  if (frontEnd_) frontEnd_->StepProgress();
+}
+
+void RunHost::ShowMessage(const std::string& text, const std::string& caption,
+                          panel::NoticeStyle style) {
+  {
+    std::lock_guard lock(mu_);
+    notices_.push_back({caption, text});
+  }
+  if (frontEnd_) frontEnd_->ShowMessage(text, caption, style);
+}
+
+bool RunHost::AskQuestion(const std::string& text, const std::string& caption) {
+  bool yes = false;
+  if (frontEnd_) {
+    yes = frontEnd_->AskQuestion(text, caption);
+  } else {
+    std::lock_guard lock(mu_);
+    yes = questionAnswer_;
+  }
+  std::lock_guard lock(mu_);
+  notices_.push_back({caption, text, true, yes});
+  return yes;
+}
+
+void RunHost::Prefill(int id, const std::string& text) {
+  std::lock_guard lock(mu_);
+  texts_[id] = text;
+}
+
+void RunHost::SetQuestionAnswer(bool yes) {
+  std::lock_guard lock(mu_);
+  questionAnswer_ = yes;
+}
+
+void RunHost::NewRecord() {
+  std::lock_guard lock(mu_);
+  notices_.clear();
+  progress_ = panel::ProgressState{};
+}
+
+std::vector<NoticeRecord> RunHost::Notices() const {
+  std::lock_guard lock(mu_);
+  return notices_;
+}
+
+std::size_t RunHost::NoticeCount() const {
+  std::lock_guard lock(mu_);
+  return notices_.size();
+}
+
+std::string RunHost::Text(int id) { return GetControlText(id, std::string::npos); }
+
+int RunHost::Percent() const {
+  std::lock_guard lock(mu_);
+  if (progress_.high <= 0) return 0;
+  return static_cast<int>(100LL * progress_.pos / progress_.high);
+}
+
+}  // namespace fleet
