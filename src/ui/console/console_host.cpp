@@ -131,7 +131,7 @@ void ConsoleHost::ShowMessage(const std::string& text, const std::string& captio
                               panel::NoticeStyle style) {
   const char* mark = style == panel::NoticeStyle::Error ? "!! " : style == panel::NoticeStyle::Warning ? "! " : "";
   PrintLine(std::string(mark) + "[" + caption + "] " + text);
-  if (options_.interactive) {
+  if (options_.interactive && !(interrupted_ && interrupted_->load())) {
     std::fputs("(Enter) ", out_);
     std::fflush(out_);
     std::string ignored;

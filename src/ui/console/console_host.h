@@ -6,6 +6,7 @@
 // Thread notes: used from one thread (the console runs the update on its main thread).
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <cstdio>
 #include <map>
@@ -43,6 +44,10 @@ class ConsoleHost final : public panel::DialogHost {
   // Reads one line from the input (without its line end); false at end of input.
   bool ReadLine(std::string* line);
 
+  // Once this flag is set (an interrupt), notices no longer wait for Enter: the run is
+  // stopping and its clean-up must not wait for the operator.
+  void SetInterruptFlag(const std::atomic<bool>* interrupted) { interrupted_ = interrupted; }
+
  private:
   void RenderProgress(bool force);
   void EndProgressLine();
@@ -58,6 +63,7 @@ class ConsoleHost final : public panel::DialogHost {
   std::int64_t runStartMs_ = 0; // when the current pass began (range reset)
   std::int64_t lastDrawMs_ = 0;
   int lastMilestone_ = -1;
+  const std::atomic<bool>* interrupted_ = nullptr;
 };
 
 // The address box keeps at most this many characters, as the dialog's edit box does.
