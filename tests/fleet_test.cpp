@@ -1,0 +1,283 @@
+// The fleet engine against a cabinet of simulated devices on 127.0.0.x, some of them
+// faulty: each device's memory, version word, XPort record and report entry on its own.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <nlohmann/json.hpp>
+#include <string>
+#include <vector>
+
+#include "fleet/fleet_run.h"
+#include "fleet/history.h"
+#include "fleet/restore_record.h"
+#include "platform/state_folder.h"
+#include "sim/simulator.h"
+#include "support/hex_files.h"
+#include "support/recording_host.h"
+#include "support/recording_sleeper.h"
+#include "xport/saved_records.h"
+
+namespace {
+
+using fleet::Result;
+
+constexpr std::uint16_t kOldVersion = 12;
+constexpr std::uint16_t kNewVersion = 13;
+
+struct FrontEnd : fleet::FleetFrontEnd {
+  void Tick(fleet::FleetRun& run) override { onTick ? onTick(run) : void(); }
+  bool Confirm(const std::string& text, const std::string&) override {
+    questions.push_back(text);
+    return answer;
+  }
+  bool answer = true;
+  std::vector<std::string> questions;
+  std::function<void(fleet::FleetRun&)> onTick;
+};
+
+sim::Memory OldMemory() {
+  sim::Memory m;
+  m.fill(0x3FFF);
+  return m[sim::kVersionWord] = kOldVersion, m;
+}
+
+// Simulated devices on 127.0.0.2, .3, ... each with a MAC of its own, and the batch's
+// options: short waits, a recording sleeper, a state folder of the test's own.
+class Cabinet {
+ public:
+  explicit Cabinet(std::vector<sim::Config> configs) {
+    for (std::size_t i = 0; i < configs.size(); ++i) {
+      sim::Config c = configs[i];
+      c.address = "127.0.0." + std::to_string(2 + i);
+      c.tcpPort = c.settleMs = 0;
+      c.mac = {0x00, 0x20, 0x4A, 0x10, 0x00, static_cast<std::uint8_t>(2 + i)};
+      c.memory = OldMemory();
+      sims.push_back(std::make_unique<sim::Simulator>(c));
+      std::string error;
+      EXPECT_TRUE(sims.back()->Start(&error)) << error;
+      originals.push_back(sims.back()->SetupRecord());
+      // No port: the run takes the XPort's LocalPort (the simulator's TCP port).
+      targets.push_back({c.address, std::nullopt, "test"});
+    }
+    options = {.dataFile = hex, .stateFolder = dir.path() + "/state", .sleeper = &sleeper,
+               .receiveWaitMs = 300, .replyWaitMs = 300};
+  }
+  std::vector<fleet::DeviceReport> Run(FrontEnd& frontEnd) {
+    fleet::FleetRun run(targets, options);
+    run.Run(frontEnd);
+    for (auto& s : sims) EXPECT_TRUE(s->WaitForNoConnection(2000));
+    return run.Reports();
+  }
+  std::string Mac(std::size_t i) const { return "00-20-4A-10-00-0" + std::to_string(2 + i); }
+
+  testing_support::TempDir dir;
+  testing_support::RecordingSleeper sleeper;
+  std::string hex = dir.Write("quivo.HEX", sim::SampleHex(kNewVersion));
+  std::vector<std::unique_ptr<sim::Simulator>> sims;
+  std::vector<sim::Record> originals;
+  std::vector<fleet::DeviceTarget> targets;
+  fleet::FleetOptions options;
+};
+
+TEST(FleetRun, MixedCabinetEachDeviceOnItsOwn) {
+  // What an updated device holds: the image where the update writes, the rest untouched.
+  const sim::Memory updated = [] {
+    sim::Memory image, m = OldMemory();
+    EXPECT_TRUE(sim::ParseMemoryHex(sim::SampleHex(kNewVersion), &image));
+    for (int w : {0x26C, 0x26D, 0x26E, 0x26F}) m[w] = image[w];
+    std::copy(image.begin() + 0x290, image.begin() + 0x2A0, m.begin() + 0x290);
+    std::copy(image.begin() + 0x300, image.end(), m.begin() + 0x300);
+    return m;
+  }();
+  struct Case {
+    const char* what;
+    sim::Config config;
+    Result result;
+    std::uint16_t version;  // the device's version word at the end
+    bool recordOriginal;    // the XPort holds its own record at the end
+    int leaves;
+    const char* reason;     // part of the report's reason
+  };
+  const std::vector<Case> cases = {
+      {"healthy KT-21", {.modelCode = 0x60}, Result::Updated, kNewVersion, true, 1, ""},
+      {"needs its settings changed", {.needsOverride = true}, Result::Updated, kNewVersion, true,
+       1, ""},
+      {"silent XPort", {.faults = {.xport = sim::XPortFault::Silent}}, Result::Failed,
+       kOldVersion, true, 0, "情報を取得出来ませんでした"},
+      {"wrong device", {.faults = {.identify = sim::IdentifyFault::WrongFirstByte}},
+       Result::Failed, kOldVersion, true, 0, "接続機器が異なります"},
+      {"restore refused", {.needsOverride = true, .faults = {.refuseSet = 2}}, Result::Updated,
+       kNewVersion, false, 1, ""},
+      {"silent mid-write", {.faults = {.blocks = {{"bulk:928", sim::BlockFault::Silent}}}},
+       Result::Failed, 0, true, 0, "タイムアウトしました"},
+      {"corrupt echo", {.faults = {.blocks = {{"bulk:5", sim::BlockFault::WrongEcho}}}},
+       Result::Failed, 0, true, 1, "ベリファイエラー"},
+  };
+  std::vector<sim::Config> configs;
+  for (const Case& c : cases) configs.push_back(c.config);
+  Cabinet cab(configs);
+  FrontEnd frontEnd;
+  const auto reports = cab.Run(frontEnd);
+
+  ASSERT_EQ(frontEnd.questions.size(), 1u);
+  const std::string& question = frontEnd.questions[0];
+  ASSERT_EQ(reports.size(), cases.size());
+  for (std::size_t i = 0; i < cases.size(); ++i) {
+    const Case& c = cases[i];
+    const sim::Simulator& device = *cab.sims[i];
+    const fleet::DeviceReport& r = reports[i];
+    SCOPED_TRACE(c.what);
+    EXPECT_EQ(r.result, c.result) << r.reason;
+    EXPECT_EQ(device.VersionWord(), c.version);
+    if (c.result == Result::Updated) {
+      EXPECT_EQ(device.ProgramMemory(), updated);
+    } else if (c.version == kOldVersion) {
+      EXPECT_EQ(device.ProgramMemory(), OldMemory());
+    }
+    EXPECT_EQ(device.SetupRecord() == cab.originals[i], c.recordOriginal);
+    EXPECT_EQ(device.LeaveCommands(), c.leaves);
+    EXPECT_NE(r.reason.find(c.reason), std::string::npos) << r.reason;
+    EXPECT_EQ(r.reason.empty(), c.result != Result::Failed);
+    // Every exchange went out from the one shared port, and each reply reached its own
+    // run: a reply routed to another run would show that device's MAC here.
+    for (const std::string& e : device.Events()) {
+      EXPECT_TRUE(e.find("udp rx") == std::string::npos || e.find(":10001") != std::string::npos);
+    }
+    EXPECT_EQ(r.mac.value_or("none"),
+              c.config.faults.xport == sim::XPortFault::Silent ? "none" : cab.Mac(i));
+    const bool identified = c.config.faults.identify == sim::IdentifyFault::None &&
+                            c.config.faults.xport == sim::XPortFault::None;
+    EXPECT_EQ(r.versionBefore.has_value(), identified);
+    const std::string listed = r.address + ":" + std::to_string(device.TcpPort()) + "  MAC:";
+    if (identified) {
+      EXPECT_EQ(r.versionBefore.value_or(0), kOldVersion);
+      EXPECT_EQ(r.versionAfter, c.version);
+      EXPECT_NE(question.find(listed + cab.Mac(i)), std::string::npos);
+    } else {
+      EXPECT_EQ(device.DataBlocks(), 0);
+      EXPECT_NE(question.find(r.address + "  " + r.reason), std::string::npos) << question;
+    }
+    EXPECT_TRUE(r.xportOverridden == c.config.needsOverride &&
+                r.xportRestored == (c.config.needsOverride && c.recordOriginal));
+    // Only a refused restore leaves the original record on disk, and it is this XPort's.
+    EXPECT_EQ(r.savedRecord.has_value(), !c.recordOriginal);
+    xport::SetupRecordBytes kept{};
+    std::string mac;
+    if (r.savedRecord && xport::SavedRecords::Load(*r.savedRecord, &kept, &mac)) {
+      EXPECT_EQ(mac, cab.Mac(i));
+      EXPECT_TRUE(std::equal(kept.begin() + 4, kept.end(), cab.originals[i].begin() + 4));
+    }
+  }
+  EXPECT_NE(question.find("5台のファームの書換えを開始しますか？"), std::string::npos) << question;
+
+  // The report and the history hold one entry per device.
+  const auto devices = nlohmann::json::parse(fleet::ReportJson(reports))["devices"];
+  ASSERT_EQ(devices.size(), cases.size());
+  EXPECT_TRUE(devices[1]["xport_restored"] == true && devices[1]["mac"] == cab.Mac(1) &&
+              devices[2]["version_before"].is_null());
+  std::vector<std::string> warnings;
+  EXPECT_EQ(fleet::ReadHistory(fleet::HistoryPath(cab.options.stateFolder), 100,
+                               fleet::Language::Japanese, &warnings).size(), cases.size());
+}
+
+TEST(FleetRun, NoLeavesEveryDeviceAndAStopCleansUpEveryRun) {
+  {
+    // No: each identified device is sent its leave command, the changed XPort is restored.
+    Cabinet cab({{}, {.needsOverride = true}});
+    FrontEnd frontEnd;
+    frontEnd.answer = false;
+    for (const auto& r : cab.Run(frontEnd)) EXPECT_EQ(r.result, Result::Declined);
+    for (std::size_t i = 0; i < 2; ++i) {
+      EXPECT_TRUE(cab.sims[i]->LeaveCommands() == 1 && cab.sims[i]->ProgramMemory() == OldMemory());
+      EXPECT_EQ(cab.sims[i]->SetupRecord(), cab.originals[i]);
+    }
+  }
+  // A stop in the middle of the writing: every run ends at its next block, every changed
+  // XPort takes its own record back and no saved record is left.
+  const sim::Faults slow{.replyDelayMs = 2};
+  Cabinet cab({{.needsOverride = true, .faults = slow}, {.faults = slow},
+               {.needsOverride = true, .faults = slow}});
+  cab.options.jobs = 2;
+  FrontEnd frontEnd;
+  frontEnd.onTick = [&](fleet::FleetRun& run) {
+    for (const auto& s : cab.sims) s->DataBlocks() > 20 ? run.RequestStop() : void();
+  };
+  const auto reports = cab.Run(frontEnd);
+  for (std::size_t i = 0; i < 3; ++i) {
+    SCOPED_TRACE(i);
+    EXPECT_TRUE(reports[i].result == Result::Failed && reports[i].interrupted);
+    EXPECT_EQ(cab.sims[i]->SetupRecord(), cab.originals[i]);
+    EXPECT_NE(cab.sims[i]->VersionWord(), kNewVersion);
+    EXPECT_LT(cab.sims[i]->DataBlocks(), 1855 + 6);
+    EXPECT_FALSE(reports[i].savedRecord.has_value());
+    // Stopped inside the bulk range, the device is not sent a leave command it would take
+    // for data; stopped before its turn to write, it is.
+    EXPECT_EQ(cab.sims[i]->LeaveCommands(), cab.sims[i]->DataBlocks() > 6 ? 0 : 1);
+  }
+  // Two slots: the third device was identified after another gave its slot up at the gate.
+  EXPECT_EQ(frontEnd.questions.size(), 1u);
+  EXPECT_GT(cab.sims[2]->Connections(), 0);
+  for (const auto& e : std::filesystem::directory_iterator(cab.options.stateFolder)) {
+    EXPECT_NE(e.path().extension(), ".setup") << e.path();
+  }
+}
+
+TEST(FleetRestore, ARecordGoesBackOnlyToTheXPortItCameFrom) {
+  Cabinet cab({sim::Config{}});
+  sim::Simulator& device = *cab.sims[0];
+  testing_support::RecordingHost host;
+  update::UpdateSession session(host, cab.sleeper);
+  session.xport.SetReplyWaitMs(300);
+  host.SetControlText(panel::IDC_ADDRESS, "127.0.0.2");
+  xport::SavedRecords records(cab.dir.path() + "/saved");
+  auto withMac = [&](std::uint8_t last) {
+    xport::XPortInfoBytes info{};
+    info[25] = 0x20, info[26] = 0x4A, info[27] = 0x10, info[29] = last;
+    xport::SetupRecordBytes r{};
+    std::copy(cab.originals[0].begin(), cab.originals[0].end(), r.begin());
+    r[40] ^= 0xFF;  // so that the XPort is seen to take it
+    return records.Save(info, r);
+  };
+  const std::string other = withMac(0x99);
+  // A file of the earlier form under a name that does not say whose it is.
+  const std::string anonymous = cab.dir.Write("record.setup", std::string(124, '\x01'));
+  for (const std::string& refused : {other, anonymous}) {
+    EXPECT_EQ(fleet::RestoreSavedRecord(session, refused, fleet::Language::Japanese), 0);
+    EXPECT_TRUE(std::filesystem::exists(refused));
+  }
+  EXPECT_EQ(device.SetRequests(), 0);
+  const std::string refusal = host.Notices()[0].text;
+  EXPECT_TRUE(refusal.find("00-20-4A-10-00-99") < refusal.find("00-20-4A-10-00-02")) << refusal;
+
+  const std::string own = withMac(0x02);
+  EXPECT_EQ(fleet::RestoreSavedRecord(session, own, fleet::Language::Japanese), 1);
+  EXPECT_FALSE(std::filesystem::exists(own));
+  EXPECT_TRUE(device.SetRequests() == 1 && device.SetupRecord() != cab.originals[0]);
+}
+
+TEST(FleetHistory, ABrokenLineIsSkippedAndSpoilsNothingElse) {
+  testing_support::TempDir dir;
+  const std::string path = fleet::HistoryPath(dir.path());
+  ASSERT_TRUE(fleet::AppendHistory({.address = "192.168.0.20"}, path));
+  // A crash in the middle of the next line, then a line edited by hand.
+  std::string text;
+  ASSERT_TRUE(platform::ReadWholeFile(path, &text));
+  text += "{\"time\":\"2026-12-07T02:22:51Z\",\"address\":\"192.1";
+  ASSERT_TRUE(platform::WriteFileAtomically(path, text.data(), text.size()));
+  ASSERT_TRUE(platform::AppendLine(path, "[1, 2]"));
+  ASSERT_TRUE(fleet::AppendHistory({.address = "192.168.0.21", .result = Result::Updated}, path));
+  std::vector<std::string> warnings;
+  const auto all = fleet::ReadHistory(path, 20, fleet::Language::English, &warnings);
+  ASSERT_EQ(all.size(), 2u);
+  EXPECT_EQ(all[0].address + " " + all[1].address + " " + all[1].result,
+            "192.168.0.20 192.168.0.21 updated");
+  ASSERT_EQ(warnings.size(), 2u);
+  EXPECT_NE(warnings[0].find("line 2"), std::string::npos) << warnings[0];
+  EXPECT_EQ(fleet::ReadHistory(path, 1, fleet::Language::English, &warnings)[0].address,
+            "192.168.0.21");
+}
+
+}  // namespace
