@@ -152,7 +152,9 @@ class Run {
     versionText_ = VersionText();
     s_.panel.SetVersionLine(versionText_);
 
-    if (StopHere() || !Confirm() || StopHere()) {
+    bool yes = !StopHere() && Confirm();
+    if (StopHere()) yes = false;  // also when the stop is why the answer was No
+    if (!yes) {
       s_.panel.SetStatus(kProcessing);
       result = 0;
     } else {
