@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "fleet/fleet_run.h"
+#include "fleet/history.h"
 #include "platform/clock.h"
 #include "platform/text_win32.h"
 #include "panel/dialog_host.h"
@@ -97,11 +99,12 @@ INT_PTR InitMainDialog(HWND dialog) {
 
 namespace {
 
-// The worker: one UpdateJob reporting to the dialog whose handle it is given.
+// The worker: one UpdateJob reporting to the dialog whose handle it is given, recorded in
+// the history of runs.
 unsigned __stdcall UpdateJobThread(void* argument) {
   Win32Host host(static_cast<HWND>(argument));
-  auto session = std::make_unique<update::UpdateSession>(host, platform::RealSleeper());
-  update::UpdateJob(*session);
+  auto run = std::make_unique<fleet::SingleRun>(host, platform::RealSleeper());
+  run->Run(image::kDataFileName, fleet::Language::Japanese, nullptr, fleet::HistoryPath());
   return 0;
 }
 
