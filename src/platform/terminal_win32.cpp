@@ -24,6 +24,13 @@ bool StdoutIsTerminal() {
 void UseUtf8Console() {
   SetConsoleOutputCP(CP_UTF8);
   SetConsoleCP(CP_UTF8);
+  // The progress bar and the batch's live lines are redrawn with escape sequences, which
+  // the console only follows when asked to (Windows 10 and later).
+  const HANDLE out = GetStdHandle(STD_OUTPUT_HANDLE);
+  DWORD mode = 0;
+  if (out != INVALID_HANDLE_VALUE && out != nullptr && GetConsoleMode(out, &mode)) {
+    SetConsoleMode(out, mode | ENABLE_VIRTUAL_TERMINAL_PROCESSING);
+  }
 }
 
 }  // namespace platform
