@@ -77,6 +77,8 @@ inline constexpr Text kStopping{
     "もう一度 Ctrl-C で即時終了します。",
     "Stopping: each device's clean-up (leave command, XPort restore) is running. Ctrl-C "
     "again ends at once."};
+inline constexpr Text kEndingNow{"\nもう一度中断されたため、すぐに終了します。\n",
+                                 "\nInterrupted again: ending now.\n"};
 
 // Bad input on the command line: named, exit status 2, nothing sent.
 inline constexpr Text kBadAddress{"%s: IPv4アドレス (例 192.168.0.20) として読めません",

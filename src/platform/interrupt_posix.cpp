@@ -3,17 +3,21 @@
 #include <signal.h>
 #include <unistd.h>
 
+#include <cstring>
+
 namespace platform {
 namespace {
 
 std::atomic<bool> g_interrupted{false};
+// Set once before the handler is installed; only read by it.
+const char* g_note = "";
+std::size_t g_noteLength = 0;
 static_assert(std::atomic<bool>::is_always_lock_free, "a signal handler may only touch lock-free atomics");
 
 void OnSignal(int) {
   if (g_interrupted.exchange(true)) {
     // Only async-signal-safe calls from here on.
-    static const char kNote[] = "\ninterrupted again: ending now\n";
-    const ssize_t ignored = ::write(2, kNote, sizeof kNote - 1);
+    const ssize_t ignored = ::write(2, g_note, g_noteLength);
     (void)ignored;
     ::_exit(kInterruptedExitCode);
   }
@@ -21,7 +25,9 @@ void OnSignal(int) {
 
 }  // namespace
 
-void InstallInterruptHandler() {
+void InstallInterruptHandler(const char* secondNote) {
+  g_note = secondNote;
+  g_noteLength = std::strlen(secondNote);
   struct sigaction action{};
   action.sa_handler = OnSignal;
   sigemptyset(&action.sa_mask);

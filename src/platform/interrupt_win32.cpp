@@ -2,12 +2,15 @@
 
 #include <windows.h>
 
-#include <cstdlib>
+#include <cstring>
 
 namespace platform {
 namespace {
 
 std::atomic<bool> g_interrupted{false};
+// Set once before the handler is installed; only read by it.
+const char* g_note = "";
+std::size_t g_noteLength = 0;
 
 // Windows runs the handler on a thread of its own.
 BOOL WINAPI OnConsoleEvent(DWORD event) {
@@ -16,11 +19,15 @@ BOOL WINAPI OnConsoleEvent(DWORD event) {
     case CTRL_BREAK_EVENT:
     case CTRL_CLOSE_EVENT:
       if (g_interrupted.exchange(true)) {
-        static const char kNote[] = "\ninterrupted again: ending now\n";
         DWORD written = 0;
-        WriteFile(GetStdHandle(STD_ERROR_HANDLE), kNote, sizeof kNote - 1, &written, nullptr);
+        WriteFile(GetStdHandle(STD_ERROR_HANDLE), g_note, static_cast<DWORD>(g_noteLength),
+                  &written, nullptr);
         TerminateProcess(GetCurrentProcess(), kInterruptedExitCode);
       }
+      // A closed console window ends the process as soon as the handler returns: the
+      // handler holds on for most of the few seconds Windows grants, so that the runs can
+      // send their leave commands and restores.
+      if (event == CTRL_CLOSE_EVENT) Sleep(4500);
       return TRUE;
     default:
       return FALSE;
@@ -29,7 +36,11 @@ BOOL WINAPI OnConsoleEvent(DWORD event) {
 
 }  // namespace
 
-void InstallInterruptHandler() { SetConsoleCtrlHandler(OnConsoleEvent, TRUE); }
+void InstallInterruptHandler(const char* secondNote) {
+  g_note = secondNote;
+  g_noteLength = std::strlen(secondNote);
+  SetConsoleCtrlHandler(OnConsoleEvent, TRUE);
+}
 
 const std::atomic<bool>& InterruptFlag() { return g_interrupted; }
 

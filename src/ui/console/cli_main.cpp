@@ -192,7 +192,7 @@ int main(int argc, char** argv) {
   options.answerYes = yes;
   options.interactive = platform::StdinIsTerminal();
   options.drawInPlace = out == stdout && platform::StdoutIsTerminal();
-  platform::InstallInterruptHandler();
+  platform::InstallInterruptHandler(fleet::texts::kEndingNow.In(language));
   const std::atomic<bool>& interrupted = platform::InterruptFlag();
 
   std::vector<fleet::DeviceReport> reports;
