@@ -113,7 +113,8 @@ std::size_t RunHost::NoticeCount() const {
   return notices_.size();
 }
 
-std::string RunHost::Text(int id) { return GetControlText(id, std::string::npos); }
+// The port box's limit is the largest any box has; a front end sizes its buffer by it.
+std::string RunHost::Text(int id) { return GetControlText(id, 255); }
 
 int RunHost::Percent() const {
   std::lock_guard lock(mu_);
