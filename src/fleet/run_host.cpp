@@ -1,6 +1,6 @@
 #include "fleet/run_host.h"
 
-#include <algorithm>
+#include "panel/operator_panel.h"
 
 namespace fleet {
 
@@ -18,15 +18,7 @@ void RunHost::SetControlText(int id, const std::string& text) {
 std::string RunHost::GetControlText(int id, std::size_t maxChars) {
   if (frontEnd_) return frontEnd_->GetControlText(id, maxChars);
   std::lock_guard lock(mu_);
-  const std::string& text = texts_[id];
-  // Counted in UTF-8 characters, as the boxes count them.
-  std::size_t chars = 0, i = 0;
-  while (i < text.size() && chars < maxChars) {
-    const auto c = static_cast<unsigned char>(text[i]);
-    i += c < 0x80 ? 1 : c < 0xE0 ? 2 : c < 0xF0 ? 3 : 4;
-    ++chars;
-  }
-  return text.substr(0, std::min(i, text.size()));
+  return panel::LimitChars(texts_[id], maxChars);
 }
 
 void RunHost::EnableControl(int id, bool enable) {

@@ -1,5 +1,6 @@
 #include "panel/operator_panel.h"
 
+#include <algorithm>
 #include <cstdio>
 
 namespace panel {
@@ -52,6 +53,16 @@ void OperatorPanel::SetProgress(int position) { owner_.SetProgressPos(position);
 
 void OperatorPanel::EnableInputs(bool enable) {
   for (int id : {IDC_ADDRESS, IDC_PORT, ID_CONNECT, ID_EXIT}) owner_.EnableControl(id, enable);
+}
+
+std::string LimitChars(const std::string& text, std::size_t maxChars) {
+  std::size_t chars = 0, i = 0;
+  while (i < text.size() && chars < maxChars) {
+    const auto c = static_cast<unsigned char>(text[i]);
+    i += c < 0x80 ? 1 : c < 0xE0 ? 2 : c < 0xF0 ? 3 : 4;
+    ++chars;
+  }
+  return text.substr(0, std::min(i, text.size()));
 }
 
 std::string FormatVersion(int version) {

@@ -42,4 +42,7 @@ class OperatorPanel {
 // "Ver:%4d": the number right-aligned in at least four characters.
 std::string FormatVersion(int version);
 
+// The first maxChars UTF-8 characters of text, as an edit box with that limit keeps them.
+std::string LimitChars(const std::string& text, std::size_t maxChars);
+
 }  // namespace panel

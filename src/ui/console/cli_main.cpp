@@ -26,6 +26,15 @@ namespace {
 constexpr int kUsageError = 2;
 constexpr std::size_t kHistoryDefault = 20;
 
+// A count typed on the command line: decimal digits only, at most nine of them.
+bool ParseCount(const std::string& text, std::size_t* out) {
+  if (text.empty() || text.size() > 9 || text.find_first_not_of("0123456789") != std::string::npos) {
+    return false;
+  }
+  *out = std::stoul(text);
+  return true;
+}
+
 int UsageError(const std::string& message) {
   std::fprintf(stderr, "DERURUZUD-cli: %s\n", message.c_str());
   return kUsageError;
@@ -139,22 +148,16 @@ int main(int argc, char** argv) {
 
   if (historyOption->count() > 0) {
     std::size_t last = kHistoryDefault;
-    if (!historyText.empty()) {
-      const bool digits = historyText.find_first_not_of("0123456789") == std::string::npos;
-      if (!digits || historyText.size() > 9) {
-        return UsageError(fleet::Fill(fleet::texts::kBadHistoryCount.In(language), {historyText}));
-      }
-      last = std::stoul(historyText);
+    if (!historyText.empty() && !ParseCount(historyText, &last)) {
+      return UsageError(fleet::Fill(fleet::texts::kBadHistoryCount.In(language), {historyText}));
     }
     return PrintHistory(last, language);
   }
 
   // Everything the operator named is checked before anything goes on the network.
   std::size_t jobs = 0;
-  if (!jobsText.empty()) {
-    const bool digits = jobsText.find_first_not_of("0123456789") == std::string::npos;
-    jobs = digits && jobsText.size() <= 6 ? std::stoul(jobsText) : 0;
-    if (jobs == 0) return UsageError(fleet::Fill(fleet::texts::kBadJobs.In(language), {jobsText}));
+  if (!jobsText.empty() && (!ParseCount(jobsText, &jobs) || jobs == 0)) {
+    return UsageError(fleet::Fill(fleet::texts::kBadJobs.In(language), {jobsText}));
   }
   std::vector<fleet::DeviceTarget> targets;
   std::string error;

@@ -16,16 +16,6 @@ bool StartsWith(const std::string& s, const char* prefix) { return s.rfind(prefi
 
 }  // namespace
 
-std::string LimitChars(const std::string& text, std::size_t maxChars) {
-  std::size_t chars = 0, i = 0;
-  while (i < text.size() && chars < maxChars) {
-    const auto c = static_cast<unsigned char>(text[i]);
-    i += c < 0x80 ? 1 : c < 0xE0 ? 2 : c < 0xF0 ? 3 : 4;
-    ++chars;
-  }
-  return text.substr(0, std::min(i, text.size()));
-}
-
 ConsoleHost::ConsoleHost(std::FILE* in, std::FILE* out, ConsoleOptions options)
     : in_(in), out_(out), options_(options) {}
 

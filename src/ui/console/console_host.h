@@ -13,6 +13,7 @@
 #include <string>
 
 #include "panel/dialog_host.h"
+#include "panel/operator_panel.h"
 #include "panel/progress_state.h"
 
 namespace ui {
@@ -70,6 +71,6 @@ class ConsoleHost final : public panel::DialogHost {
 inline constexpr std::size_t kAddressBoxChars = 15;
 
 // The first maxChars UTF-8 characters of text.
-std::string LimitChars(const std::string& text, std::size_t maxChars);
+using panel::LimitChars;
 
 }  // namespace ui
