@@ -129,8 +129,8 @@ std::optional<XPortReply> XPort::Set(std::span<const std::uint8_t> datagram,
     return std::nullopt;
   }
   const int nth = ++setRequests_;
-  journal_.Add("udp rx set record #" + std::to_string(nth) + " from " + sender +
-               ", bytes 32/33 " + HexBytes(datagram.subspan(32, 2)));
+  journal_.Add("udp rx set record #" + std::to_string(nth) + " from " + sender + ", bytes 32/33 " +
+               HexBytes(datagram.subspan(32, 2)));
   if (config_.faults.xport == XPortFault::Silent) {
     journal_.Add("fault xport silent: not answered");
     return std::nullopt;
@@ -149,7 +149,8 @@ std::optional<XPortReply> XPort::Set(std::span<const std::uint8_t> datagram,
               record_.begin() + 4);
   }
   settleUntilUs_ = nowUs + std::int64_t{config_.settleMs} * 1000;
-  return XPortReply{{0, 0, 0, kSetAccepted}, "00 00 00 FB",
+  return XPortReply{{0, 0, 0, kSetAccepted},
+                    "00 00 00 FB",
                     "xport restarting for " + std::to_string(config_.settleMs) + " ms"};
 }
 

@@ -15,8 +15,22 @@ namespace {
 
 // The scan's texts, Japanese first with its English twin; {1}, {2} are the arguments.
 enum class Text {
-  Unparseable, TooLarge, NotUnicast, Socket, Broadcast, Bind, Asking, AskingBroadcast,
-  Header, MustChange, NoChange, NoRecord, Answered, NoneAnswered, SendsRefused, CannotWrite,
+  Unparseable,
+  TooLarge,
+  NotUnicast,
+  Socket,
+  Broadcast,
+  Bind,
+  Asking,
+  AskingBroadcast,
+  Header,
+  MustChange,
+  NoChange,
+  NoRecord,
+  Answered,
+  NoneAnswered,
+  SendsRefused,
+  CannotWrite,
 };
 struct TextPair {
   Text id;
@@ -25,14 +39,18 @@ struct TextPair {
 };
 constexpr TextPair kTexts[] = {
     {Text::Unparseable,
-     "--discover: 範囲「{1}」を読めません。192.168.0.0/24 のような IPv4 の CIDR か broadcast を指定してください。",
-     "--discover: cannot read the range \"{1}\": give an IPv4 CIDR such as 192.168.0.0/24, or broadcast."},
-    {Text::TooLarge, "--discover: 範囲「{1}」は広すぎます。/20 (4,096 アドレス) までにしてください。",
+     "--discover: 範囲「{1}」を読めません。192.168.0.0/24 のような IPv4 の CIDR か broadcast "
+     "を指定してください。",
+     "--discover: cannot read the range \"{1}\": give an IPv4 CIDR such as 192.168.0.0/24, or "
+     "broadcast."},
+    {Text::TooLarge,
+     "--discover: 範囲「{1}」は広すぎます。/20 (4,096 アドレス) までにしてください。",
      "--discover: the range \"{1}\" is too large: at most /20 (4,096 addresses)."},
     {Text::NotUnicast,
      "--discover: 範囲「{1}」は機器のアドレスではありません (0.x.x.x、マルチキャスト、予約済み)。",
      "--discover: the range \"{1}\" holds no device addresses (0.x.x.x, multicast or reserved)."},
-    {Text::Socket, "--discover: UDPソケットを作成できません。", "--discover: cannot create a UDP socket."},
+    {Text::Socket, "--discover: UDPソケットを作成できません。",
+     "--discover: cannot create a UDP socket."},
     {Text::Broadcast, "--discover: ブロードキャストが許可されていません。",
      "--discover: broadcasting is not permitted."},
     {Text::Bind, "--discover: UDPポート10001を使えません。ほかのプログラムが使用中かもしれません。",
@@ -164,7 +182,7 @@ int DiscoverCommand::Run(std::FILE* out, std::FILE* err) const {
     const std::string address = platform::FormatIpv4(x.address);
     const std::string mac = fleet::FormatMac(x.mac);
     const std::string port = x.recordRead ? std::to_string(x.localPort) : "-";
-    const Text settings = !x.recordRead      ? Text::NoRecord
+    const Text settings = !x.recordRead     ? Text::NoRecord
                           : x.needsOverride ? Text::MustChange
                                             : Text::NoChange;
     Line(table, Pad(address, 16) + Pad(mac, 19) + Pad(port, 7) + Say(settings));
@@ -174,9 +192,8 @@ int DiscoverCommand::Run(std::FILE* out, std::FILE* err) const {
         x.recordRead ? nlohmann::json(x.needsOverride) : nlohmann::json(nullptr);
     devices.push_back(std::move(device));
   }
-  Line(table, result.xports.empty()
-                  ? Say(Text::NoneAnswered, {range_})
-                  : Say(Text::Answered, {std::to_string(result.xports.size())}));
+  Line(table, result.xports.empty() ? Say(Text::NoneAnswered, {range_})
+                                    : Say(Text::Answered, {std::to_string(result.xports.size())}));
   if (result.sendsRefused > 0) {
     Line(err, Say(Text::SendsRefused, {std::to_string(result.sendsRefused)}));
   }
