@@ -72,8 +72,12 @@ constexpr TextPair kTexts[] = {
     {Text::CannotWrite, "--discover: {1} に書き込めません。", "--discover: cannot write {1}."},
 };
 
-// English when the first of LC_ALL, LC_MESSAGES and LANG that is set names it.
-bool English() {
+// English when --lang en was given (where the program has --lang), or else when the first
+// of LC_ALL, LC_MESSAGES and LANG that is set names it.
+bool English(const CLI::App& app) {
+  if (const CLI::Option* lang = app.get_option_no_throw("--lang"); lang && lang->count() > 0) {
+    return lang->as<std::string>() == "en";
+  }
   for (const char* name : {"LC_ALL", "LC_MESSAGES", "LANG"}) {
     const char* value = std::getenv(name);
     if (value != nullptr && *value != '\0') return std::string(value).rfind("en", 0) == 0;
@@ -81,10 +85,16 @@ bool English() {
   return false;
 }
 
-std::string Say(Text id, std::initializer_list<std::string> args = {}) {
+// The texts in one language, with their arguments filled in.
+struct Say {
+  bool english;
+  std::string operator()(Text id, std::initializer_list<std::string> args = {}) const;
+};
+
+std::string Say::operator()(Text id, std::initializer_list<std::string> args) const {
   std::string text;
   for (const TextPair& t : kTexts) {
-    if (t.id == id) text = English() ? t.en : t.ja;
+    if (t.id == id) text = english ? t.en : t.ja;
   }
   int n = 1;
   for (const std::string& arg : args) {
@@ -141,23 +151,24 @@ bool DiscoverCommand::requested() const {
 int DiscoverCommand::Run(std::FILE* out, std::FILE* err) const {
   const std::string json = app_.get_option("--json")->as<std::string>();
   std::FILE* table = json == "-" ? err : out;
+  const Say say{English(app_)};
 
   fleet::DiscoveryRange range;
   switch (fleet::ParseDiscoveryRange(range_, &range)) {
     case fleet::RangeError::None:
       break;
     case fleet::RangeError::Unparseable:
-      Line(err, Say(Text::Unparseable, {range_}));
+      Line(err, say(Text::Unparseable, {range_}));
       return 2;
     case fleet::RangeError::TooLarge:
-      Line(err, Say(Text::TooLarge, {range_}));
+      Line(err, say(Text::TooLarge, {range_}));
       return 2;
     case fleet::RangeError::NotUnicast:
-      Line(err, Say(Text::NotUnicast, {range_}));
+      Line(err, say(Text::NotUnicast, {range_}));
       return 2;
   }
-  Line(table, range.broadcast ? Say(Text::AskingBroadcast, {Seconds(1)})
-                              : Say(Text::Asking, {range_, std::to_string(range.addresses.size()),
+  Line(table, range.broadcast ? say(Text::AskingBroadcast, {Seconds(1)})
+                              : say(Text::Asking, {range_, std::to_string(range.addresses.size()),
                                                    Seconds(range.addresses.size())}));
   std::fflush(table);
 
@@ -166,18 +177,18 @@ int DiscoverCommand::Run(std::FILE* out, std::FILE* err) const {
     case fleet::DiscoveryFailure::None:
       break;
     case fleet::DiscoveryFailure::Socket:
-      Line(err, Say(Text::Socket));
+      Line(err, say(Text::Socket));
       return 1;
     case fleet::DiscoveryFailure::Broadcast:
-      Line(err, Say(Text::Broadcast));
+      Line(err, say(Text::Broadcast));
       return 1;
     case fleet::DiscoveryFailure::Bind:
-      Line(err, Say(Text::Bind));
+      Line(err, say(Text::Bind));
       return 1;
   }
 
   nlohmann::json devices = nlohmann::json::array();
-  if (!result.xports.empty()) Line(table, Say(Text::Header));
+  if (!result.xports.empty()) Line(table, say(Text::Header));
   for (const fleet::DiscoveredXPort& x : result.xports) {
     const std::string address = platform::FormatIpv4(x.address);
     const std::string mac = fleet::FormatMac(x.mac);
@@ -185,17 +196,17 @@ int DiscoverCommand::Run(std::FILE* out, std::FILE* err) const {
     const Text settings = !x.recordRead     ? Text::NoRecord
                           : x.needsOverride ? Text::MustChange
                                             : Text::NoChange;
-    Line(table, Pad(address, 16) + Pad(mac, 19) + Pad(port, 7) + Say(settings));
+    Line(table, Pad(address, 16) + Pad(mac, 19) + Pad(port, 7) + say(settings));
     nlohmann::json device = {{"address", address}, {"mac", mac}};
     device["port"] = x.recordRead ? nlohmann::json(x.localPort) : nlohmann::json(nullptr);
     device["needs_override"] =
         x.recordRead ? nlohmann::json(x.needsOverride) : nlohmann::json(nullptr);
     devices.push_back(std::move(device));
   }
-  Line(table, result.xports.empty() ? Say(Text::NoneAnswered, {range_})
-                                    : Say(Text::Answered, {std::to_string(result.xports.size())}));
+  Line(table, result.xports.empty() ? say(Text::NoneAnswered, {range_})
+                                    : say(Text::Answered, {std::to_string(result.xports.size())}));
   if (result.sendsRefused > 0) {
-    Line(err, Say(Text::SendsRefused, {std::to_string(result.sendsRefused)}));
+    Line(err, say(Text::SendsRefused, {std::to_string(result.sendsRefused)}));
   }
 
   if (json.empty()) return 0;
@@ -208,7 +219,7 @@ int DiscoverCommand::Run(std::FILE* out, std::FILE* err) const {
   file << text;
   file.close();
   if (!file) {
-    Line(err, Say(Text::CannotWrite, {json}));
+    Line(err, say(Text::CannotWrite, {json}));
     return 1;
   }
   return 0;
