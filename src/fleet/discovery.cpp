@@ -47,6 +47,7 @@ class Scan {
   DiscoveryResult Run() {
     if (platform::StartSocketLayer() != 0) return Failed(DiscoveryFailure::Socket);
     DiscoveryResult result = RunWithLayer();
+    socket_.Close();  // on every path, before the layer goes
     platform::CleanupSocketLayer();
     return result;
   }
@@ -83,7 +84,6 @@ class Scan {
         break;
       }
     }
-    socket_.Close();
     result_.failure = DiscoveryFailure::None;
     for (const auto& [address, peer] : peers_) {
       if (peer.infoRead) result_.xports.push_back(peer.found);
