@@ -5,7 +5,9 @@
 // `DERURUZUD-cli --yes --address A --address B ...` updates them all. Printed per N: the
 // batch's wall time and its ratio to one device's whole run (N = 1, same way of waiting),
 // DERURUZUD-cli's CPU seconds per device and peak RSS, the simulator's CPU seconds, the
-// cores the two kept busy, and the load average when the batch began.
+// cores the two kept busy, the cores the rest of the machine kept busy meanwhile (from
+// /proc/stat: a figure is quiet when that is near 0), and the load average when the batch
+// began (which the bench's own threads raise too).
 //
 //   fleet_time [--counts 1,8,32,64] [--mode both|auto|spin|plain] [--runs R]
 //              [--address 127.0.1.1]
@@ -26,6 +28,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -42,6 +45,7 @@ namespace {
 struct Batch {
   bool ok = false;
   double wall = 0, cliCpu = 0, simCpu = 0, rssMb = 0;
+  double others = 0;  // cores that other processes kept busy meanwhile
   std::string load;
 };
 
@@ -79,6 +83,16 @@ double ProcessCpu(pid_t pid) {
   long long utime = 0, stime = 0;
   fields >> utime >> stime;
   return static_cast<double>(utime + stime) / static_cast<double>(sysconf(_SC_CLK_TCK));
+}
+
+// CPU seconds the whole machine has spent busy since boot (every core).
+double MachineBusy() {
+  std::ifstream f("/proc/stat");
+  std::string cpu;
+  long long user = 0, nice = 0, system = 0, idle = 0, iowait = 0, irq = 0, softirq = 0, steal = 0;
+  f >> cpu >> user >> nice >> system >> idle >> iowait >> irq >> softirq >> steal;
+  return static_cast<double>(user + nice + system + irq + softirq + steal) /
+         static_cast<double>(sysconf(_SC_CLK_TCK));
 }
 
 std::string LoadAverage() {
@@ -144,6 +158,7 @@ Batch RunBatch(const std::string& cli, const std::string& sim, const std::string
   posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
   b.load = LoadAverage();
   const double simBefore = ProcessCpu(cabinet);
+  const double busyBefore = MachineBusy();
   const auto start = std::chrono::steady_clock::now();
   pid_t pid = 0;
   const int spawned = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), envp.data());
@@ -157,6 +172,7 @@ Batch RunBatch(const std::string& cli, const std::string& sim, const std::string
     b.cliCpu = static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
                static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
     b.rssMb = static_cast<double>(usage.ru_maxrss) / 1024.0;
+    b.others = std::max(0.0, MachineBusy() - busyBefore - b.simCpu - b.cliCpu) / b.wall;
     b.ok = WIFEXITED(status) && WEXITSTATUS(status) == 0;
     if (!b.ok) std::fprintf(stderr, "fleet_time: N=%d %s: DERURUZUD-cli failed\n", n, mode.c_str());
   }
@@ -202,14 +218,17 @@ int main(int argc, char** argv) {
   const std::string hex = dir + "/quivo.HEX";
   std::ofstream(hex) << sim::SampleHex(102);
 
-  std::printf("fleet_time: median of %d run(s); cores busy = (CLI + sim CPU) / wall\n", runs);
-  std::printf("%5s %-6s %8s %9s %13s %9s %9s %10s  %s\n", "N", "mode", "wall s", "/ one run",
-              "CLI CPU s/dev", "CLI RSS", "sim CPU s", "cores busy", "load (1 5 15 min)");
+  std::printf(
+      "fleet_time: median of %d run(s); cores busy = (CLI + sim CPU) / wall; others = cores "
+      "the rest of the machine kept busy meanwhile\n",
+      runs);
+  std::printf("%5s %-6s %8s %9s %13s %10s %9s %10s %7s  %s\n", "N", "mode", "wall s", "/ one run",
+              "CLI CPU s/dev", "CLI RSS", "sim CPU s", "cores busy", "others", "load (1 5 15 min)");
   int status = 0;
-  for (const std::string& mode : modes) {
-    double one = 0;
-    for (int n : counts) {
-      bench::Figure wall, cli1, simCpu, rss;
+  std::map<std::string, double> one;  // one device's whole run, per way of waiting
+  for (int n : counts) {
+    for (const std::string& mode : modes) {
+      bench::Figure wall, cli1, simCpu, rss, others;
       std::string load;
       for (int r = 0; r < runs; ++r) {
         const Batch b = RunBatch(cli, sim, first, n, mode, hex, dir + "/state");
@@ -221,15 +240,17 @@ int main(int argc, char** argv) {
         cli1.Add(b.cliCpu);
         simCpu.Add(b.simCpu);
         rss.Add(b.rssMb);
+        others.Add(b.others);
         if (load.empty()) load = b.load;
       }
       if (wall.values.empty()) continue;
-      if (n == 1) one = wall.Median();
       const double w = wall.Median();
-      std::printf("%5d %-6s %8.2f %9s %13.3f %7.1f MB %9.2f %10.2f  %s\n", n, mode.c_str(), w,
-                  one > 0 ? (std::to_string(w / one).substr(0, 5) + " x").c_str() : "-",
-                  cli1.Median() / n, rss.Median(), simCpu.Median(),
-                  (cli1.Median() + simCpu.Median()) / w, load.c_str());
+      if (n == 1) one[mode] = w;
+      const std::string ratio =
+          one.count(mode) ? std::to_string(w / one[mode]).substr(0, 5) + " x" : "-";
+      std::printf("%5d %-6s %8.2f %9s %13.3f %7.1f MB %9.2f %10.2f %7.2f  %s\n", n, mode.c_str(), w,
+                  ratio.c_str(), cli1.Median() / n, rss.Median(), simCpu.Median(),
+                  (cli1.Median() + simCpu.Median()) / w, others.Median(), load.c_str());
       std::fflush(stdout);
     }
   }
