@@ -5,6 +5,7 @@
 #include <thread>
 
 #include "fleet/history.h"
+#include "fleet/sleep_mode.h"
 #include "panel/dialog_host.h"
 #include "xport/saved_records.h"
 
@@ -70,15 +71,14 @@ const Text& PhaseText(Phase phase) {
   return texts::kStageDone;
 }
 
-platform::SleepMode FleetRun::SleepModeFor(std::size_t) { return platform::SleepMode::SpinTail; }
-
 FleetRun::FleetRun(std::vector<DeviceTarget> targets, FleetOptions options)
     : options_(std::move(options)), socket_(std::make_unique<SharedQuerySocket>()) {
   const std::size_t wanted = options_.jobs == 0 ? targets.size() : options_.jobs;
   jobs_ = std::clamp<std::size_t>(wanted, 1, kMaxJobs);
   freeSlots_ = jobs_;
   platform::Sleeper& sleeper =
-      options_.sleeper ? *options_.sleeper : platform::RealSleeper(SleepModeFor(targets.size()));
+      options_.sleeper ? *options_.sleeper
+                       : platform::RealSleeper(SleepModeForBatch(std::min(targets.size(), jobs_)));
   for (DeviceTarget& t : targets) {
     auto d = std::make_unique<Device>(std::move(t), sleeper);
     d->host.Prefill(panel::IDC_ADDRESS, d->target.address);

@@ -56,7 +56,8 @@ struct FleetOptions {
   // Saved XPort records and the history; empty: the state folder.
   std::string stateFolder{};
   bool writeHistory = true;
-  // Every run's pauses; null: the real sleeper in the mode SleepModeFor() chooses.
+  // Every run's pauses; null: the real sleeper in the mode SleepModeForBatch() chooses for
+  // the runs that go on at once.
   platform::Sleeper* sleeper = nullptr;
   // Tests shorten the waits; production keeps these.
   int receiveWaitMs = device::kReceiveWaitMs;
@@ -113,9 +114,6 @@ class FleetRun {
   std::vector<NoticeRecord> NewNotices(std::size_t index, std::size_t n) const;
   // The reports in the order of the targets; complete once Run() has returned.
   std::vector<DeviceReport> Reports() const;
-
-  // The way every run of a batch of this size pauses (the one place that chooses it).
-  static platform::SleepMode SleepModeFor(std::size_t runs);
 
  private:
   struct Device;

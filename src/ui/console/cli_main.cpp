@@ -3,7 +3,8 @@
 //
 // Exit status: 0 when every device was updated, 1 when any update failed, was declined or
 // the data file could not be read, 2 for a usage error (nothing sent on the network), 130
-// after an interrupt (Ctrl-C, SIGTERM) once every run's clean-up is done.
+// after an interrupt (Ctrl-C, SIGTERM) once every run's clean-up is done. --discover lists
+// the XPorts on a network instead (discover_command.h).
 #include <CLI/CLI.hpp>
 #include <cstdio>
 #include <filesystem>
@@ -19,6 +20,7 @@
 #include "platform/state_folder.h"
 #include "platform/terminal.h"
 #include "ui/console/console_host.h"
+#include "ui/console/discover_command.h"
 #include "ui/console/fleet_console.h"
 
 namespace {
@@ -136,6 +138,7 @@ int main(int argc, char** argv) {
   app.add_option("--lang", languageName, "language of the batch's texts: ja or en")
       ->check(CLI::IsMember({"ja", "en"}))
       ->capture_default_str();
+  const ui::DiscoverCommand discover(app);
   try {
     app.parse(argc, argv);
   } catch (const CLI::ParseError& e) {
@@ -145,6 +148,7 @@ int main(int argc, char** argv) {
   fleet::Language language = fleet::Language::Japanese;
   fleet::ParseLanguage(languageName, &language);
   platform::UseUtf8Console();
+  if (discover.requested()) return discover.Run(stdout, stderr);
 
   if (historyOption->count() > 0) {
     std::size_t last = kHistoryDefault;
