@@ -1,6 +1,7 @@
 // DERURUZUD.exe: the native Windows dialog. Of the command line only --lang en|ja is read.
-#include <shellapi.h>
 #include <windows.h>
+
+#include <shellapi.h>
 
 #include <string>
 #include <vector>
