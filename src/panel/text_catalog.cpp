@@ -215,19 +215,12 @@ void SetLanguage(Language language) {
   g_language.store(language, std::memory_order_relaxed);
 }
 
-Language CurrentLanguage() {
-  return g_language.load(std::memory_order_relaxed);
-}
-
-Language LanguageFromLocaleName(std::string_view name) {
-  const std::string_view code = name.substr(0, name.find_first_of("_.@-"));
-  return code == "en" ? Language::English : Language::Japanese;
-}
-
 Language ChooseLanguage(std::string_view langOption) {
   if (langOption == "en") return Language::English;
   if (langOption == "ja") return Language::Japanese;
-  return LanguageFromLocaleName(platform::UserLanguageName());
+  const std::string name = platform::UserLanguageName();
+  const std::string_view code = std::string_view(name).substr(0, name.find_first_of("_.@-"));
+  return code == "en" ? Language::English : Language::Japanese;
 }
 
 std::string FindLangOption(int argc, const char* const* argv) {

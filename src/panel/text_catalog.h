@@ -124,14 +124,11 @@ const char* Text(TextId id);
 const char* Text(TextId id, Language language);
 
 void SetLanguage(Language language);
-Language CurrentLanguage();
 
-// English for a locale name whose language part (before '_', '.', '@' or '-') is "en";
-// Japanese for everything else, the C and POSIX locales and an empty name included.
-Language LanguageFromLocaleName(std::string_view name);
-
-// The language a program runs in: "en" or "ja" from --lang when given, otherwise what
-// the user's session names (platform::UserLanguageName).
+// The language a program runs in: "en" or "ja" from --lang when given; otherwise English
+// when the user's session names a locale whose language part (before '_', '.', '@' or '-')
+// is "en" (platform::UserLanguageName), and Japanese for every other name, the C and
+// POSIX locales and no name at all included.
 Language ChooseLanguage(std::string_view langOption);
 
 // The value of the last --lang VALUE or --lang=VALUE among the arguments; empty when
