@@ -179,8 +179,8 @@ TEST(FleetRun, MixedCabinetEachDeviceOnItsOwn) {
   EXPECT_TRUE(devices[1]["xport_restored"] == true && devices[1]["mac"] == cab.Mac(1) &&
               devices[2]["version_before"].is_null());
   std::vector<std::string> warnings;
-  EXPECT_EQ(fleet::ReadHistory(fleet::HistoryPath(cab.options.stateFolder), 100,
-                               fleet::Language::Japanese, &warnings).size(), cases.size());
+  EXPECT_EQ(fleet::ReadHistory(fleet::HistoryPath(cab.options.stateFolder), 100, &warnings).size(),
+            cases.size());
 }
 
 TEST(FleetRun, NoLeavesEveryDeviceAndAStopCleansUpEveryRun) {
@@ -245,7 +245,7 @@ TEST(FleetRestore, ARecordGoesBackOnlyToTheXPortItCameFrom) {
   // A file of the earlier form under a name that does not say whose it is.
   const std::string anonymous = cab.dir.Write("record.setup", std::string(124, '\x01'));
   for (const std::string& refused : {other, anonymous}) {
-    EXPECT_EQ(fleet::RestoreSavedRecord(session, refused, fleet::Language::Japanese), 0);
+    EXPECT_EQ(fleet::RestoreSavedRecord(session, refused), 0);
     EXPECT_TRUE(std::filesystem::exists(refused));
   }
   EXPECT_EQ(device.SetRequests(), 0);
@@ -253,7 +253,7 @@ TEST(FleetRestore, ARecordGoesBackOnlyToTheXPortItCameFrom) {
   EXPECT_TRUE(refusal.find("00-20-4A-10-00-99") < refusal.find("00-20-4A-10-00-02")) << refusal;
 
   const std::string own = withMac(0x02);
-  EXPECT_EQ(fleet::RestoreSavedRecord(session, own, fleet::Language::Japanese), 1);
+  EXPECT_EQ(fleet::RestoreSavedRecord(session, own), 1);
   EXPECT_FALSE(std::filesystem::exists(own));
   EXPECT_TRUE(device.SetRequests() == 1 && device.SetupRecord() != cab.originals[0]);
 }
@@ -270,14 +270,13 @@ TEST(FleetHistory, ABrokenLineIsSkippedAndSpoilsNothingElse) {
   ASSERT_TRUE(platform::AppendLine(path, "[1, 2]"));
   ASSERT_TRUE(fleet::AppendHistory({.address = "192.168.0.21", .result = Result::Updated}, path));
   std::vector<std::string> warnings;
-  const auto all = fleet::ReadHistory(path, 20, fleet::Language::English, &warnings);
+  const auto all = fleet::ReadHistory(path, 20, &warnings);
   ASSERT_EQ(all.size(), 2u);
   EXPECT_EQ(all[0].address + " " + all[1].address + " " + all[1].result,
             "192.168.0.20 192.168.0.21 updated");
   ASSERT_EQ(warnings.size(), 2u);
-  EXPECT_NE(warnings[0].find("line 2"), std::string::npos) << warnings[0];
-  EXPECT_EQ(fleet::ReadHistory(path, 1, fleet::Language::English, &warnings)[0].address,
-            "192.168.0.21");
+  EXPECT_NE(warnings[0].find(" 2 行目"), std::string::npos) << warnings[0];
+  EXPECT_EQ(fleet::ReadHistory(path, 1, &warnings)[0].address, "192.168.0.21");
 }
 
 }  // namespace

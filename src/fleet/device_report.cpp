@@ -4,6 +4,7 @@
 #include <ctime>
 #include <nlohmann/json.hpp>
 
+#include "fleet/text_fill.h"
 #include "link/device_link.h"
 #include "platform/clock.h"
 #include "panel/panel_texts.h"
@@ -32,9 +33,8 @@ std::string WithoutTrailingLineEnds(std::string text) {
 }
 
 // The notice that says first what went wrong: the run's first error.
-std::string FailureReason(const update::UpdateSession& s, const std::vector<NoticeRecord>& notices,
-                          Language language) {
-  if (s.facts.stopped) return texts::kReasonInterrupted.In(language);
+std::string FailureReason(const update::UpdateSession& s, const std::vector<NoticeRecord>& notices) {
+  if (s.facts.stopped) return panel::Text(panel::TextId::ReasonInterrupted);
   for (const NoticeRecord& n : notices) {
     if (!n.question && (n.caption == "Error" || n.text.rfind("Error", 0) == 0)) {
       return WithoutTrailingLineEnds(n.text);
@@ -44,10 +44,10 @@ std::string FailureReason(const update::UpdateSession& s, const std::vector<Noti
   if (s.facts.macRead && !s.facts.identified && code != 0 && !ModelName(code)) {
     char hex[8];
     std::snprintf(hex, sizeof hex, "%02X", static_cast<unsigned>(code) & 0xFFu);
-    return Fill(texts::kReasonUnlistedModel.In(language), {hex});
+    return Fill(panel::Text(panel::TextId::ReasonUnlistedModel), {hex});
   }
   if (!notices.empty()) return WithoutTrailingLineEnds(notices.back().text);
-  return texts::kReasonUnknown.In(language);
+  return panel::Text(panel::TextId::ReasonUnknown);
 }
 
 template <typename T>
@@ -81,7 +81,7 @@ ordered_json ToJson(const DeviceReport& r) {
 }  // namespace
 
 DeviceReport MakeReport(update::UpdateSession& s, RunHost& host, const update::JobOutcome& outcome,
-                        double seconds, Language language) {
+                        double seconds) {
   const update::RunFacts& f = s.facts;
   DeviceReport r;
   r.address = host.Text(panel::IDC_ADDRESS);
@@ -109,7 +109,7 @@ DeviceReport MakeReport(update::UpdateSession& s, RunHost& host, const update::J
     r.result = Result::Declined;
   } else {
     r.result = Result::Failed;
-    r.reason = FailureReason(s, r.notices, language);
+    r.reason = FailureReason(s, r.notices);
   }
   r.xportOverridden = f.overridden;
   r.xportRestored = f.xportRestored;
@@ -130,17 +130,17 @@ const char* ResultName(Result result) {
   return "failed";
 }
 
-const Text& ResultText(const DeviceReport& report) {
-  if (report.interrupted) return texts::kResultInterrupted;
+panel::TextId ResultText(const DeviceReport& report) {
+  if (report.interrupted) return panel::TextId::ResultInterrupted;
   switch (report.result) {
     case Result::Updated:
-      return texts::kResultUpdated;
+      return panel::TextId::ResultUpdated;
     case Result::Declined:
-      return texts::kResultDeclined;
+      return panel::TextId::ResultDeclined;
     case Result::Failed:
       break;
   }
-  return texts::kResultFailed;
+  return panel::TextId::ResultFailed;
 }
 
 std::string ReportJson(const std::vector<DeviceReport>& reports) {

@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
-#include "fleet/fleet_texts.h"
 #include "fleet/run_host.h"
+#include "panel/text_catalog.h"
 #include "update/update_procedure.h"
 
 namespace fleet {
@@ -38,11 +38,12 @@ struct DeviceReport {
 // The report of a run that has ended: from its session's facts, the host's record and
 // the job's outcome.
 DeviceReport MakeReport(update::UpdateSession& session, RunHost& host,
-                        const update::JobOutcome& outcome, double seconds, Language language);
+                        const update::JobOutcome& outcome, double seconds);
 
 // "updated", "failed" or "declined".
 const char* ResultName(Result result);
-const Text& ResultText(const DeviceReport& report);
+// The result as the operator reads it ("interrupted" for an interrupted run).
+panel::TextId ResultText(const DeviceReport& report);
 
 // {"devices": [...]} as indented JSON text.
 std::string ReportJson(const std::vector<DeviceReport>& reports);

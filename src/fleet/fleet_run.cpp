@@ -5,6 +5,7 @@
 #include <thread>
 
 #include "fleet/history.h"
+#include "fleet/text_fill.h"
 #include "fleet/sleep_mode.h"
 #include "panel/dialog_host.h"
 #include "xport/saved_records.h"
@@ -45,30 +46,30 @@ struct FleetRun::Device {
   DeviceReport report;
 };
 
-const Text& PhaseText(Phase phase) {
+panel::TextId PhaseText(Phase phase) {
   switch (phase) {
     case Phase::Queued:
-      return texts::kStageQueued;
+      return panel::TextId::PhaseQueued;
     case Phase::Preparing:
-      return texts::kStagePreparing;
+      return panel::TextId::PhasePreparing;
     case Phase::XPort:
-      return texts::kStageXPort;
+      return panel::TextId::PhaseXPort;
     case Phase::Identifying:
-      return texts::kStageLinked;
+      return panel::TextId::PhaseIdentifying;
     case Phase::Awaiting:
-      return texts::kStageAwaiting;
+      return panel::TextId::PhaseAwaiting;
     case Phase::Writing:
-      return texts::kStageWriting;
+      return panel::TextId::PhaseWriting;
     case Phase::Verifying:
-      return texts::kStageVerifying;
+      return panel::TextId::PhaseVerifying;
     case Phase::Leaving:
-      return texts::kStageLeaving;
+      return panel::TextId::PhaseLeaving;
     case Phase::CleanUp:
-      return texts::kStageCleanUp;
+      return panel::TextId::PhaseCleanUp;
     case Phase::Done:
       break;
   }
-  return texts::kStageDone;
+  return panel::TextId::PhaseDone;
 }
 
 FleetRun::FleetRun(std::vector<DeviceTarget> targets, FleetOptions options)
@@ -143,7 +144,7 @@ void FleetRun::Run(FleetFrontEnd& frontEnd) {
       if (!stop_ && identified > 0) {
         lock.unlock();
         frontEnd.Tick(*this);
-        yes = frontEnd.Confirm(text, texts::kQuestionCaption.In(options_.language));
+        yes = frontEnd.Confirm(text, panel::Text(panel::TextId::CaptionConfirm));
         lock.lock();
       }
       decision_ = yes && !stop_ ? Decision::Yes : Decision::No;
@@ -168,7 +169,7 @@ void FleetRun::Work(std::size_t index) {
     if (!TakeSlot(lock)) {
       // Stopped before its turn: nothing was sent to this device.
       d.report.interrupted = true;
-      d.report.reason = texts::kReasonNotStarted.In(options_.language);
+      d.report.reason = panel::Text(panel::TextId::ReasonNotStarted);
       d.state = Device::State::Done;
       changed_.notify_all();
       return;
@@ -179,7 +180,7 @@ void FleetRun::Work(std::size_t index) {
   d.startMs = platform::MonotonicMs();
   const update::JobOutcome outcome = update::UpdateJob(d.session, options_.dataFile);
   DeviceReport report =
-      MakeReport(d.session, d.host, outcome, SecondsSince(d.startMs), options_.language);
+      MakeReport(d.session, d.host, outcome, SecondsSince(d.startMs));
   if (options_.writeHistory) {
     std::lock_guard history(historyMu_);
     AppendHistory(report, HistoryPath(options_.stateFolder));
@@ -214,7 +215,6 @@ bool FleetRun::AtGate(std::size_t index, const update::Confirmation& confirmatio
 }
 
 std::string FleetRun::QuestionText(std::size_t* identified) const {
-  const Language lang = options_.language;
   std::string listed, failed;
   *identified = 0;
   for (const auto& d : devices_) {
@@ -227,9 +227,9 @@ std::string FleetRun::QuestionText(std::size_t* identified) const {
       failed += "  " + d->target.address + "  " + d->report.reason + "\n";
     }
   }
-  std::string text = std::string(texts::kQuestionHead.In(lang)) + "\n" + listed;
-  if (!failed.empty()) text += std::string("\n") + texts::kQuestionFailedHead.In(lang) + "\n" + failed;
-  text += "\n" + Fill(texts::kQuestionAsk.In(lang), {std::to_string(*identified)});
+  std::string text = std::string(panel::Text(panel::TextId::BatchQuestionHead)) + "\n" + listed;
+  if (!failed.empty()) text += std::string("\n") + panel::Text(panel::TextId::BatchQuestionFailedHead) + "\n" + failed;
+  text += "\n" + Fill(panel::Text(panel::TextId::BatchQuestionAsk), {std::to_string(*identified)});
   return text;
 }
 
@@ -301,14 +301,15 @@ std::vector<DeviceReport> FleetRun::Reports() const {
 SingleRun::SingleRun(panel::DialogHost& frontEnd, platform::Sleeper& sleeper)
     : host_(&frontEnd), session_(host_, sleeper) {}
 
-DeviceReport SingleRun::Run(const std::string& dataFile, Language language,
-                            const std::atomic<bool>* stop, const std::string& historyPath) {
+DeviceReport SingleRun::Run(const std::string& namedDataFile, const std::atomic<bool>* stop,
+                            const std::string& historyPath, update::JobOutcome* outcome) {
   host_.NewRecord();
   session_.stopRequest = stop;
   const std::int64_t start = platform::MonotonicMs();
-  const update::JobOutcome outcome = update::UpdateJob(session_, dataFile);
-  DeviceReport report = MakeReport(session_, host_, outcome, SecondsSince(start), language);
+  const update::JobOutcome result = update::UpdateJob(session_, namedDataFile);
+  DeviceReport report = MakeReport(session_, host_, result, SecondsSince(start));
   if (!historyPath.empty()) AppendHistory(report, historyPath);
+  if (outcome) *outcome = result;
   return report;
 }
 

@@ -34,12 +34,12 @@
 #include <vector>
 
 #include "fleet/device_report.h"
-#include "fleet/fleet_texts.h"
 #include "fleet/run_host.h"
 #include "fleet/shared_query_port.h"
 #include "fleet/targets.h"
 #include "image/image_set.h"
 #include "link/device_link.h"
+#include "panel/text_catalog.h"
 #include "platform/clock.h"
 #include "update/update_procedure.h"
 #include "xport/query_client.h"
@@ -50,9 +50,8 @@ namespace fleet {
 inline constexpr std::size_t kMaxJobs = 64;
 
 struct FleetOptions {
-  std::string dataFile = image::kDataFileName;
+  std::string dataFile;  // empty: looked for where a single run looks for it
   std::size_t jobs = 0;  // 0: every device at once (up to kMaxJobs)
-  Language language = Language::Japanese;
   // Saved XPort records and the history; empty: the state folder.
   std::string stateFolder{};
   bool writeHistory = true;
@@ -67,7 +66,7 @@ struct FleetOptions {
 // Where a device's run stands, for the live view.
 enum class Phase { Queued, Preparing, XPort, Identifying, Awaiting, Writing, Verifying, Leaving,
                    CleanUp, Done };
-const Text& PhaseText(Phase phase);
+panel::TextId PhaseText(Phase phase);
 
 struct RunView {
   std::string address;
@@ -144,10 +143,12 @@ class SingleRun {
  public:
   SingleRun(panel::DialogHost& frontEnd, platform::Sleeper& sleeper);
 
-  // Runs UpdateJob once. stop, when given, ends the run at its next block (an interrupt).
-  // Appends the history line to historyPath when it is not empty.
-  DeviceReport Run(const std::string& dataFile, Language language,
-                   const std::atomic<bool>* stop = nullptr, const std::string& historyPath = {});
+  // Runs UpdateJob once with namedDataFile (empty: the data file is looked for). stop, when
+  // given, ends the run at its next block (an interrupt). Appends the history line to
+  // historyPath when it is not empty.
+  // *outcome, when given, gets the job's outcome (where the data file was looked for).
+  DeviceReport Run(const std::string& namedDataFile, const std::atomic<bool>* stop = nullptr,
+                   const std::string& historyPath = {}, update::JobOutcome* outcome = nullptr);
 
   update::UpdateSession& session() { return session_; }
 

@@ -2,6 +2,8 @@
 
 #include <nlohmann/json.hpp>
 
+#include "fleet/text_fill.h"
+#include "panel/text_catalog.h"
 #include "platform/state_folder.h"
 
 namespace fleet {
@@ -35,7 +37,7 @@ bool AppendHistory(const DeviceReport& report, const std::string& path) {
   return platform::AppendLine(path, HistoryLine(report, UtcNow(), ProgramVersion()));
 }
 
-std::vector<HistoryEntry> ReadHistory(const std::string& path, std::size_t last, Language language,
+std::vector<HistoryEntry> ReadHistory(const std::string& path, std::size_t last,
                                       std::vector<std::string>* warnings) {
   std::vector<HistoryEntry> entries;
   std::string text;
@@ -54,7 +56,7 @@ std::vector<HistoryEntry> ReadHistory(const std::string& path, std::size_t last,
                         line["result"].is_string();
     if (!record) {
       warnings->push_back(
-          Fill(texts::kHistorySkipped.In(language), {path, std::to_string(lineNo)}));
+          Fill(panel::Text(panel::TextId::HistorySkipped), {path, std::to_string(lineNo)}));
       continue;
     }
     entries.push_back({Field(line, "time"), Field(line, "address"), Field(line, "mac"),

@@ -7,7 +7,6 @@
 #include <vector>
 
 #include "fleet/device_report.h"
-#include "fleet/fleet_texts.h"
 
 namespace fleet {
 
@@ -26,7 +25,7 @@ struct HistoryEntry {
 // The last `last` runs of the file, oldest first. A line that is not a run record (cut
 // short by a crash, edited by hand) is skipped with a warning naming its line. A missing
 // file is an empty history.
-std::vector<HistoryEntry> ReadHistory(const std::string& path, std::size_t last, Language language,
+std::vector<HistoryEntry> ReadHistory(const std::string& path, std::size_t last,
                                       std::vector<std::string>* warnings);
 
 }  // namespace fleet

@@ -1,27 +1,29 @@
 #include "fleet/restore_record.h"
 
+#include "fleet/text_fill.h"
+#include "panel/text_catalog.h"
 #include "update/update_procedure.h"
 #include "xport/saved_records.h"
 
 namespace fleet {
 
-int RestoreSavedRecord(update::UpdateSession& s, const std::string& path, Language language) {
+int RestoreSavedRecord(update::UpdateSession& s, const std::string& path) {
   return update::RestoreSavedRecord(s, path, [&](const std::string& savedMac) {
     const std::string expected = savedMac.empty() ? xport::MacKeyOfFileName(path) : savedMac;
     if (expected.empty()) {
-      panel::ShowNotice(s.owner, Fill(texts::kRestoreMacUnknown.In(language), {path}), "Error",
+      panel::ShowNotice(s.owner, Fill(panel::Text(panel::TextId::RestoreMacUnknown), {path}), "Error",
                         panel::NoticeStyle::Plain);
       return false;
     }
     if (!s.xport.QueryXPortInfo()) {
-      panel::ShowNotice(s.owner, texts::kRestoreNoInformation.In(language), "Error",
+      panel::ShowNotice(s.owner, panel::Text(panel::TextId::NoInformation), "Error",
                         panel::NoticeStyle::Plain);
       return false;
     }
     const std::string actual = xport::MacKey(s.xport.XPortInfo());
     if (actual == expected) return true;
     panel::ShowNotice(s.owner,
-                      Fill(texts::kRestoreOtherXPort.In(language),
+                      Fill(panel::Text(panel::TextId::RestoreOtherXPort),
                            {expected, s.shared.AddressText.data(), actual, path}),
                       "Error", panel::NoticeStyle::Plain);
     return false;

@@ -3,7 +3,6 @@
 
 #include <string>
 
-#include "fleet/fleet_texts.h"
 #include "update/update_session.h"
 
 namespace fleet {
@@ -14,6 +13,6 @@ namespace fleet {
 // earlier form (no MAC line) is taken to belong to the MAC its name begins with; without
 // one it is refused. A refusal sends nothing and keeps the file. 1 when the XPort took the
 // record (the file is then removed); 0 otherwise, after a notice.
-int RestoreSavedRecord(update::UpdateSession& session, const std::string& path, Language language);
+int RestoreSavedRecord(update::UpdateSession& session, const std::string& path);
 
 }  // namespace fleet

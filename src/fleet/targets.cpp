@@ -2,6 +2,9 @@
 
 #include <map>
 
+#include "fleet/text_fill.h"
+#include "panel/text_catalog.h"
+
 namespace fleet {
 namespace {
 
@@ -40,20 +43,20 @@ bool IsDeviceAddress(const std::string& text) {
   return value != 0 && value != 0xFFFFFFFFu;
 }
 
-bool AddTarget(const std::string& text, const std::string& origin, Language language,
+bool AddTarget(const std::string& text, const std::string& origin,
                std::vector<DeviceTarget>* targets, std::string* error) {
   DeviceTarget target;
   target.origin = origin;
   const std::size_t colon = text.find(':');
   target.address = text.substr(0, colon);
   if (!IsDeviceAddress(target.address)) {
-    *error = Fill(texts::kBadAddress.In(language), {text});
+    *error = Fill(panel::Text(panel::TextId::BadAddress), {text});
     return false;
   }
   if (colon != std::string::npos) {
     const std::string port = text.substr(colon + 1);
     if (!IsDigits(port) || port.size() > 5 || std::stoi(port) < 1 || std::stoi(port) > 65535) {
-      *error = Fill(texts::kBadPort.In(language), {text});
+      *error = Fill(panel::Text(panel::TextId::BadPort), {text});
       return false;
     }
     target.port = static_cast<std::uint16_t>(std::stoi(port));
@@ -62,7 +65,7 @@ bool AddTarget(const std::string& text, const std::string& origin, Language lang
   return true;
 }
 
-bool ParseDevicesText(const std::string& text, const std::string& fileName, Language language,
+bool ParseDevicesText(const std::string& text, const std::string& fileName,
                       std::vector<DeviceTarget>* targets, std::string* error) {
   bool ok = true;
   std::size_t lineNo = 0;
@@ -76,22 +79,24 @@ bool ParseDevicesText(const std::string& text, const std::string& fileName, Lang
     if (entry.empty()) continue;
     std::string ignored;
     const std::string origin = fileName + ":" + std::to_string(lineNo);
-    if (!AddTarget(entry, origin, language, targets, &ignored)) {
+    if (!AddTarget(entry, origin, targets, &ignored)) {
       if (!error->empty()) *error += "\n";
-      *error += Fill(texts::kBadDeviceLine.In(language), {fileName, std::to_string(lineNo), entry});
+      *error += Fill(panel::Text(panel::TextId::BadDeviceLine),
+                     {fileName, std::to_string(lineNo), entry});
       ok = false;
     }
   }
   return ok;
 }
 
-bool CheckDistinct(const std::vector<DeviceTarget>& targets, Language language,
+bool CheckDistinct(const std::vector<DeviceTarget>& targets,
                    std::string* error) {
   std::map<std::string, const DeviceTarget*> seen;
   for (const DeviceTarget& t : targets) {
     const auto [it, fresh] = seen.emplace(t.address, &t);
     if (!fresh) {
-      *error = Fill(texts::kDuplicateDevice.In(language), {t.address, it->second->origin, t.origin});
+      *error = Fill(panel::Text(panel::TextId::DuplicateDevice),
+                    {t.address, it->second->origin, t.origin});
       return false;
     }
   }

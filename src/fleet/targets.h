@@ -8,7 +8,6 @@
 #include <string>
 #include <vector>
 
-#include "fleet/fleet_texts.h"
 
 namespace fleet {
 
@@ -25,17 +24,17 @@ bool IsDeviceAddress(const std::string& text);
 
 // Adds one ADDRESS[:PORT] to *targets. On bad input returns false with *error naming it
 // (the origin tells where it came from).
-bool AddTarget(const std::string& text, const std::string& origin, Language language,
+bool AddTarget(const std::string& text, const std::string& origin,
                std::vector<DeviceTarget>* targets, std::string* error);
 
 // Reads a devices file's text: one ADDRESS[:PORT] per line; blank lines, white space
 // around an entry and '#' comments (whole lines or after an entry) are ignored. Every
 // bad line is reported, each in a line of *error.
-bool ParseDevicesText(const std::string& text, const std::string& fileName, Language language,
+bool ParseDevicesText(const std::string& text, const std::string& fileName,
                       std::vector<DeviceTarget>* targets, std::string* error);
 
 // The same device (address) named twice: false with *error naming both places.
-bool CheckDistinct(const std::vector<DeviceTarget>& targets, Language language,
+bool CheckDistinct(const std::vector<DeviceTarget>& targets,
                    std::string* error);
 
 }  // namespace fleet

@@ -10,9 +10,9 @@
 #include <string>
 #include <thread>
 
-#include "platform/text_win32.h"
 #include "panel/operator_panel.h"
-#include "panel/panel_texts.h"
+#include "panel/text_catalog.h"
+#include "platform/text_win32.h"
 #include "ui/win32/main_dialog.h"
 #include "ui/win32/win32_host.h"
 
@@ -59,12 +59,12 @@ TEST_F(Win32Dialog, StartsReadyWithTheTemplateAndTheTexts) {
   EXPECT_EQ(Text(dialog), "DERURUZUD Ver1.02");  // from this program's version resource
   EXPECT_EQ(Text(Item(panel::IDC_ADDRESS)), "");
   EXPECT_EQ(Text(Item(panel::IDC_PORT)), "10003");
-  EXPECT_EQ(Text(Item(panel::IDC_STATUS)), panel::kInitialStatusText);
+  EXPECT_EQ(Text(Item(panel::IDC_STATUS)), panel::Text(panel::TextId::InitialStatus));
   EXPECT_EQ(Text(Item(panel::IDC_ADDRESS_LABEL)), "IP Address");
   EXPECT_EQ(Text(Item(panel::IDC_PORT_LABEL)), "Port");
   EXPECT_EQ(Text(Item(panel::IDC_MODEL)), "");
   EXPECT_EQ(Text(Item(panel::IDC_VERSION)), "");
-  EXPECT_EQ(Text(Item(panel::IDC_CAUTION)), panel::kCautionText);
+  EXPECT_EQ(Text(Item(panel::IDC_CAUTION)), panel::Text(panel::TextId::Caution));
   EXPECT_EQ(Text(Item(IDOK)), "接続");
   EXPECT_EQ(Text(Item(IDCANCEL)), "終了");
   EXPECT_EQ(Text(Item(panel::IDC_PROGRESS)), "Progress1");

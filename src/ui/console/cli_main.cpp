@@ -7,7 +7,6 @@
 // the XPorts on a network instead (discover_command.h).
 #include <CLI/CLI.hpp>
 #include <cstdio>
-#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -15,18 +14,39 @@
 #include "fleet/history.h"
 #include "fleet/restore_record.h"
 #include "fleet/targets.h"
+#include "fleet/text_fill.h"
+#include "panel/panel_texts.h"
+#include "panel/text_catalog.h"
 #include "platform/clock.h"
 #include "platform/interrupt.h"
 #include "platform/state_folder.h"
 #include "platform/terminal.h"
+#include "platform/user_environment.h"
 #include "ui/console/console_host.h"
 #include "ui/console/discover_command.h"
 #include "ui/console/fleet_console.h"
 
 namespace {
 
+using panel::Text;
+using panel::TextId;
+
 constexpr int kUsageError = 2;
 constexpr std::size_t kHistoryDefault = 20;
+
+// CLI11's own words in the help, in the catalog's language.
+void SpeakCatalogLanguage(CLI::App& app) {
+  app.get_formatter()->label("Usage", Text(TextId::HelpUsageLabel));
+  app.get_formatter()->label("OPTIONS", Text(TextId::HelpOptionsLabel));
+  app.option_defaults()->group(Text(TextId::HelpOptionsLabel));
+  app.set_help_flag("-h,--help", Text(TextId::HelpHelp));
+}
+
+std::string Format(TextId format, const std::string& value) {
+  char text[1024];
+  std::snprintf(text, sizeof text, Text(format), value.c_str());
+  return text;
+}
 
 // A count typed on the command line: decimal digits only, at most nine of them.
 bool ParseCount(const std::string& text, std::size_t* out) {
@@ -53,31 +73,30 @@ bool WriteReport(const std::string& where, const std::vector<fleet::DeviceReport
   return platform::WriteFileAtomically(where, json.data(), json.size());
 }
 
-int PrintHistory(std::size_t last, fleet::Language language) {
-  using namespace fleet::texts;
+int PrintHistory(std::size_t last) {
   const std::string path = fleet::HistoryPath();
   if (path.empty()) {
-    std::printf("%s\n", kHistoryNoFolder.In(language));
+    std::printf("%s\n", Text(TextId::HistoryNoFolder));
     return 0;
   }
   std::vector<std::string> warnings;
-  const auto entries = fleet::ReadHistory(path, last, language, &warnings);
+  const auto entries = fleet::ReadHistory(path, last, &warnings);
   for (const std::string& w : warnings) std::fprintf(stderr, "%s\n", w.c_str());
   if (entries.empty()) {
-    std::printf("%s\n", fleet::Fill(kHistoryEmpty.In(language), {path}).c_str());
+    std::printf("%s\n", fleet::Fill(Text(TextId::HistoryEmpty), {path}).c_str());
     return 0;
   }
-  const fleet::Language l = language;
-  std::printf("%s  %s  %s  %s  %s  %s  %s  %s\n", ui::PadTo(kColumnTime.In(l), 20).c_str(),
-              ui::PadTo(kColumnAddress.In(l), 15).c_str(), ui::PadTo("MAC", 17).c_str(),
-              ui::PadTo(kColumnModel.In(l), 10).c_str(), ui::PadTo(kColumnVersion.In(l), 12).c_str(),
-              ui::PadTo(kColumnResult.In(l), 10).c_str(), ui::PadTo(kColumnSeconds.In(l), 6).c_str(),
-              kColumnReason.In(l));
+  std::printf("%s  %s  %s  %s  %s  %s  %s  %s\n", ui::PadTo(Text(TextId::ColumnTime), 20).c_str(),
+              ui::PadTo(Text(TextId::ColumnAddress), 15).c_str(), ui::PadTo("MAC", 17).c_str(),
+              ui::PadTo(Text(TextId::ColumnModel), 10).c_str(),
+              ui::PadTo(Text(TextId::ColumnVersion), 12).c_str(),
+              ui::PadTo(Text(TextId::ColumnResult), 10).c_str(),
+              ui::PadTo(Text(TextId::ColumnSeconds), 6).c_str(), Text(TextId::ColumnReason));
   auto orDash = [](const std::string& s) { return s.empty() ? std::string("-") : s; };
-  auto resultText = [l](const std::string& name) {
-    if (name == "updated") return std::string(kResultUpdated.In(l));
-    if (name == "declined") return std::string(kResultDeclined.In(l));
-    if (name == "failed") return std::string(kResultFailed.In(l));
+  auto resultText = [](const std::string& name) {
+    if (name == "updated") return std::string(Text(TextId::ResultUpdated));
+    if (name == "declined") return std::string(Text(TextId::ResultDeclined));
+    if (name == "failed") return std::string(Text(TextId::ResultFailed));
     return name;
   };
   for (const fleet::HistoryEntry& e : entries) {
@@ -87,7 +106,8 @@ int PrintHistory(std::size_t last, fleet::Language language) {
                 ui::PadTo(e.address, 15).c_str(), ui::PadTo(orDash(e.mac), 17).c_str(),
                 ui::PadTo(orDash(e.model), 10).c_str(),
                 ui::PadTo(orDash(e.versionBefore) + " -> " + orDash(e.versionAfter), 12).c_str(),
-                ui::PadTo(resultText(e.result), 10).c_str(), ui::PadTo(e.seconds, 6).c_str(), reason.c_str());
+                ui::PadTo(resultText(e.result), 10).c_str(), ui::PadTo(e.seconds, 6).c_str(),
+                reason.c_str());
   }
   return 0;
 }
@@ -95,49 +115,39 @@ int PrintHistory(std::size_t last, fleet::Language language) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  CLI::App app{"DERURUZUD-cli: rewrites the firmware of one device, or of many side by side, "
-               "through their XPorts"};
+  platform::UseUtf8Console();  // --help may already be Japanese
+  panel::SetLanguage(panel::ChooseLanguage(panel::FindLangOption(argc, argv)));
+
+  CLI::App app{Text(TextId::HelpCliDescription), "DERURUZUD-cli"};
+  SpeakCatalogLanguage(app);
   std::vector<std::string> addresses;
   std::string devicesFile;
-  std::string port = "10003";
+  std::string port = panel::kDefaultPortText;
   std::string jobsText;
   std::string dataFile;
   std::string restoreFile;
   std::string jsonFile;
-  std::string languageName = "ja";
+  std::string lang;
   std::string historyText;
   bool yes = false;
-  app.add_option("--address", addresses,
-                 "device IP address (the address box); repeat it for a batch of devices")
-      ->type_name("ADDR");
-  app.add_option("--devices", devicesFile,
-                 "file with one ADDRESS[:PORT] per line (blank lines and # comments ignored): "
-                 "a batch of devices");
-  auto* portOption =
-      app.add_option("--port", port, "device TCP port (the port box); in a batch, for every "
-                                      "device without its own (default there: the XPort's "
-                                      "LocalPort)")
-          ->capture_default_str();
-  app.add_option("--jobs", jobsText,
-                 "in a batch, at most N devices talking to the network at once (default: all, "
-                 "at most " + std::to_string(fleet::kMaxJobs) + ")")
-      ->type_name("N");
-  app.add_flag("--yes", yes, "answer Yes to every question (the batch's one question too)");
-  app.add_option("--data-file", dataFile,
-                 "Intel HEX data file (default: quivo.HEX beside the program)");
-  app.add_option("--json", jsonFile,
-                 "write the report of every device as JSON to FILE (- for standard output)")
-      ->type_name("FILE");
-  app.add_option("--restore-xport", restoreFile,
-                 "send an XPort setup record saved before an override back to the XPort at "
-                 "--address (only when it is the XPort the record came from), then exit");
-  auto* historyOption =
-      app.add_option("--history", historyText, "print the last N runs (default 20), then exit")
-          ->expected(0, 1)
-          ->type_name("[N]");
-  app.add_option("--lang", languageName, "language of the batch's texts: ja or en")
-      ->check(CLI::IsMember({"ja", "en"}))
-      ->capture_default_str();
+  app.add_option("--address", addresses, Text(TextId::HelpAddress))->type_name("ADDR");
+  app.add_option("--devices", devicesFile, Text(TextId::HelpDevices))->type_name("FILE");
+  auto* portOption = app.add_option("--port", port, Text(TextId::HelpPort))
+                         ->type_name("PORT")
+                         ->capture_default_str();
+  app.add_option("--jobs", jobsText, Text(TextId::HelpJobs))->type_name("N");
+  app.add_flag("--yes", yes, Text(TextId::HelpYes));
+  app.add_option("--data-file", dataFile, Text(TextId::HelpDataFile))->type_name("FILE");
+  app.add_option("--json", jsonFile, Text(TextId::HelpJson))->type_name("FILE");
+  app.add_option("--restore-xport", restoreFile, Text(TextId::HelpRestoreXPort))->type_name("FILE");
+  auto* historyOption = app.add_option("--history", historyText, Text(TextId::HelpHistory))
+                            ->expected(0, 1)
+                            ->type_name("[N]");
+  app.add_option("--lang", lang, Text(TextId::HelpLang))
+      ->type_name("LANG")
+      ->check(CLI::IsMember({"en", "ja"}));
+  app.set_version_flag("--version", panel::VersionText("DERURUZUD-cli"), Text(TextId::HelpVersion));
+  app.footer(Format(TextId::HelpCliFooter, platform::UserDataFolderHint()));
   const ui::DiscoverCommand discover(app);
   try {
     app.parse(argc, argv);
@@ -145,69 +155,55 @@ int main(int argc, char** argv) {
     const int code = app.exit(e);
     return code == 0 ? 0 : kUsageError;
   }
-  fleet::Language language = fleet::Language::Japanese;
-  fleet::ParseLanguage(languageName, &language);
-  platform::UseUtf8Console();
-  if (discover.requested()) return discover.Run(stdout, stderr);
 
+  if (discover.requested()) return discover.Run(stdout, stderr);
   if (historyOption->count() > 0) {
     std::size_t last = kHistoryDefault;
     if (!historyText.empty() && !ParseCount(historyText, &last)) {
-      return UsageError(fleet::Fill(fleet::texts::kBadHistoryCount.In(language), {historyText}));
+      return UsageError(fleet::Fill(Text(TextId::BadHistoryCount), {historyText}));
     }
-    return PrintHistory(last, language);
+    return PrintHistory(last);
   }
 
   // Everything the operator named is checked before anything goes on the network.
   std::size_t jobs = 0;
   if (!jobsText.empty() && (!ParseCount(jobsText, &jobs) || jobs == 0)) {
-    return UsageError(fleet::Fill(fleet::texts::kBadJobs.In(language), {jobsText}));
+    return UsageError(fleet::Fill(Text(TextId::BadJobs), {jobsText}));
   }
   std::vector<fleet::DeviceTarget> targets;
   std::string error;
   for (const std::string& a : addresses) {
-    if (!fleet::AddTarget(a, "--address", language, &targets, &error)) return UsageError(error);
+    if (!fleet::AddTarget(a, "--address", &targets, &error)) return UsageError(error);
   }
   if (!devicesFile.empty()) {
     std::string text;
     if (!platform::ReadWholeFile(devicesFile, &text)) {
-      return UsageError(fleet::Fill(fleet::texts::kDevicesUnreadable.In(language), {devicesFile}));
+      return UsageError(fleet::Fill(Text(TextId::DevicesUnreadable), {devicesFile}));
     }
     const std::size_t before = targets.size();
-    if (!fleet::ParseDevicesText(text, devicesFile, language, &targets, &error)) {
-      return UsageError(error);
-    }
+    if (!fleet::ParseDevicesText(text, devicesFile, &targets, &error)) return UsageError(error);
     if (targets.size() == before) {
-      return UsageError(fleet::Fill(fleet::texts::kNoDevices.In(language), {devicesFile}));
+      return UsageError(fleet::Fill(Text(TextId::NoDevices), {devicesFile}));
     }
   }
-  if (!fleet::CheckDistinct(targets, language, &error)) return UsageError(error);
+  if (!fleet::CheckDistinct(targets, &error)) return UsageError(error);
   const bool batch = !devicesFile.empty() || targets.size() > 1;
-  if (!restoreFile.empty() && batch) {
-    return UsageError(fleet::texts::kRestoreOneAddress.In(language));
-  }
+  if (!restoreFile.empty() && batch) return UsageError(Text(TextId::RestoreOneAddress));
 
-  std::string file = image::kDataFileName;
-  if (!dataFile.empty()) {
-    std::error_code ec;
-    const auto absolute = std::filesystem::absolute(dataFile, ec);
-    file = ec ? dataFile : absolute.string();
-  }
   // With the report on standard output, everything else goes to the error stream.
   std::FILE* out = jsonFile == "-" ? stderr : stdout;
   ui::ConsoleOptions options;
   options.answerYes = yes;
   options.interactive = platform::StdinIsTerminal();
   options.drawInPlace = out == stdout && platform::StdoutIsTerminal();
-  platform::InstallInterruptHandler(fleet::texts::kEndingNow.In(language));
+  platform::InstallInterruptHandler(Text(TextId::InterruptedAgain));
   const std::atomic<bool>& interrupted = platform::InterruptFlag();
 
   std::vector<fleet::DeviceReport> reports;
   if (batch) {
     fleet::FleetOptions fleetOptions;
-    fleetOptions.dataFile = file;
+    fleetOptions.dataFile = dataFile;
     fleetOptions.jobs = jobs;
-    fleetOptions.language = language;
     if (portOption->count() > 0) {
       for (fleet::DeviceTarget& t : targets) {
         if (!t.port) t.port = static_cast<std::uint16_t>(device::ParsePortText(port) & 0xFFFF);
@@ -215,7 +211,7 @@ int main(int argc, char** argv) {
     }
     platform::LowerTimerSlack();
     fleet::FleetRun run(std::move(targets), fleetOptions);
-    ui::FleetConsole console(stdin, out, options, options.drawInPlace, language, &interrupted);
+    ui::FleetConsole console(stdin, out, options, options.drawInPlace, &interrupted);
     run.Run(console);
     reports = run.Reports();
     console.PrintSummary(reports);
@@ -226,10 +222,10 @@ int main(int argc, char** argv) {
     if (!targets.empty() && targets[0].port) port = std::to_string(*targets[0].port);
     // Like the dialog's edit boxes: without an address on a terminal, ask for both.
     if (address.empty() && options.interactive && restoreFile.empty()) {
-      std::fputs("IP Address: ", out);
+      std::fprintf(out, "%s: ", Text(TextId::AddressLabel));
       std::fflush(out);
       host.ReadLine(&address);
-      std::fprintf(out, "Port [%s]: ", port.c_str());
+      std::fprintf(out, "%s [%s]: ", Text(TextId::PortLabel), port.c_str());
       std::fflush(out);
       std::string typed;
       if (host.ReadLine(&typed) && !typed.empty()) port = typed;
@@ -239,15 +235,22 @@ int main(int argc, char** argv) {
 
     fleet::SingleRun single(host, platform::RealSleeper());
     if (!restoreFile.empty()) {
-      return fleet::RestoreSavedRecord(single.session(), restoreFile, language) == 1 ? 0 : 1;
+      return fleet::RestoreSavedRecord(single.session(), restoreFile) == 1 ? 0 : 1;
     }
     platform::LowerTimerSlack();
-    reports.push_back(single.Run(file, language, &interrupted, fleet::HistoryPath()));
+    update::JobOutcome outcome;
+    reports.push_back(single.Run(dataFile, &interrupted, fleet::HistoryPath(), &outcome));
+    if (!outcome.dataFileLookedIn.empty()) {
+      std::fprintf(out, "%s\n", Text(TextId::DataFileLookedIn));
+      for (const std::string& place : outcome.dataFileLookedIn) {
+        std::fprintf(out, "  %s\n", place.c_str());
+      }
+    }
   }
 
   if (!jsonFile.empty() && !WriteReport(jsonFile, reports)) {
     std::fprintf(stderr, "DERURUZUD-cli: %s\n",
-                 fleet::Fill(fleet::texts::kReportUnwritten.In(language), {jsonFile}).c_str());
+                 fleet::Fill(Text(TextId::ReportUnwritten), {jsonFile}).c_str());
   }
   if (interrupted.load()) return platform::kInterruptedExitCode;
   for (const fleet::DeviceReport& r : reports) {

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "fleet/text_fill.h"
+#include "panel/text_catalog.h"
 #include "platform/clock.h"
 
 namespace ui {
@@ -52,12 +54,8 @@ std::string PadTo(const std::string& text, std::size_t width) {
 }
 
 FleetConsole::FleetConsole(std::FILE* in, std::FILE* out, ConsoleOptions options, bool live,
-                           fleet::Language language, const std::atomic<bool>* interrupted)
-    : out_(out),
-      questions_(in, out, options),
-      live_(live),
-      language_(language),
-      interrupted_(interrupted) {}
+                           const std::atomic<bool>* interrupted)
+    : out_(out), questions_(in, out, options), live_(live), interrupted_(interrupted) {}
 
 std::string FleetConsole::LiveLine(const fleet::RunView& v) const {
   std::string percent = "    ";
@@ -67,9 +65,9 @@ std::string FleetConsole::LiveLine(const fleet::RunView& v) const {
     percent = text;
   }
   std::string result;
-  if (v.report) result = fleet::ResultText(*v.report).In(language_);
+  if (v.report) result = panel::Text(fleet::ResultText(*v.report));
   return PadTo(v.address, 15) + "  " + PadTo(v.model.empty() ? "-" : v.model, 10) + "  " +
-         PadTo(fleet::PhaseText(v.phase).In(language_), 18) + " " + percent + "  " + result;
+         PadTo(panel::Text(fleet::PhaseText(v.phase)), 18) + " " + percent + "  " + result;
 }
 
 void FleetConsole::Milestone(const std::string& address, const std::string& text) {
@@ -90,7 +88,7 @@ void FleetConsole::Tick(fleet::FleetRun& run) {
   seen_.resize(run.Size());
 
   std::vector<std::string> lines;  // notices and milestones, above the live block
-  if (announce) lines.push_back(fleet::texts::kStopping.In(language_));
+  if (announce) lines.push_back(panel::Text(panel::TextId::BatchStopping));
   bool allDone = true;
   std::vector<fleet::RunView> views;
   for (std::size_t i = 0; i < run.Size(); ++i) {
@@ -104,17 +102,17 @@ void FleetConsole::Tick(fleet::FleetRun& run) {
     }
     if (!live_ && !seen.done) {
       if (v.phase != seen.phase && v.phase != Phase::Done) {
-        lines.push_back("[" + v.address + "] " + fleet::PhaseText(v.phase).In(language_));
+        lines.push_back("[" + v.address + "] " + panel::Text(fleet::PhaseText(v.phase)));
       }
       const int quarter = v.percent / 25;
       if ((v.phase == Phase::Writing || v.phase == Phase::Verifying) && quarter > seen.quarter) {
-        lines.push_back("[" + v.address + "] " + fleet::PhaseText(v.phase).In(language_) + " " +
+        lines.push_back("[" + v.address + "] " + panel::Text(fleet::PhaseText(v.phase)) + " " +
                         std::to_string(v.percent) + "%");
       }
       if (v.phase != seen.phase) seen.quarter = 0;
       if (quarter > seen.quarter) seen.quarter = quarter;
       if (v.report) {
-        std::string end = "[" + v.address + "] " + fleet::ResultText(*v.report).In(language_);
+        std::string end = "[" + v.address + "] " + panel::Text(fleet::ResultText(*v.report));
         if (!v.report->reason.empty()) end += ": " + v.report->reason;
         char secs[32];
         std::snprintf(secs, sizeof secs, " (%.1f s)", v.report->seconds);
@@ -149,12 +147,12 @@ bool FleetConsole::Confirm(const std::string& text, const std::string& caption) 
 }
 
 void FleetConsole::PrintSummary(const std::vector<fleet::DeviceReport>& reports) {
-  const fleet::Language l = language_;
-  using namespace fleet::texts;
-  std::fprintf(out_, "\n%s  %s  %s  %s  %s  %s  %s\n", PadTo(kColumnAddress.In(l), 15).c_str(),
-               PadTo("MAC", 17).c_str(), PadTo(kColumnModel.In(l), 10).c_str(),
-               PadTo(kColumnVersion.In(l), 12).c_str(), PadTo(kColumnResult.In(l), 10).c_str(),
-               PadTo(kColumnSeconds.In(l), 6).c_str(), kColumnReason.In(l));
+  using panel::Text;
+  using panel::TextId;
+  std::fprintf(out_, "\n%s  %s  %s  %s  %s  %s  %s\n", PadTo(Text(TextId::ColumnAddress), 15).c_str(),
+               PadTo("MAC", 17).c_str(), PadTo(Text(TextId::ColumnModel), 10).c_str(),
+               PadTo(Text(TextId::ColumnVersion), 12).c_str(), PadTo(Text(TextId::ColumnResult), 10).c_str(),
+               PadTo(Text(TextId::ColumnSeconds), 6).c_str(), Text(TextId::ColumnReason));
   int updated = 0, failed = 0, declined = 0;
   for (const fleet::DeviceReport& r : reports) {
     updated += r.result == fleet::Result::Updated;
@@ -165,11 +163,11 @@ void FleetConsole::PrintSummary(const std::vector<fleet::DeviceReport>& reports)
     std::fprintf(out_, "%s  %s  %s  %s  %s  %s  %s\n", PadTo(r.address, 15).c_str(),
                  PadTo(r.mac.value_or("-"), 17).c_str(), PadTo(r.model.value_or("-"), 10).c_str(),
                  PadTo(Version(r.versionBefore) + " -> " + Version(r.versionAfter), 12).c_str(),
-                 PadTo(fleet::ResultText(r).In(l), 10).c_str(), PadTo(secs, 6).c_str(),
+                 PadTo(panel::Text(fleet::ResultText(r)), 10).c_str(), PadTo(secs, 6).c_str(),
                  OneLine(r.reason).c_str());
   }
   std::fprintf(out_, "%s\n",
-               fleet::Fill(kSummaryCounts.In(l), {std::to_string(updated), std::to_string(failed),
+               fleet::Fill(Text(TextId::SummaryCounts), {std::to_string(updated), std::to_string(failed),
                                                   std::to_string(declined)})
                    .c_str());
   std::fflush(out_);

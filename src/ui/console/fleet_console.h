@@ -23,7 +23,7 @@ class FleetConsole final : public fleet::FleetFrontEnd {
   // live: out is a terminal. interrupted: the program's interrupt flag; when it is set the
   // batch is told to stop.
   FleetConsole(std::FILE* in, std::FILE* out, ConsoleOptions options, bool live,
-               fleet::Language language, const std::atomic<bool>* interrupted);
+               const std::atomic<bool>* interrupted);
 
   void Tick(fleet::FleetRun& run) override;
   bool Confirm(const std::string& text, const std::string& caption) override;
@@ -45,7 +45,6 @@ class FleetConsole final : public fleet::FleetFrontEnd {
   std::FILE* out_;
   ConsoleHost questions_;
   bool live_;
-  fleet::Language language_;
   const std::atomic<bool>* interrupted_;
   bool stopAnnounced_ = false;
   std::vector<Seen> seen_;

@@ -1,17 +1,6 @@
-#include "fleet/fleet_texts.h"
+#include "fleet/text_fill.h"
 
 namespace fleet {
-
-bool ParseLanguage(std::string_view name, Language* out) {
-  if (name == "ja") {
-    *out = Language::Japanese;
-  } else if (name == "en") {
-    *out = Language::English;
-  } else {
-    return false;
-  }
-  return true;
-}
 
 std::string Fill(std::string_view pattern, std::initializer_list<std::string_view> args) {
   std::string out;
