@@ -189,23 +189,23 @@ void QtDialogTest::initialStateAndLayout() {
 void QtDialogTest::hostDrivesControlsAndProgressBarFromTheWorker() {
   Dialog t;
   QProgressBar* bar = t.d.ProgressBar();
-  std::vector<int> seen;  // the bar's value after a few calls, read by the worker
+  std::vector<int> seen;  // the bar after a few calls, read on the GUI thread meanwhile
+  const auto read = [&](int (QProgressBar::*get)() const) {
+    t.host.RunOnGui([&] { seen.push_back((bar->*get)()); });
+  };
   OnWorker([&] {
     for (int id : kInputs) t.host.EnableControl(id, false);
     t.host.SetProgressRange(14840);
     t.host.SetProgressStep(8);
     t.host.SetProgressPos(0);
-    // Steps do not wait for their rendering, but any later call returns only after it.
     for (int i = 0; i < 1855; ++i) t.host.StepProgress();
-    t.host.SetProgressStep(8);
-    seen.push_back(bar->value());
+    read(&QProgressBar::value);
     t.host.StepProgress();  // past the high end: from the low end again
-    t.host.SetProgressStep(8);
-    seen.push_back(bar->value());
+    read(&QProgressBar::value);
     t.host.SetProgressPos(20000);  // clamped to the range
-    seen.push_back(bar->value());
+    read(&QProgressBar::value);
     t.host.SetProgressRange(70000);  // a 16-bit range
-    seen.push_back(bar->maximum());
+    read(&QProgressBar::maximum);
   });
   QCOMPARE(seen, (std::vector<int>{14840, 0, 14840, 70000 & 0xFFFF}));
   for (int id : kInputs) QVERIFY(!t.d.Control(id)->isEnabled());
@@ -234,13 +234,13 @@ void QtDialogTest::workerUpdatesTakeEffectInOrderBeforeReturning() {
   std::vector<int> mismatches;
   OnWorker([&] {
     for (int i = 0; i < kCalls; ++i) {
-      t.host.SetControlText(panel::IDC_STATUS, "書込み中... " + std::to_string(i));
-      // Only the GUI thread writes the label, and only inside the call that has returned.
-      if (status->text() != QStringLiteral("書込み中... %1").arg(i)) mismatches.push_back(i);
+      const std::string text = "書込み中... " + std::to_string(i);
+      t.host.SetControlText(panel::IDC_STATUS, text);  // stored; the label takes it later
+      if (t.host.GetControlText(panel::IDC_STATUS, 20) != text) mismatches.push_back(i);
     }
   });
   QVERIFY(mismatches.empty());
-  QCOMPARE(status->text(), QStringLiteral("書込み中... %1").arg(kCalls - 1));
+  QTRY_COMPARE(status->text(), QStringLiteral("書込み中... %1").arg(kCalls - 1));
 }
 
 void QtDialogTest::noticesAndQuestionsFromTheWorker() {
@@ -399,7 +399,7 @@ int ChildMain(int argc, char** argv, const QByteArray& mode) {
     ++runs;
     if (mode == "close-after-run") return;
     busy = true;
-    // Blocked for good on the GUI thread's calls and then on nothing at all.
+    // A few stored texts, then blocked for good on nothing at all.
     for (int i = 0; i < 100; ++i) owner.SetControlText(panel::IDC_STATUS, std::to_string(i));
     neverReady.wait();
   });
