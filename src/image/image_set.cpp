@@ -77,10 +77,10 @@ bool ParseHexText(const std::uint8_t* text, std::size_t size, ImageBuffer& image
   }
 }
 
-int ImageSet::LoadDataFile(panel::DialogHost& owner, const std::string& fileName) {
+int ImageSet::LoadDataFile(panel::DialogHost& owner, const std::filesystem::path& fileName) {
   dataFileText_.clear();
   textLoaded_ = false;
-  const std::string path = platform::JoinPath(platform::ProgramFolder(), fileName);
+  const std::filesystem::path path = platform::ProgramFolder() / fileName;
 
   File file(platform::OpenFile(path, "rb"));
   std::error_code ec;

@@ -7,6 +7,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <filesystem>
 #include <memory>
 #include <string>
 #include <vector>
@@ -32,7 +33,7 @@ class ImageSet {
   // Reads the whole data file into DataFileText. A relative fileName is looked for in the
   // program's own folder; an absolute one is used as it is. Returns 1 on success; on 0 a
   // notice has been shown on owner and nothing is held.
-  int LoadDataFile(panel::DialogHost& owner, const std::string& fileName);
+  int LoadDataFile(panel::DialogHost& owner, const std::filesystem::path& fileName);
 
   // Builds FirmwareImage and ReadbackImage from DataFileText and takes ImageVersion from
   // word 0x300. REQUIRES: a successful LoadDataFile. Returns 1 on success. Returns 0 when

@@ -5,24 +5,23 @@
 
 #include <cstdio>
 #include <cstdlib>
-#include <filesystem>
+#include <string>
 
 namespace platform {
 
-std::string StateFolder() {
+std::filesystem::path StateFolder() {
   const char* xdg = std::getenv("XDG_STATE_HOME");
-  if (xdg && *xdg == '/') return std::string(xdg) + "/DERURUZUD";
+  if (xdg && *xdg == '/') return std::filesystem::path(xdg) / "DERURUZUD";
   const char* home = std::getenv("HOME");
-  if (home && *home) return std::string(home) + "/.local/state/DERURUZUD";
+  if (home && *home) return std::filesystem::path(home) / ".local/state/DERURUZUD";
   return {};
 }
 
-bool WriteFileAtomically(const std::string& path, const void* data, std::size_t size) {
+bool WriteFileAtomically(const std::filesystem::path& target, const void* data, std::size_t size) {
   std::error_code ec;
-  const std::filesystem::path target(path);
   if (target.has_parent_path()) std::filesystem::create_directories(target.parent_path(), ec);
   if (ec) return false;
-  std::string tmp = path + ".tmp-XXXXXX";
+  std::string tmp = target.native() + ".tmp-XXXXXX";
   const int fd = ::mkstemp(tmp.data());
   if (fd < 0) return false;
   const auto* p = static_cast<const char*>(data);
@@ -39,7 +38,7 @@ bool WriteFileAtomically(const std::string& path, const void* data, std::size_t 
   }
   ok = ok && ::fsync(fd) == 0;
   ok = (::close(fd) == 0) && ok;
-  ok = ok && std::rename(tmp.c_str(), path.c_str()) == 0;
+  ok = ok && std::rename(tmp.c_str(), target.c_str()) == 0;
   if (!ok) ::unlink(tmp.c_str());
   return ok;
 }

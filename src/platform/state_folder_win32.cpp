@@ -3,24 +3,20 @@
 #include <windows.h>
 
 #include <cstdlib>
-#include <filesystem>
 #include <string>
-
-#include "platform/text_win32.h"
 
 namespace platform {
 
-std::string StateFolder() {
+std::filesystem::path StateFolder() {
   const wchar_t* local = _wgetenv(L"LOCALAPPDATA");
   if (!local || !*local) return {};
-  return ToUtf8(local) + "\\DERURUZUD";
+  return std::filesystem::path(local) / L"DERURUZUD";
 }
 
-bool WriteFileAtomically(const std::string& path, const void* data, std::size_t size) {
-  const std::wstring target = ToWide(path);
+bool WriteFileAtomically(const std::filesystem::path& path, const void* data, std::size_t size) {
+  const std::wstring& target = path.native();
   std::error_code ec;
-  const std::filesystem::path p(target);
-  if (p.has_parent_path()) std::filesystem::create_directories(p.parent_path(), ec);
+  if (path.has_parent_path()) std::filesystem::create_directories(path.parent_path(), ec);
   if (ec) return false;
   const std::wstring tmp = target + L".tmp-" + std::to_wstring(GetCurrentProcessId()) + L"-" +
                            std::to_wstring(GetCurrentThreadId());

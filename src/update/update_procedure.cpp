@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "platform/clock.h"
+#include "platform/program_folder.h"
 
 namespace update {
 namespace {
@@ -170,7 +171,7 @@ class Run {
     const auto saved = s_.savedRecords.FindFor(s_.xport.XPortInfo());
     if (saved.empty()) return;
     char text[1024];
-    std::snprintf(text, sizeof text, kSavedRecordFound, saved.back().c_str());
+    std::snprintf(text, sizeof text, kSavedRecordFound, platform::PathToUtf8(saved.back()).c_str());
     Notice(text, kCaptionCaution);
   }
 
@@ -178,8 +179,9 @@ class Run {
     s_.savedRecordPath = s_.savedRecords.Save(s_.xport.XPortInfo(), s_.xport.SetupRecord());
     if (!s_.savedRecordPath.empty()) return;
     char text[1024];
-    const std::string where =
-        s_.savedRecords.folder().empty() ? std::string("保存先なし") : s_.savedRecords.folder();
+    const std::string where = s_.savedRecords.folder().empty()
+                                  ? std::string("保存先なし")
+                                  : platform::PathToUtf8(s_.savedRecords.folder());
     std::snprintf(text, sizeof text, kSaveFailed, where.c_str());
     Notice(text, kCaptionCaution);
   }
@@ -316,7 +318,7 @@ void RestoreXPort(UpdateSession& s) {
 
 }  // namespace
 
-JobOutcome UpdateJob(UpdateSession& session, const std::string& dataFile) {
+JobOutcome UpdateJob(UpdateSession& session, const std::filesystem::path& dataFile) {
   JobOutcome outcome;
   if (!session.images.LoadDataFile(session.owner, dataFile)) return outcome;
   if (!session.images.ParseDataFile(session.owner)) {
@@ -351,15 +353,16 @@ int UpdateProcedure(UpdateSession& s) {
   return run.result;
 }
 
-int RestoreSavedRecord(UpdateSession& s, const std::string& path) {
+int RestoreSavedRecord(UpdateSession& s, const std::filesystem::path& file) {
   if (!s.link.ReadAddressInput()) {
     panel::ShowNotice(s.owner, kEnterAddress, "", NoticeStyle::Plain);
     return 0;
   }
   xport::SetupRecordBytes record{};
-  if (!xport::SavedRecords::Load(path, &record)) {
-    panel::ShowNotice(s.owner, "保存されたXPortの設定を読めませんでした。\n" + path, kCaptionError,
-                   NoticeStyle::Plain);
+  if (!xport::SavedRecords::Load(file, &record)) {
+    panel::ShowNotice(s.owner,
+                      "保存されたXPortの設定を読めませんでした。\n" + platform::PathToUtf8(file),
+                      kCaptionError, NoticeStyle::Plain);
     return 0;
   }
   record[0] = record[1] = record[2] = 0x00;
@@ -369,7 +372,7 @@ int RestoreSavedRecord(UpdateSession& s, const std::string& path) {
                    NoticeStyle::Plain);
     return 0;
   }
-  s.savedRecords.Remove(path);
+  s.savedRecords.Remove(file);
   panel::ShowNotice(s.owner, "XPortの設定を戻しました。", kCaptionProgram, NoticeStyle::Plain);
   return 1;
 }

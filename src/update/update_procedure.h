@@ -2,7 +2,7 @@
 // and the device, decides the write plan, verifies and reports.
 #pragma once
 
-#include <string>
+#include <filesystem>
 
 #include "image/image_set.h"
 #include "panel/operator_panel.h"
@@ -19,7 +19,8 @@ struct JobOutcome {
 // The worker's routine: loads and parses the data file (a relative name is looked for
 // beside the program) and, when both succeed, runs the procedure. Every failure has been
 // reported on the session's owner when it returns.
-JobOutcome UpdateJob(UpdateSession& session, const std::string& dataFile = image::kDataFileName);
+JobOutcome UpdateJob(UpdateSession& session,
+                     const std::filesystem::path& dataFile = image::kDataFileName);
 
 // One run, from the panel reset to the clean-up. Returns 1 when the version block was
 // written after a passed verification, 0 on every other outcome. The clean-up (images
@@ -30,7 +31,7 @@ int UpdateProcedure(UpdateSession& session);
 // Sends a record saved before an override back to the XPort at the address in IDC_ADDRESS
 // (header 00 00 00 FA, the rest as saved) and reports the outcome with a notice. Removes
 // the file once the XPort has accepted it. 1 when accepted.
-int RestoreSavedRecord(UpdateSession& session, const std::string& path);
+int RestoreSavedRecord(UpdateSession& session, const std::filesystem::path& file);
 
 // Compares image and readback over [first, end), one progress step per equal byte.
 // 1 when all are equal; 0 at the first difference.

@@ -7,7 +7,7 @@
 // Only the worker thread of a run touches a session.
 #pragma once
 
-#include <string>
+#include <filesystem>
 
 #include "image/image_set.h"
 #include "link/boot_protocol.h"
@@ -49,7 +49,7 @@ class UpdateSession {
   // Where the XPort's original record is kept while it is overridden (tests point it at
   // a folder of their own).
   xport::SavedRecords savedRecords;
-  std::string savedRecordPath;  // this run's saved record, empty when none
+  std::filesystem::path savedRecordPath;  // this run's saved record, empty when none
 };
 
 }  // namespace update

@@ -4,6 +4,7 @@
 // from which DERURUZUD-cli --restore-xport puts the record back.
 #pragma once
 
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -14,22 +15,23 @@ namespace xport {
 class SavedRecords {
  public:
   // folder: where the files live; empty means platform::StateFolder().
-  explicit SavedRecords(std::string folder = {});
+  explicit SavedRecords(std::filesystem::path folder = {});
 
   // Saves the record exactly as received, named by MAC address and time. Returns the
   // file's path, or empty when it could not be saved.
-  std::string Save(const XPortInfoBytes& info, const SetupRecordBytes& record);
+  std::filesystem::path Save(const XPortInfoBytes& info, const SetupRecordBytes& record);
   // Removes a saved file; false when it could not be removed.
-  bool Remove(const std::string& path);
-  // Files saved for the XPort with this MAC address, oldest first.
-  std::vector<std::string> FindFor(const XPortInfoBytes& info) const;
+  bool Remove(const std::filesystem::path& file);
+  // Files saved for the XPort with this MAC address, oldest first. Other files in the
+  // folder, whatever their names, are passed over.
+  std::vector<std::filesystem::path> FindFor(const XPortInfoBytes& info) const;
   // Reads a saved file; false unless it holds exactly one record.
-  static bool Load(const std::string& path, SetupRecordBytes* record);
+  static bool Load(const std::filesystem::path& file, SetupRecordBytes* record);
 
-  const std::string& folder() const { return folder_; }
+  const std::filesystem::path& folder() const { return folder_; }
 
  private:
-  std::string folder_;
+  std::filesystem::path folder_;
 };
 
 // "00-20-4A-0B-4C-0E": the MAC address of an info reply as it stands in file names.

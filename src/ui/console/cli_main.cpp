@@ -6,8 +6,10 @@
 #include <cstdio>
 #include <filesystem>
 #include <string>
+#include <vector>
 
 #include "platform/clock.h"
+#include "platform/program_folder.h"
 #include "platform/terminal.h"
 #include "ui/console/console_host.h"
 #include "update/update_procedure.h"
@@ -27,8 +29,12 @@ int main(int argc, char** argv) {
   app.add_option("--restore-xport", restoreFile,
                  "send an XPort setup record saved before an override back to the XPort at "
                  "--address, then exit");
+  // UTF-8 on every platform, so that a path such as C:\田中\quivo.HEX survives.
+  const std::vector<std::string> args = platform::CommandLineArgs(argc, argv);
+  std::vector<const char*> argp;
+  for (const std::string& a : args) argp.push_back(a.c_str());
   try {
-    app.parse(argc, argv);
+    app.parse(static_cast<int>(argp.size()), argp.data());
   } catch (const CLI::ParseError& e) {
     const int code = app.exit(e);
     return code == 0 ? 0 : 2;
@@ -54,15 +60,18 @@ int main(int argc, char** argv) {
   host.Prefill(panel::IDC_ADDRESS, ui::LimitChars(address, ui::kAddressBoxChars));
   host.Prefill(panel::IDC_PORT, port);
 
-  std::string file = image::kDataFileName;
+  std::filesystem::path file = image::kDataFileName;
   if (!dataFile.empty()) {
     std::error_code ec;
-    const auto absolute = std::filesystem::absolute(dataFile, ec);
-    file = ec ? dataFile : absolute.string();
+    file = platform::PathFromUtf8(dataFile);
+    const auto absolute = std::filesystem::absolute(file, ec);
+    if (!ec) file = absolute;
   }
 
   update::UpdateSession session(host, platform::RealSleeper());
-  if (!restoreFile.empty()) return update::RestoreSavedRecord(session, restoreFile) == 1 ? 0 : 1;
+  if (!restoreFile.empty()) {
+    return update::RestoreSavedRecord(session, platform::PathFromUtf8(restoreFile)) == 1 ? 0 : 1;
+  }
 
   platform::LowerTimerSlack();
   const update::JobOutcome outcome = update::UpdateJob(session, file);
