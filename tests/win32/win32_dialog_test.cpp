@@ -164,4 +164,15 @@ TEST_F(Win32Dialog, CloseWithoutAWorkerClosesAtOnce) {
   EXPECT_FALSE(IsWindow(dialog));
 }
 
+// Exit between Connect and the moment the run disables it: the window goes, and the shell's
+// last look still sees the worker (so it ends the process rather than run destructors).
+TEST_F(Win32Dialog, ExitUnderARunningWorkerLeavesItVisibleToTheShell) {
+  SendMessageW(dialog, WM_COMMAND, IDOK, 0);  // the worker waits on this thread (a call or a notice)
+  SendMessageW(dialog, WM_COMMAND, IDCANCEL, 0);
+  EXPECT_FALSE(IsWindow(dialog));
+  EXPECT_TRUE(ui::win32::WorkerRunning());
+  // Its window gone, the worker's calls fail and it ends by itself.
+  for (int i = 0; i < 500 && ui::win32::WorkerRunning(); ++i) Sleep(10);
+}
+
 }  // namespace
