@@ -24,10 +24,10 @@ std::string Text(HWND window) {
   return platform::ToUtf8(std::wstring(buf, static_cast<std::size_t>(n)));
 }
 
-// Handles the dialog's messages until done is set (the worker's calls are sent messages
-// that only this loop delivers) or five seconds pass.
+// Handles the dialog's messages until done is set (the worker's calls are sent messages that
+// only this loop delivers) or a minute passes: Wine on a busy machine takes seconds for them.
 void PumpUntil(const std::atomic<bool>& done) {
-  const DWORD until = GetTickCount() + 5000;
+  const DWORD until = GetTickCount() + 60000;
   MSG msg;
   while (!done && GetTickCount() < until) {
     while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&msg);
