@@ -4,6 +4,7 @@
 #include <QEvent>
 #include <QProgressBar>
 #include <QThread>
+#include <QTimer>
 #include <algorithm>
 #include <condition_variable>
 #include <mutex>
@@ -131,7 +132,16 @@ void QtDialogHost::Store(Change change) {
   if (applyQueued_) return;
   applyQueued_ = true;
   lock.unlock();
-  guiCaller_->PostWithoutWaiting([this] { ApplyStored(); });
+  guiCaller_->PostWithoutWaiting([this] { ApplyWhenDue(); });
+}
+
+void QtDialogHost::ApplyWhenDue() {
+  const qint64 wait = lastApplied_.isValid() ? kApplyPeriodMs - lastApplied_.elapsed() : 0;
+  if (wait > 0) {
+    QTimer::singleShot(wait, Qt::PreciseTimer, guiCaller_.get(), [this] { ApplyStored(); });
+  } else {
+    ApplyStored();
+  }
 }
 
 void QtDialogHost::ApplyStored() {
@@ -141,6 +151,7 @@ void QtDialogHost::ApplyStored() {
   const panel::ProgressState bar = progress_;
   applyQueued_ = false;
   lock.unlock();
+  lastApplied_.start();
   for (const auto& [id, text] : taken.texts) dialog_.SetControlText(id, text);
   for (const auto& [id, enable] : taken.enabled) {
     if (QWidget* w = dialog_.Control(id)) w->setEnabled(enable);

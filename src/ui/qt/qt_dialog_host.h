@@ -9,6 +9,7 @@
 // answerer on the GUI thread. The dialog must outlive every call.
 #pragma once
 
+#include <QElapsedTimer>
 #include <QMessageBox>
 #include <QString>
 #include <functional>
@@ -75,6 +76,10 @@ class QtDialogHost : public panel::DialogHost {
   void Store(Change change);
   // GUI thread: puts every stored value into the controls.
   void ApplyStored();
+  // GUI thread, for the worker's hand-over: ApplyStored, at most once per kApplyPeriodMs.
+  // The per-block counter changes some 300 times a second and the operator reads a few;
+  // the GUI thread's work, and the CPU it takes from the update, shrink with them.
+  void ApplyWhenDue();
   QMessageBox::StandardButton Answer(QMessageBox& box);
 
   MainDialog& dialog_;
@@ -82,6 +87,8 @@ class QtDialogHost : public panel::DialogHost {
   Pending pending_;                // guarded by storeMutex_
   panel::ProgressState progress_;  // guarded by storeMutex_
   bool applyQueued_ = false;       // guarded by storeMutex_
+  static constexpr qint64 kApplyPeriodMs = 25;
+  QElapsedTimer lastApplied_;  // GUI thread only
   Answerer answerer_;
   std::unique_ptr<GuiCaller> guiCaller_;  // lives on the GUI thread
 };
