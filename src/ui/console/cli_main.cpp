@@ -12,6 +12,7 @@
 #include "platform/program_folder.h"
 #include "platform/terminal.h"
 #include "ui/console/console_host.h"
+#include "ui/console/discover_command.h"
 #include "update/update_procedure.h"
 
 int main(int argc, char** argv) {
@@ -29,6 +30,7 @@ int main(int argc, char** argv) {
   app.add_option("--restore-xport", restoreFile,
                  "send an XPort setup record saved before an override back to the XPort at "
                  "--address, then exit");
+  const ui::DiscoverCommand discover(app);
   // UTF-8 on every platform, so that a path such as C:\田中\quivo.HEX survives.
   const std::vector<std::string> args = platform::CommandLineArgs(argc, argv);
   std::vector<const char*> argp;
@@ -41,6 +43,7 @@ int main(int argc, char** argv) {
   }
 
   platform::UseUtf8Console();
+  if (discover.requested()) return discover.Run(stdout, stderr);
   ui::ConsoleOptions options;
   options.answerYes = yes;
   options.interactive = platform::StdinIsTerminal();
