@@ -13,7 +13,7 @@
 #include <thread>
 
 #include "sim/simulator.h"
-#include "support/hex_files.h"
+#include "support/temp_dir.h"
 
 namespace {
 
@@ -94,7 +94,9 @@ TEST(Cli, KilledRunLeavesARecordThatPutsTheXPortBack) {
   std::string saved;
   for (int i = 0; i < 200 && (saved.empty() || device.SetRequests() < 1); ++i) {
     std::error_code ec;
-    for (const auto& e : std::filesystem::directory_iterator(folder, ec)) saved = e.path().string();
+    for (const auto& e : std::filesystem::directory_iterator(folder, ec)) {
+      if (e.path().extension() == ".setup") saved = e.path().string();
+    }
     std::this_thread::sleep_for(std::chrono::milliseconds(25));
   }
   ::kill(pid, SIGKILL);

@@ -1,11 +1,9 @@
 // The fault matrix: every stage of a run crossed with every fault quivo-sim can put there,
-// each cell a whole update, all of them through one session as a window open all day runs
-// them. Each cell expects its result, the last notice of the run (the XPort's restore
-// aside), whether the device got the leave command and the version line; every cell is held
-// to the rules no fault may break: the run ends within its waits, the clean-up runs once,
-// the device never holds a version that was not verified, and an XPort whose record the
-// run changed gets it back or the operator is told it did not. At the end, the runs have
-// left no descriptor open.
+// each cell a whole update through one session, as a window open all day runs them. Each
+// cell expects its result, its last notice (the XPort's restore aside), the leave commands
+// and the version line, and is held to the rules no fault may break: the run ends within its
+// waits, the clean-up runs once, the device never holds an unverified version, and a changed
+// XPort record is put back or the operator told. At the end no descriptor is left open.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -16,6 +14,7 @@
 #include <vector>
 
 #include "platform/socket.h"
+#include "sim/fault_names.h"
 #include "support/update_harness.h"
 
 namespace {
@@ -38,13 +37,8 @@ struct Cell {
   bool slow = false;              // 1 ms more per reply piece
 };
 
-const struct {
-  F fault;
-  const char* name;
-} kBlockFaults[] = {{F::Silent, "silent"},         {F::Close, "close"},
-                    {F::Reset, "reset"},           {F::WrongEcho, "wrong-echo"},
-                    {F::MissingE, "missing-e"},    {F::Garbage, "garbage"},
-                    {F::ShortEcho, "short-echo"},  {F::SplitEcho, "split-echo"}};
+const F kBlockFaults[] = {F::Silent,   F::Close,   F::Reset,     F::WrongEcho,
+                          F::MissingE, F::Garbage, F::ShortEcho, F::SplitEcho};
 
 std::function<void(sim::Config&)> BlockFault(const std::string& phase, F fault) {
   return [=](sim::Config& c) { c.faults.blocks.push_back({phase, fault}); };
@@ -53,48 +47,32 @@ std::function<void(sim::Config&)> BlockFault(const std::string& phase, F fault) 
 // A single block waits for all 18 bytes of its echo and fails on every fault; after a lost
 // link no leave command is sent, after a close it finds nothing.
 void SingleBlockRow(std::vector<Cell>& cells, const std::string& phase, const std::string& text) {
-  for (const auto& f : kBlockFaults) {
-    const bool answered = f.fault == F::WrongEcho || f.fault == F::MissingE || f.fault == F::Garbage;
-    Cell c{phase + " / " + f.name, Stage::Write, 0, f.fault == F::Close ? kLeaveError : text,
-           answered ? 1 : 0, BlockFault(phase, f.fault)};
+  for (F f : kBlockFaults) {
+    const bool answered = f == F::WrongEcho || f == F::MissingE || f == F::Garbage;
+    Cell c{phase + " / " + sim::BlockFaultName(f), Stage::Write, 0, f == F::Close ? kLeaveError : text,
+           answered ? 1 : 0, BlockFault(phase, f)};
     c.versionBlockSent = phase == "version";
     cells.push_back(c);
   }
 }
 
-// The bulk write judges the echoed data of a block, and byte 16 of the last one. An echo
-// split after 16 bytes is whole once its tail came; one that stays 16 bytes leaves every
-// later echo two bytes short, and the last one's tail never comes.
+// The bulk write judges the echoed data of a block, and byte 16 of the last one only. An
+// echo split after 16 bytes is whole once its tail came (the last one's tail waits for
+// bytes the tool never sends); one that stays 16 bytes leaves every later echo two bytes
+// short, and the last one's tail never comes.
 void BulkRow(std::vector<Cell>& cells, int block) {
   const std::string phase = "bulk:" + std::to_string(block);
   const bool last = block == 1855;
-  for (const auto& f : kBlockFaults) {
-    Cell c{phase + " / " + f.name, Stage::Write, 0, kBulkFailed, 1, BlockFault(phase, f.fault)};
-    switch (f.fault) {
-      case F::Silent:
-      case F::Reset:
-      case F::ShortEcho:
-        c.leaves = 0;
-        break;
-      case F::Close:
-        c.last = kLeaveError;
-        c.leaves = 0;
-        break;
-      case F::WrongEcho:
-        c.last = kVerifyError;
-        break;
-      case F::MissingE:
-        if (!last) c.result = 1, c.last = kDone;
-        break;
-      case F::Garbage:
-        if (!last) c.last = kVerifyError;
-        break;
-      case F::SplitEcho:
-        if (!last) c.result = 1, c.last = kDone;
-        if (last) c.leaves = 0;  // the tail waits for bytes the tool never sends
-        break;
-    }
-    cells.push_back(c);
+  for (F f : kBlockFaults) {
+    const bool passes = !last && (f == F::MissingE || f == F::SplitEcho);
+    const bool lost = f == F::Silent || f == F::Reset || f == F::Close || f == F::ShortEcho ||
+                      (last && f == F::SplitEcho);
+    const char* text = passes                                          ? kDone
+                       : f == F::Close                                 ? kLeaveError
+                       : f == F::WrongEcho || (!last && f == F::Garbage) ? kVerifyError
+                                                                       : kBulkFailed;
+    cells.push_back({phase + " / " + sim::BlockFaultName(f), Stage::Write, passes ? 1 : 0, text,
+                     lost ? 0 : 1, BlockFault(phase, f)});
   }
 }
 
@@ -165,21 +143,6 @@ std::vector<Cell> Matrix() {
   return cells;
 }
 
-// Counts every rule a cell is held to and reports the ones that break.
-class Rules {
- public:
-  void Hold(bool ok, const std::string& cell, const std::string& what) {
-    ++checked_;
-    if (ok) {
-      ++held_;
-    } else {
-      ADD_FAILURE() << cell << ": " << what;
-    }
-  }
-  int checked_ = 0;
-  int held_ = 0;
-};
-
 int Count(const std::vector<std::string>& items, const std::string& item) {
   return static_cast<int>(std::count(items.begin(), items.end(), item));
 }
@@ -195,7 +158,11 @@ TEST(FaultMatrix, EveryStageWithEveryFaultThroughOneSession) {
   run.StopDevice();
   const int descriptors = OpenDescriptorCount();
 
-  Rules rules;
+  int checked = 0, held = 0;  // every rule a cell is held to; the ones that break fail
+  const auto hold = [&](bool ok, const std::string& cell, const std::string& what) {
+    ++checked, held += ok;
+    if (!ok) ADD_FAILURE() << cell << ": " << what;
+  };
   const std::vector<Cell> cells = Matrix();
   std::int64_t slowestMs = 0;
   for (const Cell& cell : cells) {
@@ -228,35 +195,35 @@ TEST(FaultMatrix, EveryStageWithEveryFaultThroughOneSession) {
     const std::string last = notices.empty() ? "" : notices.back().question ? "?" : notices.back().text;
     sim::Simulator& device = run.device();
 
-    rules.Hold(run.ElapsedMs() <= boundMs + (cell.slow ? 4 * 1855 * 3 : 0), name,
+    hold(run.ElapsedMs() <= boundMs + (cell.slow ? 4 * 1855 * 3 : 0), name,
                "took " + std::to_string(run.ElapsedMs()) + " ms");
-    rules.Hold(result == cell.result, name, "result " + std::to_string(result) + seen);
-    rules.Hold(last == cell.last || (cell.refusedPort && last.rfind(cell.last, 0) == 0), name,
+    hold(result == cell.result, name, "result " + std::to_string(result) + seen);
+    hold(last == cell.last || (cell.refusedPort && last.rfind(cell.last, 0) == 0), name,
                "last notice \"" + last + "\"" + seen);
-    rules.Hold(device.LeaveCommands() == cell.leaves, name,
+    hold(device.LeaveCommands() == cell.leaves, name,
                "leave commands " + std::to_string(device.LeaveCommands()));
     const std::string versionLine = cell.stage == Stage::XPort || cell.stage == Stage::Identify ? ""
                                     : cell.stage == Stage::Confirm ? "Ver:  12 ->   13"
                                     : result ? "Ver:  12 ->   13 書込み成功"
                                              : "Ver:  12 ->   13 書込み失敗";
-    rules.Hold(run.host.Text(panel::IDC_VERSION) == versionLine, name,
+    hold(run.host.Text(panel::IDC_VERSION) == versionLine, name,
                "version line " + run.host.Text(panel::IDC_VERSION));
-    if (cell.stage == Stage::XPort) rules.Hold(device.Connections() == 0, name, "device contacted");
+    if (cell.stage == Stage::XPort) hold(device.Connections() == 0, name, "device contacted");
 
     // Exactly one clean-up.
     const auto status = run.host.StatusTexts();
     const auto events = run.host.Events();
-    rules.Hold(Count(status, kFinalStatus) == 1 && status.back() == kFinalStatus, name,
+    hold(Count(status, kFinalStatus) == 1 && status.back() == kFinalStatus, name,
                "the final status is not shown once, at the end");
     for (int id : {panel::IDC_ADDRESS, panel::IDC_PORT, panel::ID_CONNECT, panel::ID_EXIT}) {
       const std::string on = "enable " + std::to_string(id) + " 1";
-      rules.Hold(Count(events, on) == 1 && Count(events, "enable " + std::to_string(id) + " 0") == 1 &&
+      hold(Count(events, on) == 1 && Count(events, "enable " + std::to_string(id) + " 0") == 1 &&
                      run.host.Enabled(id),
                  name, "control " + std::to_string(id) + " not disabled once and enabled once");
     }
-    rules.Hold(run.host.Progress().pos == 0, name, "progress not at 0");
-    rules.Hold(!run.session().images.HasImages(), name, "images not released");
-    rules.Hold(!run.session().link.ConnectedFlag(), name, "link still marked open");
+    hold(run.host.Progress().pos == 0, name, "progress not at 0");
+    hold(!run.session().images.HasImages(), name, "images not released");
+    hold(!run.session().link.ConnectedFlag(), name, "link still marked open");
 
     // The version word: the image's only after a passed verification; 0 once the clear
     // block reached the device; untouched before that.
@@ -265,23 +232,23 @@ TEST(FaultMatrix, EveryStageWithEveryFaultThroughOneSession) {
                                  : device.DataBlocks() == 0 ? version == kDeviceVersion
                                  : cell.versionBlockSent    ? version == 0 || version == kImageVersion
                                                             : version == 0;
-    rules.Hold(expectedVersion, name, "version " + std::to_string(version));
+    hold(expectedVersion, name, "version " + std::to_string(version));
 
     // The XPort: a run that changed the record puts it back, or says it could not and
     // keeps the original in a file.
     const bool refused = last == kRestoreRefused;
-    rules.Hold(restores == (overridden ? 1 : 0), name, "restore notices: " + std::to_string(restores));
-    rules.Hold(refused || device.SetupRecord() == run.originalRecord(), name, "record not as it was");
-    rules.Hold(run.SavedFiles().size() == (refused ? 1u : 0u), name, "saved records left");
-    if (overridden && !refused) rules.Hold(run.Sleeps(2000).size() == 8, name, "no restore wait");
+    hold(restores == (overridden ? 1 : 0), name, "restore notices: " + std::to_string(restores));
+    hold(refused || device.SetupRecord() == run.originalRecord(), name, "record not as it was");
+    hold(run.SavedFiles().size() == (refused ? 1u : 0u), name, "saved records left");
+    if (overridden && !refused) hold(run.Sleeps(2000).size() == 8, name, "no restore wait");
   }
   run.StopDevice();
   const int after = OpenDescriptorCount();
   std::printf("fault matrix: %zu cells, %d rules held (of %d); slowest cell %lld ms, bound %lld ms; "
               "open descriptors %d before, %d after\n",
-              cells.size(), rules.held_, rules.checked_, static_cast<long long>(slowestMs),
+              cells.size(), held, checked, static_cast<long long>(slowestMs),
               static_cast<long long>(boundMs), descriptors, after);
-  EXPECT_EQ(rules.held_, rules.checked_);
+  EXPECT_EQ(held, checked);
   ASSERT_GE(descriptors, 0) << "descriptors cannot be counted here";
   EXPECT_EQ(after, descriptors);
 }

@@ -12,7 +12,7 @@
 #include "platform/clock.h"
 #include "platform/socket.h"
 #include "platform/state_folder.h"
-#include "support/hex_files.h"
+#include "support/temp_dir.h"
 
 namespace {
 
@@ -107,18 +107,6 @@ TEST(PlatformFiles, AtomicWriteReplacesWholeAndLeavesNothingElse) {
   std::filesystem::create_directories(dir.path() + "/taken");
   EXPECT_FALSE(platform::WriteFileAtomically(dir.path() + "/taken", "x", 1));
   EXPECT_TRUE(std::filesystem::is_directory(dir.path() + "/taken"));
-}
-
-TEST(PlatformClock, LocalTimeAndTheTimerGuard) {
-  std::tm tm{};
-  ASSERT_TRUE(platform::LocalTime(86400 * 365, &tm));
-  EXPECT_TRUE(tm.tm_year == 70 || tm.tm_year == 71) << tm.tm_year;
-  // The guard may or may not raise the resolution; either way two can be nested.
-  const platform::TimerResolutionGuard outer;
-  { const platform::TimerResolutionGuard inner; }
-  const std::int64_t start = platform::MonotonicUs();
-  platform::RealSleeper().SleepMs(2);
-  EXPECT_GE(platform::MonotonicUs() - start, 2000);
 }
 
 }  // namespace

@@ -61,39 +61,28 @@ TEST(PanelTexts, TitleAndPlacement) {
 class Console {
  public:
   explicit Console(const std::string& input, ui::ConsoleOptions options = {})
-      : in_(std::tmpfile()), out_(std::tmpfile()) {
+      : in_(std::tmpfile(), std::fclose), out_(std::tmpfile(), std::fclose) {
     std::fputs(input.c_str(), in_.get());
     std::rewind(in_.get());
     host = std::make_unique<ui::ConsoleHost>(in_.get(), out_.get(), options);
   }
   std::string Output() {
-    std::fflush(out_.get());
+    std::string s(static_cast<std::size_t>(std::ftell(out_.get())), '\0');
     std::rewind(out_.get());
-    std::string s;
-    int c;
-    while ((c = std::fgetc(out_.get())) != EOF) s.push_back(static_cast<char>(c));
+    s.resize(std::fread(s.data(), 1, s.size(), out_.get()));
     return s;
   }
   std::unique_ptr<ui::ConsoleHost> host;
 
  private:
-  struct Closer {
-    void operator()(std::FILE* f) const { std::fclose(f); }
-  };
-  std::unique_ptr<std::FILE, Closer> in_, out_;
+  std::unique_ptr<std::FILE, int (*)(std::FILE*)> in_{nullptr, std::fclose}, out_{nullptr, std::fclose};
 };
 
-int CountLines(const std::string& s) { return static_cast<int>(std::count(s.begin(), s.end(), '\n')); }
-
 TEST(ConsoleHost, QuestionsDefaultToNo) {
-  const struct {
-    const char* input;
-    bool yes;
-  } cases[] = {{"y\n", true}, {"Y\r\n", true}, {"yes\n", true}, {"\n", false},
-               {"n\n", false}, {"", false},     {"ja\n", false}};
-  for (const auto& c : cases) {
-    Console con(c.input);
-    EXPECT_EQ(con.host->AskQuestion("続けますか?", "確認"), c.yes) << c.input;
+  for (auto [input, yes] : {std::pair{"y\n", true}, {"Y\r\n", true}, {"yes\n", true}, {"\n", false},
+                            {"n\n", false}, {"", false}, {"ja\n", false}}) {
+    Console con(input);
+    EXPECT_EQ(con.host->AskQuestion("続けますか?", "確認"), yes) << input;
     EXPECT_NE(con.Output().find("[確認] 続けますか?"), std::string::npos);
   }
   ui::ConsoleOptions yes;
@@ -129,7 +118,7 @@ TEST(ConsoleHost, ProgressIsSummarisedWithoutATerminal) {
   panel.SetStatus("ﾍﾞﾘﾌｧｲ中...");
   const std::string out = con.Output();
   // Status lines and a handful of milestones, never a line per block.
-  EXPECT_LE(CountLines(out), 8) << out;
+  EXPECT_LE(std::count(out.begin(), out.end(), '\n'), 8) << out;
   EXPECT_NE(out.find("100% 14840/14840"), std::string::npos) << out;
   EXPECT_NE(out.find("ﾍﾞﾘﾌｧｲ中...\n"), std::string::npos);
   EXPECT_EQ(out.find("書込み中... 8\n"), std::string::npos);

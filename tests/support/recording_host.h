@@ -1,5 +1,6 @@
 // A DialogHost that records every control change and notice in order and answers the
-// questions from a script. Safe to drive from a worker thread while a test reads it.
+// questions from a script, and a Sleeper that records its pauses. Safe to drive from a
+// worker thread while a test reads them.
 #pragma once
 
 #include <deque>
@@ -11,6 +12,7 @@
 
 #include "panel/dialog_host.h"
 #include "panel/progress_state.h"
+#include "platform/clock.h"
 
 namespace testing_support {
 
@@ -76,5 +78,32 @@ inline Notice Question(const std::string& text, const std::string& caption) {
   return {text, caption, panel::NoticeStyle::Plain, true};
 }
 void PrintTo(const Notice& n, std::ostream* os);
+
+// A Sleeper that records every pause instead of taking it, so a whole update runs in a
+// fraction of a second and the test still sees the exact schedule production uses.
+class RecordingSleeper : public platform::Sleeper {
+ public:
+  void SleepMs(int ms) override {
+    std::lock_guard lock(mu_);
+    calls_.push_back(ms);
+  }
+  // Every pause, or only those of exactly ms milliseconds.
+  std::vector<int> Calls(int ms = -1) const {
+    std::lock_guard lock(mu_);
+    std::vector<int> out;
+    for (int c : calls_) {
+      if (ms < 0 || c == ms) out.push_back(c);
+    }
+    return out;
+  }
+  void Forget() {
+    std::lock_guard lock(mu_);
+    calls_.clear();
+  }
+
+ private:
+  mutable std::mutex mu_;
+  std::vector<int> calls_;
+};
 
 }  // namespace testing_support

@@ -20,6 +20,8 @@ class ScriptedLink final : public device::LinkPort {
   ScriptedLink& Reply(const Bytes& bytes) { return Add({bytes, 1}); }
   ScriptedLink& Closed() { return Add({{}, 0}); }
   ScriptedLink& Reset() { return Add({{}, -1}); }
+  // Every receive finds the buffer full of pattern, over and over.
+  ScriptedLink& Flood(const Bytes& pattern) { return Add({pattern, 2}); }
   // Sends fail from the nth (1-based) on, as on a connection reset under them.
   void FailSendsFrom(int n) { failSendsFrom_ = n; }
 
@@ -45,6 +47,10 @@ class ScriptedLink final : public device::LinkPort {
     if (script_.empty()) return 0;
     Step& s = script_.front();
     if (s.result <= 0) return s.result;  // a close stays; a reset is seen once
+    if (s.result == 2) {
+      for (std::size_t i = 0; i < size; ++i) buffer[i] = s.bytes[flooded_++ % s.bytes.size()];
+      return static_cast<long>(size);
+    }
     const std::size_t n = std::min(size, s.bytes.size());
     std::memcpy(buffer, s.bytes.data(), n);
     script_.pop_front();
@@ -57,7 +63,7 @@ class ScriptedLink final : public device::LinkPort {
  private:
   struct Step {
     Bytes bytes;
-    int result;  // 1: bytes, 0: closed, -1: reset
+    int result;  // 1: bytes, 0: closed, -1: reset, 2: a flood
   };
   ScriptedLink& Add(Step s) {
     script_.push_back(std::move(s));
@@ -66,53 +72,48 @@ class ScriptedLink final : public device::LinkPort {
   std::deque<Step> script_;
   bool open_ = false;
   int failSendsFrom_ = 0;
+  std::size_t flooded_ = 0;
 };
 
+// The XPort: each request is answered by the datagrams given for it, from the XPort's own
+// address; a request with none gets nothing. Open, bind and send can be refused.
 class ScriptedXPort final : public xport::QueryPort {
  public:
-  struct Datagram {
-    Bytes bytes;
-    bool forged = false;  // from another address than the XPort's
-  };
-  // The datagrams that answer the next request; a request with none gets nothing.
-  ScriptedXPort& Answer(std::vector<Datagram> datagrams) {
+  ScriptedXPort& Answer(std::vector<Bytes> datagrams) {
     answers_.push_back(std::move(datagrams));
     return *this;
   }
 
   std::vector<Bytes> requests;
-  std::uint32_t xportAddress = platform::InetAddr("127.0.0.1");
   bool refuseOpen = false, refuseBind = false, refuseSend = false;
   int closes = 0;
 
   bool Open() override { return !refuseOpen; }
   bool Bind(std::uint16_t localPort) override { return !refuseBind && localPort == 10001; }
-  bool SendTo(const std::uint8_t* data, std::size_t size, const platform::Ipv4Endpoint& to) override {
+  bool SendTo(const std::uint8_t* data, std::size_t size, const platform::Ipv4Endpoint&) override {
     if (refuseSend) return false;
     requests.emplace_back(data, data + size);
     pending_.clear();
-    if (to.port == 30718 && !answers_.empty()) {
-      pending_.assign(answers_.front().begin(), answers_.front().end());
-      answers_.pop_front();
-    }
+    if (!answers_.empty()) pending_.assign(answers_.front().begin(), answers_.front().end());
+    if (!answers_.empty()) answers_.pop_front();
     return true;
   }
   bool WaitReadable(int) override { return !pending_.empty(); }
   long ReceiveFrom(std::uint8_t* buffer, std::size_t size, platform::Ipv4Endpoint* from,
                    bool* truncated) override {
-    const Datagram d = pending_.front();
+    const Bytes d = pending_.front();
     pending_.pop_front();
-    const std::size_t n = std::min(size, d.bytes.size());
-    if (n > 0) std::memcpy(buffer, d.bytes.data(), n);
-    *from = {d.forged ? xportAddress + 1 : xportAddress, 30718};
-    *truncated = d.bytes.size() > size;
+    const std::size_t n = std::min(size, d.size());
+    if (n > 0) std::memcpy(buffer, d.data(), n);
+    *from = {platform::InetAddr("127.0.0.1"), 30718};
+    *truncated = d.size() > size;
     return static_cast<long>(n);
   }
   void Close() override { ++closes; }
 
  private:
-  std::deque<std::vector<Datagram>> answers_;
-  std::deque<Datagram> pending_;
+  std::deque<std::vector<Bytes>> answers_;
+  std::deque<Bytes> pending_;
 };
 
 }  // namespace testing_support

@@ -78,9 +78,7 @@ sim::Memory UpdateRun::Image() {
 void UpdateRun::ExpectReadyAgain() const {
   EXPECT_EQ(host.Text(panel::IDC_STATUS), kFinalStatus);
   EXPECT_EQ(host.Progress().pos, 0);
-  for (int id : {panel::IDC_ADDRESS, panel::IDC_PORT, panel::ID_CONNECT, panel::ID_EXIT}) {
-    EXPECT_TRUE(host.Enabled(id)) << id;
-  }
+  for (int id : {panel::IDC_ADDRESS, panel::IDC_PORT, panel::ID_CONNECT, panel::ID_EXIT}) EXPECT_TRUE(host.Enabled(id));
 }
 
 std::string UpdateRun::Confirmation() const {

@@ -1,8 +1,6 @@
-// One whole update against a fresh quivo-sim, for every test that runs an update: a
-// RecordingHost answers the questions from a script, a RecordingSleeper records the
-// 2,000 ms XPort steps and 1 ms pauses instead of taking them, the receive and reply waits
-// are short and the simulated XPort settles at once. One UpdateRun is one window: its
-// session outlives the runs made through it.
+// Whole updates against a fresh quivo-sim each, for every test that runs an update: the
+// questions answered from a script, the pauses recorded instead of taken, short waits, an
+// XPort that settles at once. One UpdateRun is one window: its session outlives its runs.
 #pragma once
 
 #include <cstdint>
@@ -11,9 +9,8 @@
 #include <vector>
 
 #include "sim/simulator.h"
-#include "support/hex_files.h"
+#include "support/temp_dir.h"
 #include "support/recording_host.h"
-#include "support/recording_sleeper.h"
 #include "update/update_procedure.h"
 
 namespace testing_support {
@@ -55,9 +52,8 @@ class UpdateRun {
   // The simulator of the next Run(); what the last run recorded is forgotten.
   void Reconfigure(sim::Config config);
 
-  // Starts the simulator, fills the two boxes and runs the job. answers are the operator's
-  // answers to the questions, in order. IDC_PORT gets port when it is set, else the
-  // simulator's TCP port.
+  // Starts the simulator, fills the two boxes (IDC_PORT: port, else the simulator's) and
+  // runs the job, the operator answering the questions in order.
   update::JobOutcome Run(std::vector<bool> answers = {true});
 
   sim::Simulator& device() { return *sim_; }

@@ -1,15 +1,9 @@
-// Building Intel HEX text and temporary files for tests.
+// Temporary files for tests.
 #pragma once
 
-#include <cstdint>
 #include <string>
-#include <vector>
 
 namespace testing_support {
-
-// One record, ":" count address type data checksum, upper-case, with a correct checksum.
-std::string HexRecord(int type, int address, const std::vector<std::uint8_t>& data);
-inline std::string EndRecord() { return ":00000001FF\n"; }
 
 // A folder under the system's temporary folder, removed with everything in it.
 class TempDir {
