@@ -148,7 +148,9 @@ int Count(const std::vector<std::string>& items, const std::string& item) {
 }
 
 TEST(FaultMatrix, EveryStageWithEveryFaultThroughOneSession) {
-  constexpr int kWaitMs = 250;
+  // Short enough that the silent cells stay cheap, long enough that a loaded machine (two
+  // cores, sanitizers, other builds) never misses a reply the simulator sends at once.
+  constexpr int kWaitMs = 400;
   UpdateRun run;
   run.SetWaitsMs(kWaitMs, kWaitMs);
   // A good run first: its time, scaled, bounds the work every cell does besides waiting,
