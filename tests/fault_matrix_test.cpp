@@ -31,6 +31,7 @@ struct Cell {
   std::string last;  // the run's last notice, exactly; "?" for the question, "" for none
   int leaves = 0;    // leave commands the device took
   std::function<void(sim::Config&)> set = [](sim::Config&) {};
+  bool quiet = false;  // the run waits out a time-out
   bool yes = true;
   bool refusedPort = false;      // the typed port and LocalPort lead nowhere
   bool versionBlockSent = false;  // the fault lies at or after the version block
@@ -50,7 +51,7 @@ void SingleBlockRow(std::vector<Cell>& cells, const std::string& phase, const st
   for (F f : kBlockFaults) {
     const bool answered = f == F::WrongEcho || f == F::MissingE || f == F::Garbage;
     Cell c{phase + " / " + sim::BlockFaultName(f), Stage::Write, 0, f == F::Close ? kLeaveError : text,
-           answered ? 1 : 0, BlockFault(phase, f)};
+           answered ? 1 : 0, BlockFault(phase, f), f == F::Silent || f == F::ShortEcho || f == F::SplitEcho};
     c.versionBlockSent = phase == "version";
     cells.push_back(c);
   }
@@ -72,7 +73,7 @@ void BulkRow(std::vector<Cell>& cells, int block) {
                        : f == F::WrongEcho || (!last && f == F::Garbage) ? kVerifyError
                                                                        : kBulkFailed;
     cells.push_back({phase + " / " + sim::BlockFaultName(f), Stage::Write, passes ? 1 : 0, text,
-                     lost ? 0 : 1, BlockFault(phase, f)});
+                     lost ? 0 : 1, BlockFault(phase, f), lost && f != F::Close && f != F::Reset});
   }
 }
 
@@ -81,34 +82,34 @@ std::vector<Cell> Matrix() {
   using I = sim::IdentifyFault;
   using L = sim::LeaveFault;
   std::vector<Cell> cells = {
-      {"xport info / silent", Stage::XPort, 0, kNoInformation, 0, [](auto& c) { c.faults.xport = S::Silent; }},
+      {"xport info / silent", Stage::XPort, 0, kNoInformation, 0, [](auto& c) { c.faults.xport = S::Silent; }, true},
       {"xport info / short", Stage::XPort, 0, kNoInformation, 0, [](auto& c) { c.faults.xport = S::ShortInfo; }},
-      {"setup record / silent", Stage::XPort, 0, kNoInformation, 0, [](auto& c) { c.faults.xport = S::SilentRecord; }},
+      {"setup record / silent", Stage::XPort, 0, kNoInformation, 0, [](auto& c) { c.faults.xport = S::SilentRecord; }, true},
       {"setup record / short", Stage::XPort, 0, kNoInformation, 0, [](auto& c) { c.faults.xport = S::ShortRecord; }},
       {"override / refused", Stage::XPort, 0, kOverrideRefused, 0,
        [](auto& c) { c.needsOverride = true, c.faults.refuseSet = 1; }},
       {"override / ignored", Stage::XPort, 0, kOverrideRefused, 0,
-       [](auto& c) { c.needsOverride = true, c.faults.ignoreSet = 1; }},
+       [](auto& c) { c.needsOverride = true, c.faults.ignoreSet = 1; }, true},
       // The XPort is still restarting from the override when the restore comes.
       {"settle wait / still restarting", Stage::Write, 1, kRestoreRefused, 1,
-       [](auto& c) { c.needsOverride = true, c.settleMs = 60000; }},
-      {"identify / silent", Stage::Identify, 0, kNoBootMode, 0, [](auto& c) { c.faults.identify = I::Silent; }},
+       [](auto& c) { c.needsOverride = true, c.settleMs = 60000; }, true},
+      {"identify / silent", Stage::Identify, 0, kNoBootMode, 0, [](auto& c) { c.faults.identify = I::Silent; }, true},
       {"identify / wrong first byte", Stage::Identify, 0, kWrongDevice, 0,
        [](auto& c) { c.faults.identify = I::WrongFirstByte; }},
       {"identify / split", Stage::Write, 1, kDone, 1, [](auto& c) { c.faults.identify = I::Split; }},
-      {"identify / short", Stage::Identify, 0, kNoBootMode, 0, [](auto& c) { c.faults.identify = I::Short; }},
+      {"identify / short", Stage::Identify, 0, kNoBootMode, 0, [](auto& c) { c.faults.identify = I::Short; }, true},
       {"identify / close", Stage::Identify, 0, kNoBootMode, 0, [](auto& c) { c.faults.identify = I::Close; }},
       {"identify / reset", Stage::Identify, 0, kNoBootMode, 0, [](auto& c) { c.faults.identify = I::Reset; }},
       {"identify / garbage", Stage::Identify, 0, kWrongDevice, 0, [](auto& c) { c.faults.identify = I::Garbage; }},
       {"identify / unlisted model", Stage::Identify, 0, "", 0, [](auto& c) { c.modelCode = 0x40; }},
-      {"leave / silent", Stage::Write, 1, kLeaveError, 1, [](auto& c) { c.faults.leave = L::Missing; }},
+      {"leave / silent", Stage::Write, 1, kLeaveError, 1, [](auto& c) { c.faults.leave = L::Missing; }, true},
       {"leave / wrong reply", Stage::Write, 1, kLeaveError, 1, [](auto& c) { c.faults.leave = L::Wrong; }},
       {"leave / close", Stage::Write, 1, kLeaveError, 1, [](auto& c) { c.faults.leave = L::Close; }},
       {"leave / reset", Stage::Write, 1, kLeaveError, 1, [](auto& c) { c.faults.leave = L::Reset; }},
       {"restore / refused", Stage::Write, 1, kRestoreRefused, 1,
        [](auto& c) { c.needsOverride = true, c.faults.refuseSet = 2; }},
       {"restore / silent", Stage::Write, 1, kRestoreRefused, 1,
-       [](auto& c) { c.needsOverride = true, c.faults.ignoreSet = 2; }},
+       [](auto& c) { c.needsOverride = true, c.faults.ignoreSet = 2; }, true},
   };
   cells.push_back({"confirmation / No", Stage::Confirm, 0, "?", 1});
   cells.back().yes = false;
@@ -148,15 +149,16 @@ int Count(const std::vector<std::string>& items, const std::string& item) {
 }
 
 TEST(FaultMatrix, EveryStageWithEveryFaultThroughOneSession) {
-  // Short enough that the silent cells stay cheap, long enough that a loaded machine (two
-  // cores, sanitizers, other builds) never misses a reply the simulator sends at once.
-  constexpr int kWaitMs = 400;
+  // A cell that waits out a time-out waits 0.5 s, so that the quiet cells stay cheap; the
+  // others 2 s, so that a loaded machine (two cores, sanitizers, other builds) never misses
+  // a reply the simulator sends at once.
+  constexpr int kQuietWaitMs = 500, kWaitMs = 2000;
   UpdateRun run;
   run.SetWaitsMs(kWaitMs, kWaitMs);
   // A good run first: its time, scaled, bounds the work every cell does besides waiting,
   // so that the bound follows the build (sanitizers) and the machine's load.
   ASSERT_EQ(run.Run().result, 1);
-  const std::int64_t boundMs = 7 * kWaitMs + 3 * run.ElapsedMs() + 2000;
+  const std::int64_t boundMs = 7 * kQuietWaitMs + 3 * run.ElapsedMs() + 2000;
   run.StopDevice();
   const int descriptors = OpenDescriptorCount();
 
@@ -181,6 +183,7 @@ TEST(FaultMatrix, EveryStageWithEveryFaultThroughOneSession) {
       config.localPort = local.port;
     }
     run.Reconfigure(config);
+    run.SetWaitsMs(cell.quiet ? kQuietWaitMs : kWaitMs, cell.quiet ? kQuietWaitMs : kWaitMs);
     std::filesystem::remove_all(run.dir().path() + "/state");
     run.port = cell.refusedPort ? std::to_string(*config.localPort) : "";
     const int result = run.Run({cell.yes}).result;

@@ -18,7 +18,7 @@ namespace testing_support {
 inline constexpr std::uint16_t kDeviceVersion = 12;
 inline constexpr std::uint16_t kImageVersion = 13;
 // The waits a run is given unless a test sets its own.
-inline constexpr int kHarnessWaitMs = 300;
+inline constexpr int kHarnessWaitMs = 2000;
 
 // The texts the operator is shown, as the tests expect them.
 inline constexpr const char* kFinalStatus = "QUIVOの電源を入れ直してから接続して下さい。";
