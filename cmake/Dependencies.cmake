@@ -10,3 +10,16 @@ if(NOT TARGET CLI11::CLI11)
   add_library(CLI11::CLI11 INTERFACE IMPORTED)
   target_include_directories(CLI11::CLI11 SYSTEM INTERFACE ${CMAKE_BINARY_DIR}/cli11)
 endif()
+
+# nlohmann-json, header-only too, for the JSON the console writes; the same copy in a cross
+# build.
+find_package(nlohmann_json CONFIG QUIET)
+if(NOT TARGET nlohmann_json::nlohmann_json)
+  if(NOT CMAKE_CROSSCOMPILING OR NOT EXISTS /usr/include/nlohmann/json.hpp)
+    message(FATAL_ERROR "nlohmann-json not found (Debian: nlohmann-json3-dev)")
+  endif()
+  file(COPY /usr/include/nlohmann DESTINATION ${CMAKE_BINARY_DIR}/nlohmann-json)
+  add_library(nlohmann_json::nlohmann_json INTERFACE IMPORTED)
+  target_include_directories(nlohmann_json::nlohmann_json SYSTEM INTERFACE
+    ${CMAKE_BINARY_DIR}/nlohmann-json)
+endif()

@@ -1,14 +1,18 @@
-// quivo-sim: a simulated XPort and device on one IPv4 address, until SIGINT or SIGTERM.
-// Prints "quivo-sim ready <address> tcp <port>" once both sockets are bound.
+// quivo-sim: simulated XPort-and-device pairs, one per IPv4 address (--count of them on
+// consecutive addresses), until SIGINT or SIGTERM. Prints "quivo-sim ready <address> tcp
+// <port>" for each pair once every pair's sockets are bound.
 #include <CLI/CLI.hpp>
 
 #include <csignal>
 #include <cstdio>
 #include <fstream>
 #include <iostream>
+#include <memory>
+#include <set>
 #include <sstream>
 
 #include "platform/clock.h"
+#include "platform/socket.h"
 #include "sim/fault_names.h"
 #include "sim/simulator.h"
 
@@ -48,13 +52,34 @@ bool ParseMac(const std::string& text, std::array<std::uint8_t, 6>* out) {
   return true;
 }
 
+// FILE for a single pair; with several, each pair's own FILE with its address before the
+// extension: mem.hex -> mem-127.0.0.11.hex.
+std::string PairFile(const std::string& file, const std::string& address, int count) {
+  if (count == 1) return file;
+  const std::size_t slash = file.find_last_of("/\\");
+  const std::size_t dot = file.rfind('.');
+  const bool hasExtension = dot != std::string::npos && (slash == std::string::npos || dot > slash + 1);
+  return hasExtension ? file.substr(0, dot) + "-" + address + file.substr(dot)
+                      : file + "-" + address;
+}
+
+// The nth pair's MAC: the first one counted up by n, as one 48-bit number.
+std::array<std::uint8_t, 6> NthMac(std::array<std::uint8_t, 6> mac, int n) {
+  std::uint64_t value = 0;
+  for (std::uint8_t b : mac) value = value << 8 | b;
+  value += static_cast<std::uint64_t>(n);
+  for (int i = 5; i >= 0; --i, value >>= 8) mac[static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(value);
+  return mac;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
   CLI::App app{
       "quivo-sim: a simulated XPort (UDP configuration port) and the device behind it (TCP "
       "boot-mode protocol, 8,192 words of program memory), with fault injection.\n"
-      "Prints \"quivo-sim ready <address> tcp <port>\" when ready; SIGINT or SIGTERM stop it.\n"
+      "--count N runs N pairs on consecutive addresses. Prints \"quivo-sim ready <address> tcp "
+      "<port>\" for each pair when all are ready; SIGINT or SIGTERM stop it.\n"
       "Example: quivo-sim --address 127.0.0.2 --tcp-port 0 --fault bulk:928=silent "
       "--dump-hex mem.hex",
       "quivo-sim"};
@@ -65,9 +90,25 @@ int main(int argc, char** argv) {
   std::vector<std::string> blockFaults;
   int version = 1;
   int localPort = -1;
+  int count = 1;
+  std::vector<int> models{config.modelCode};
+  std::vector<int> faultPairs;
 
-  app.add_option("--address", config.address, "IPv4 address to bind (any of 127.0.0.0/8)")
+  app.add_option("--address", config.address,
+                 "IPv4 address to bind (any of 127.0.0.0/8); with --count, the first pair's")
       ->capture_default_str();
+  app.add_option("--count", count,
+                 "run this many XPort-and-device pairs in one process, on consecutive addresses "
+                 "from --address, with MACs counted up from --mac (at most 256)")
+      ->check(CLI::Range(1, 256))
+      ->capture_default_str();
+  app.add_option("--fault-pairs", faultPairs,
+                 "with --count: the pairs (1 = the first) that get the fault options --xport, "
+                 "--refuse-set, --ignore-set, --identify, --fault, --leave, --fragment-all, "
+                 "--reply-delay and --needs-override; the others are healthy. Default: every "
+                 "pair. All other options apply to every pair")
+      ->delimiter(',')
+      ->check(CLI::Range(1, 256));
   app.add_option("--tcp-port", config.tcpPort, "device TCP port; 0 picks a free one")
       ->capture_default_str();
   app.add_option("--udp-port", config.udpPort, "XPort configuration port")->capture_default_str();
@@ -75,9 +116,12 @@ int main(int argc, char** argv) {
                  "LocalPort announced in the setup record (default: the TCP port)")
       ->check(CLI::Range(0, 65535));
   app.add_option("--mac", mac, "MAC address in the info reply, e.g. 00-20-4A-0B-4C-0E");
-  app.add_option("--model", config.modelCode,
-                 "model code (high nibble of identify byte 1), e.g. 0x80; an unlisted one such as "
-                 "0x40 tests the refusal")
+  app.add_option("--model", models,
+                 "model code (high nibble of identify byte 1): 0x60 KT-21, 0x80 KT-40D(-W), "
+                 "0xA0 KT-52-W; an unlisted one such as 0x40 tests the refusal. With --count, a "
+                 "comma-separated list given to the pairs in turn (0x60,0xA0: 1st 0x60, 2nd "
+                 "0xA0, 3rd 0x60 ...)")
+      ->delimiter(',')
       ->check(CLI::Range(0, 255))
       ->capture_default_str();
   app.add_option("--sub", config.subCode, "sub code, low nibble of identify byte 1")
@@ -85,8 +129,10 @@ int main(int argc, char** argv) {
       ->capture_default_str();
   app.add_option("--memory-hex", memoryHex, "Intel HEX file with the starting program memory")
       ->check(CLI::ExistingFile);
-  app.add_option("--dump-hex", dumpHex, "write program memory as Intel HEX here at exit");
-  app.add_option("--log", logFile, "write the event log here at exit");
+  app.add_option("--dump-hex", dumpHex,
+                 "write program memory as Intel HEX here at exit (with --count, each pair's "
+                 "address goes before the extension: mem-127.0.0.11.hex)");
+  app.add_option("--log", logFile, "write the event log here at exit (per pair like --dump-hex)");
   app.add_option("--settle-ms", config.settleMs,
                  "after an accepted set request the XPort ignores UDP this long")
       ->check(CLI::Range(0, 600000))
@@ -166,34 +212,80 @@ int main(int argc, char** argv) {
     config.memory = memory;
   }
 
-  std::signal(SIGINT, OnSignal);
-  std::signal(SIGTERM, OnSignal);
-  sim::Simulator simulator(config);
-  std::string error;
-  if (!simulator.Start(&error)) {
-    std::cerr << "quivo-sim: " << error << "\n";
+  // The pairs: the same settings on consecutive addresses, each with its own MAC and model
+  // in turn; the fault options only on the chosen pairs.
+  const std::uint32_t first = platform::InetAddr(config.address.c_str());
+  if (platform::FormatIpv4(first) != config.address) {
+    std::cerr << "quivo-sim: '" << config.address << "' is not an IPv4 address\n";
     return 1;
   }
-  std::cout << "quivo-sim ready " << config.address << " tcp " << simulator.TcpPort() << std::endl;
+  if (first > 0xFFFFFFFFu - static_cast<std::uint32_t>(count - 1)) {
+    std::cerr << "quivo-sim: " << count << " addresses from " << config.address
+              << " pass 255.255.255.255\n";
+    return 2;
+  }
+  const std::set<int> faulty(faultPairs.begin(), faultPairs.end());
+  for (int p : faulty) {
+    if (p > count) {
+      std::cerr << "quivo-sim: --fault-pairs names pair " << p << " of " << count << "\n";
+      return 2;
+    }
+  }
+  sim::Config healthy = config;
+  healthy.faults = sim::Faults{};
+  healthy.faults.seed = config.faults.seed;
+  healthy.needsOverride = false;
+  std::vector<std::unique_ptr<sim::Simulator>> pairs;
+  std::vector<std::string> addresses;
+  for (int i = 0; i < count; ++i) {
+    sim::Config c = faulty.empty() || faulty.count(i + 1) ? config : healthy;
+    c.address = platform::FormatIpv4(first + static_cast<std::uint32_t>(i));
+    c.mac = NthMac(config.mac, i);
+    c.modelCode = models[static_cast<std::size_t>(i) % models.size()];
+    addresses.push_back(c.address);
+    pairs.push_back(std::make_unique<sim::Simulator>(std::move(c)));
+  }
+
+  std::signal(SIGINT, OnSignal);
+  std::signal(SIGTERM, OnSignal);
+  for (auto& pair : pairs) {
+    std::string error;
+    if (!pair->Start(&error)) {
+      std::cerr << "quivo-sim: " << error << "\n";
+      return 1;  // the pairs already started stop as they are destroyed
+    }
+  }
+  for (std::size_t i = 0; i < pairs.size(); ++i) {
+    std::cout << "quivo-sim ready " << addresses[i] << " tcp " << pairs[i]->TcpPort() << "\n";
+  }
+  std::cout.flush();
 
   while (!g_stop) platform::RealSleeper().SleepMs(50);
 
-  simulator.Stop();
   int status = 0;
-  if (!dumpHex.empty() && !simulator.WriteMemoryHex(dumpHex)) {
-    std::cerr << "quivo-sim: cannot write " << dumpHex << "\n";
-    status = 1;
-  }
-  if (!logFile.empty()) {
-    std::string text;
-    for (const auto& line : simulator.Events()) text += line + "\n";
-    if (!WriteFile(logFile, text)) {
-      std::cerr << "quivo-sim: cannot write " << logFile << "\n";
+  int connections = 0, blocks = 0, sets = 0;
+  for (std::size_t i = 0; i < pairs.size(); ++i) {
+    sim::Simulator& simulator = *pairs[i];
+    simulator.Stop();
+    connections += simulator.Connections();
+    blocks += simulator.DataBlocks();
+    sets += simulator.SetRequests();
+    const std::string dump = dumpHex.empty() ? "" : PairFile(dumpHex, addresses[i], count);
+    if (!dump.empty() && !simulator.WriteMemoryHex(dump)) {
+      std::cerr << "quivo-sim: cannot write " << dump << "\n";
       status = 1;
     }
+    if (!logFile.empty()) {
+      const std::string log = PairFile(logFile, addresses[i], count);
+      std::string text;
+      for (const auto& line : simulator.Events()) text += line + "\n";
+      if (!WriteFile(log, text)) {
+        std::cerr << "quivo-sim: cannot write " << log << "\n";
+        status = 1;
+      }
+    }
   }
-  std::cerr << "quivo-sim stopped: " << simulator.Connections() << " connections, "
-            << simulator.DataBlocks() << " data blocks, " << simulator.SetRequests()
-            << " set requests\n";
+  std::cerr << "quivo-sim stopped: " << connections << " connections, " << blocks
+            << " data blocks, " << sets << " set requests\n";
   return status;
 }

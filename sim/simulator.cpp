@@ -1,3 +1,6 @@
+// The simulator's transport: its sockets, its thread and the timing of the device's
+// replies. What is answered is decided by the XPort (sim/xport.h) and the device
+// (sim/device.h), which never see a socket.
 #include "sim/simulator.h"
 
 #include <algorithm>
@@ -12,11 +15,11 @@
 #include "platform/socket.h"
 #include "sim/device.h"
 #include "sim/fault_names.h"
+#include "sim/xport.h"
 
 namespace sim {
 namespace {
 
-using detail::HexBytes;
 using detail::Reply;
 
 // The loop's longest wait: Stop() is seen within one tick.
@@ -25,57 +28,6 @@ constexpr int kTickMs = 20;
 constexpr int kFragmentGapUs = 1000;
 // A peer that stops reading cannot hold the simulator's thread longer than this.
 constexpr int kSendTimeoutMs = 1000;
-
-constexpr std::size_t kInfoSize = 30;
-constexpr std::uint8_t kInfoQuery = 0xF6, kInfoReply = 0xF7;
-constexpr std::uint8_t kGetRecord = 0xF8, kRecordReply = 0xF9;
-constexpr std::uint8_t kSetRecord = 0xFA, kSetAccepted = 0xFB;
-
-bool NeedsOverride(const Record& r) {
-  return (r[32] & 0x0F) == 0x01 || r[33] == 0x80;
-}
-
-bool IsRequest(const std::uint8_t* d, long n, std::uint8_t code) {
-  return n >= 4 && d[0] == 0 && d[1] == 0 && d[2] == 0 && d[3] == code;
-}
-
-// A record such as a module fresh from the factory would report: addresses, serial
-// settings and the connect modes, with LocalPort filled in at Start.
-Record InitialRecord(const Config& config, std::uint32_t address) {
-  Record r{};
-  r[3] = kRecordReply;
-  r[4] = static_cast<std::uint8_t>(address >> 24);  // IP address
-  r[5] = static_cast<std::uint8_t>(address >> 16);
-  r[6] = static_cast<std::uint8_t>(address >> 8);
-  r[7] = static_cast<std::uint8_t>(address);
-  r[12] = 8;    // host bits of the netmask
-  r[16] = 'Q';  // telnet password
-  r[17] = 'V';
-  r[20] = 0x4C;                                // serial: 8 data bits, no parity, 1 stop bit
-  r[21] = 0x03;                                // 9600 bit/s
-  r[22] = 0x00;                                // no flow control
-  r[32] = config.needsOverride ? 0x01 : 0xC0;  // ConnectMode
-  r[33] = config.needsOverride ? 0x80 : 0x00;  // DisConnMode
-  r[34] = 0x00;                                // flush mode
-  r[36] = 0x0A;                                // pack control: idle gap
-  r[38] = 0x0D;                                // pack control: send character
-  r[39] = 0x0A;
-  r[44] = 0x01;   // channel enabled
-  r[120] = 0x5A;  // configuration check mark
-  return r;
-}
-
-std::array<std::uint8_t, kInfoSize> InfoReply(const Config& config) {
-  std::array<std::uint8_t, kInfoSize> info{};
-  info[3] = kInfoReply;
-  info[4] = 'X';  // module type
-  info[5] = '5';
-  info[8] = 0x06;  // firmware 6.7
-  info[9] = 0x07;
-  info[12] = 0x01;  // serial channels
-  for (std::size_t i = 0; i < 6; ++i) info[24 + i] = config.mac[i];
-  return info;
-}
 
 std::string Endpoint(const platform::Ipv4Endpoint& e) {
   return platform::FormatIpv4(e.address) + ":" + std::to_string(e.port);
@@ -90,9 +42,9 @@ struct Simulator::Impl {
   explicit Impl(Config c)
       : config(std::move(c)),
         device(config, journal),
-        fragments(config.faults.seed),
-        record(InitialRecord(config, platform::InetAddr(config.address.c_str()))) {
-    AnnounceLocalPort(config.localPort.value_or(config.tcpPort));
+        xport(config, journal, platform::InetAddr(config.address.c_str())),
+        fragments(config.faults.seed) {
+    xport.AnnounceLocalPort(config.localPort.value_or(config.tcpPort));
   }
 
   // One output waiting for its time on the connection.
@@ -106,15 +58,12 @@ struct Simulator::Impl {
   Config config;
   detail::Journal journal;
   detail::Device device;
+  detail::XPort xport;
   detail::Rng fragments;
 
-  mutable std::mutex recordMutex;
-  Record record;
   bool portAnnounced = false;  // the bound TCP port is in the record
 
   std::atomic<int> connections{0};
-  std::atomic<int> setRequests{0};
-  std::atomic<int> udpRequests{0};
   std::atomic<bool> linkOpen{false};  // mirrors link.valid() for other threads
   std::atomic<std::uint16_t> tcpPort{0};
 
@@ -127,7 +76,6 @@ struct Simulator::Impl {
   platform::Socket udp, listener, link;
   std::deque<Pending> pending;
   std::int64_t lastDueUs = 0;
-  std::int64_t settleUntilUs = 0;
   unsigned rotation = 0;
 
   bool Bind(std::string* error);
@@ -139,15 +87,6 @@ struct Simulator::Impl {
   void Flush();
   bool SendAll(const std::vector<std::uint8_t>& bytes);
   void DropLink(const std::string& why, bool reset);
-  void AnnounceLocalPort(std::uint16_t port) {
-    std::lock_guard lock(recordMutex);
-    record[24] = static_cast<std::uint8_t>(port & 0xFF);
-    record[25] = static_cast<std::uint8_t>(port >> 8);
-  }
-  Record CurrentRecord() const {
-    std::lock_guard lock(recordMutex);
-    return record;
-  }
 };
 
 Simulator::Simulator(Config config) : impl_(std::make_unique<Impl>(std::move(config))) {}
@@ -214,7 +153,7 @@ bool Simulator::Start(std::string* error) {
   }
   // Once: afterwards the record is the XPort's, and a set request may have changed it.
   if (!m.portAnnounced) {
-    m.AnnounceLocalPort(m.config.localPort.value_or(m.tcpPort.load()));
+    m.xport.AnnounceLocalPort(m.config.localPort.value_or(m.tcpPort.load()));
     m.portAnnounced = true;
   }
   m.journal.Restart();
@@ -223,7 +162,7 @@ bool Simulator::Start(std::string* error) {
   m.stopping = false;
   m.pending.clear();
   m.lastDueUs = 0;
-  m.settleUntilUs = 0;
+  m.xport.Restart();
   m.thread = std::thread([&m] { m.Run(); });
   return true;
 }
@@ -285,80 +224,16 @@ void Simulator::Impl::ServeUdp() {
     return;
   }
   const std::string sender = Endpoint(from);
-  const std::size_t len = static_cast<std::size_t>(n);
-  const std::string head = HexBytes({buf, std::min<std::size_t>(len, 4)});
-  ++udpRequests;
-  if (platform::MonotonicUs() < settleUntilUs) {
-    journal.Add("udp rx " + head + " from " + sender + " ignored: restarting");
-    return;
-  }
-  if (truncated) {
-    journal.Add("udp rx over-long datagram from " + sender + " ignored");
-    return;
-  }
-  auto reply = [&](const std::uint8_t* data, std::size_t size, const std::string& what) {
-    if (platform::SendTo(udp, data, size, from) < 0) {
-      journal.Add("udp tx " + what + " to " + sender + " failed (error " +
-                  std::to_string(platform::LastSocketError()) + ")");
-    } else {
-      journal.Add("udp tx " + what + " to " + sender);
-    }
-  };
-  const XPortFault fault = config.faults.xport;
-  if (IsRequest(buf, n, kInfoQuery)) {
-    journal.Add("udp rx info query " + head + " from " + sender);
-    if (fault == XPortFault::Silent) {
-      journal.Add("fault xport silent: not answered");
-      return;
-    }
-    const auto info = InfoReply(config);
-    const std::size_t size = fault == XPortFault::ShortInfo ? kInfoSize - 1 : kInfoSize;
-    reply(info.data(), size, "info " + std::to_string(size) + " bytes");
-  } else if (IsRequest(buf, n, kGetRecord)) {
-    journal.Add("udp rx get record " + head + " from " + sender);
-    if (fault == XPortFault::Silent || fault == XPortFault::SilentRecord) {
-      journal.Add("fault xport silent: not answered");
-      return;
-    }
-    const Record r = CurrentRecord();
-    const std::size_t size = fault == XPortFault::ShortRecord ? r.size() - 1 : r.size();
-    reply(r.data(), size, "record " + std::to_string(size) + " bytes");
-  } else if (IsRequest(buf, n, kSetRecord)) {
-    if (len < Record().size()) {
-      journal.Add("udp rx set record of " + std::to_string(len) + " bytes from " + sender +
-                  " ignored: a record has 124");
-      return;
-    }
-    const int nth = ++setRequests;
-    journal.Add("udp rx set record #" + std::to_string(nth) + " from " + sender + ", bytes 32/33 " +
-                HexBytes({buf + 32, 2}));
-    if (fault == XPortFault::Silent) {
-      journal.Add("fault xport silent: not answered");
-      return;
-    }
-    if (config.faults.ignoreSet == nth) {
-      journal.Add("fault ignore-set " + std::to_string(nth) + ": not answered, record unchanged");
-      return;
-    }
-    if (config.faults.refuseSet == nth) {
-      journal.Add("fault refuse-set " + std::to_string(nth) + ": record unchanged");
-      const std::uint8_t refused[4] = {0, 0, 0, kSetRecord};
-      reply(refused, sizeof refused, "00 00 00 FA");
-      return;
-    }
-    {
-      std::lock_guard lock(recordMutex);
-      std::copy(buf + 4, buf + record.size(), record.begin() + 4);
-    }
-    const std::uint8_t accepted[4] = {0, 0, 0, kSetAccepted};
-    reply(accepted, sizeof accepted, "00 00 00 FB");
-    settleUntilUs = platform::MonotonicUs() + std::int64_t{config.settleMs} * 1000;
-    journal.Add("xport restarting for " + std::to_string(config.settleMs) + " ms");
+  const auto reply = xport.Take({buf, static_cast<std::size_t>(n)}, truncated, sender,
+                                platform::MonotonicUs());
+  if (!reply) return;
+  if (platform::SendTo(udp, reply->bytes.data(), reply->bytes.size(), from) < 0) {
+    journal.Add("udp tx " + reply->what + " to " + sender + " failed (error " +
+                std::to_string(platform::LastSocketError()) + ")");
   } else {
-    journal.Add("udp rx unknown request " + HexBytes({buf, std::min<std::size_t>(len, 8)}) +
-                (len > 8 ? " ..." : "") + " (" + std::to_string(len) + " bytes) from " + sender +
-                " ignored");
+    journal.Add("udp tx " + reply->what + " to " + sender);
   }
+  if (!reply->afterward.empty()) journal.Add(reply->afterward);
 }
 
 void Simulator::Impl::ServeListener() {
@@ -395,7 +270,7 @@ void Simulator::Impl::ServeLink() {
   for (Pending& p : pending) {
     if (p.dueUs == kHeldUs) p.dueUs = platform::MonotonicUs();
   }
-  if (config.enforceOverride && NeedsOverride(CurrentRecord())) {
+  if (xport.HoldsDeviceSilent()) {
     journal.Add("tcp rx " + std::to_string(n) +
                 " bytes not passed on: the XPort's connect settings hold the device silent");
     return;
@@ -497,7 +372,7 @@ std::uint16_t Simulator::VersionWord() const {
   return impl_->device.VersionWord();
 }
 Record Simulator::SetupRecord() const {
-  return impl_->CurrentRecord();
+  return impl_->xport.CurrentRecord();
 }
 std::vector<std::string> Simulator::Events() const {
   return impl_->journal.Lines();
@@ -517,10 +392,11 @@ bool Simulator::WaitForNoConnection(int timeoutMs) const {
   return true;
 }
 
-int Simulator::UdpRequests() const { return impl_->udpRequests.load(); }
-
+int Simulator::UdpRequests() const {
+  return impl_->xport.Requests();
+}
 int Simulator::SetRequests() const {
-  return impl_->setRequests.load();
+  return impl_->xport.SetRequests();
 }
 int Simulator::DataBlocks() const {
   return impl_->device.DataBlocks();

@@ -65,6 +65,8 @@ bool Bind(Socket& s, const Ipv4Endpoint& local);
 bool Listen(Socket& s, int backlog);
 bool SetReuseAddress(Socket& s);
 bool SetNoDelay(Socket& s);
+// Lets a datagram socket send to the limited broadcast address 255.255.255.255.
+bool SetBroadcast(Socket& s);
 // Linux re-arms quick ACKs after every receive; elsewhere a no-op returning true.
 bool SetQuickAck(Socket& s);
 bool LocalEndpoint(const Socket& s, Ipv4Endpoint* out);

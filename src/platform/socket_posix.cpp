@@ -102,6 +102,11 @@ bool SetNoDelay(Socket& s) {
   return ::setsockopt(Fd(s), IPPROTO_TCP, TCP_NODELAY, &on, sizeof on) == 0;
 }
 
+bool SetBroadcast(Socket& s) {
+  const int on = 1;
+  return ::setsockopt(Fd(s), SOL_SOCKET, SO_BROADCAST, &on, sizeof on) == 0;
+}
+
 bool SetQuickAck(Socket& s) {
 #ifdef TCP_QUICKACK
   const int on = 1;

@@ -163,6 +163,12 @@ bool SetNoDelay(Socket& s) {
                       sizeof on) == 0;
 }
 
+bool SetBroadcast(Socket& s) {
+  const BOOL on = TRUE;
+  return ::setsockopt(Sock(s), SOL_SOCKET, SO_BROADCAST, reinterpret_cast<const char*>(&on),
+                      sizeof on) == 0;
+}
+
 bool SetQuickAck(Socket&) {
   return true;
 }

@@ -90,8 +90,16 @@ int QueryClient::Exchange(Request request, const std::uint8_t* record, int lengt
   return 0;
 }
 
+bool RecordNeedsOverride(const SetupRecordBytes& record) {
+  return (record[32] & 0x0F) == 0x01 || record[33] == 0x80;
+}
+
+std::uint16_t RecordLocalPort(const SetupRecordBytes& record) {
+  return static_cast<std::uint16_t>(record[24] | (record[25] << 8));
+}
+
 bool QueryClient::NeedsOverride() const {
-  return (setupRecord_[32] & 0x0F) == 0x01 || setupRecord_[33] == 0x80;
+  return RecordNeedsOverride(setupRecord_);
 }
 
 void QueryClient::BuildOverrideRecord() {
@@ -117,7 +125,7 @@ std::string QueryClient::FormatMacAddress() const {
 }
 
 std::uint16_t QueryClient::LocalPort() const {
-  return static_cast<std::uint16_t>(setupRecord_[24] | (setupRecord_[25] << 8));
+  return RecordLocalPort(setupRecord_);
 }
 
 bool QueryClient::OpenQuerySocket() {

@@ -27,6 +27,12 @@ inline constexpr int kInfoSize = 30;
 using SetupRecordBytes = std::array<std::uint8_t, kRecordSize>;
 using XPortInfoBytes = std::array<std::uint8_t, kInfoSize>;
 
+// The rules over a setup record's bytes, for a record held outside a QueryClient too.
+// True when byte 32's low nibble is 1, or byte 33 is 0x80.
+bool RecordNeedsOverride(const SetupRecordBytes& record);
+// Bytes 24 (low) and 25 (high).
+std::uint16_t RecordLocalPort(const SetupRecordBytes& record);
+
 class QueryClient {
  public:
   // owner receives the socket notices; shared holds the buffers and the address text.

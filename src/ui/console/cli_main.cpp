@@ -10,6 +10,7 @@
 #include "platform/clock.h"
 #include "platform/terminal.h"
 #include "ui/console/console_host.h"
+#include "ui/console/discover_command.h"
 #include "update/update_procedure.h"
 
 int main(int argc, char** argv) {
@@ -27,6 +28,7 @@ int main(int argc, char** argv) {
   app.add_option("--restore-xport", restoreFile,
                  "send an XPort setup record saved before an override back to the XPort at "
                  "--address, then exit");
+  const ui::DiscoverCommand discover(app);
   try {
     app.parse(argc, argv);
   } catch (const CLI::ParseError& e) {
@@ -35,6 +37,7 @@ int main(int argc, char** argv) {
   }
 
   platform::UseUtf8Console();
+  if (discover.requested()) return discover.Run(stdout, stderr);
   ui::ConsoleOptions options;
   options.answerYes = yes;
   options.interactive = platform::StdinIsTerminal();
