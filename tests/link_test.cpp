@@ -255,14 +255,16 @@ TEST(Protocol, BlockBytesPauseAfterEverySecondAndAllGoOutAfterAFailure) {
   EXPECT_EQ(pauses.at, (std::vector<std::size_t>{2, 4, 6}));
   EXPECT_EQ(s.device.sent, (Bytes{1, 2, 3, 4, 5, 6, 7, 8}));
 
-  // The third block byte's send fails: the rest are still sent (and fail), then the echo.
+  // The third byte's send fails and tears the link down at once: the rest are still sent
+  // (and fail), then the echo's wait fails.
   Session f;
   ASSERT_EQ(f.Open(), 1);
-  f.device.FailSendsFrom(4);
-  EXPECT_EQ(f.proto.WriteBlock(0x26C), 0);
+  f.device.FailSendsFrom(3);
+  f.proto.SendBlockBytes({1, 2, 3, 4, 5, 6, 7, 8});
   EXPECT_FALSE(f.link.ConnectedFlag());
-  EXPECT_EQ(f.device.sends, 9);
-  EXPECT_EQ(f.sleeper.Calls(), (std::vector<int>{1, 1, 1}));
+  EXPECT_EQ(f.device.sends, 8);
+  device::EchoReply echo;
+  EXPECT_FALSE(f.proto.ReadBlockEcho(echo));
   std::vector<Notice> notices(6, kSendFailed);
   notices.push_back(kWaitFailed);
   EXPECT_EQ(f.host.Notices(), notices);

@@ -47,6 +47,17 @@ TEST(UpdateRun, GoodRunWritesTheImageAndTheVersionLast) {
   EXPECT_EQ(run.sleeper.Calls(), std::vector<int>((1855 + 7) * 3, 1));
 }
 
+TEST(UpdateRun, AnEchoThatDiffersIsNotCounted) {
+  sim::Config c;
+  c.faults.blocks.push_back({"bulk:2", sim::BlockFault::WrongEcho});
+  UpdateRun run(c);
+  EXPECT_EQ(run.Run().result, 0);
+  const auto status = run.host.StatusTexts();
+  EXPECT_NE(std::find(status.begin(), status.end(), "書込み中... 8"), status.end());
+  EXPECT_EQ(std::find(status.begin(), status.end(), "書込み中... 16"), status.end());
+  EXPECT_NE(std::find(status.begin(), status.end(), "書込み中... 24"), status.end());
+}
+
 TEST(UpdateRun, OverrideIsSentAndTheRecordPutBack) {
   sim::Config c;
   c.needsOverride = true;
