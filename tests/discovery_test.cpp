@@ -11,7 +11,7 @@
 #include "platform/clock.h"
 #include "platform/socket.h"
 #include "sim/simulator.h"
-#include "support/hex_files.h"
+#include "support/temp_dir.h"
 
 namespace {
 
