@@ -6,24 +6,18 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "panel/text_catalog.h"
+
 namespace device {
 namespace {
 
-constexpr const char* kErrorCaption = "Error";
-constexpr const char* kNoAddress = "IPアドレスを入力してください";
-constexpr const char* kNoPort = "ポート番号を入力してください";
-constexpr const char* kPortQuestion =
-    "XPortに設定されているLocalPortと入力したPort番号が異なる可能性があります。\n"
-    "XPortに設定されたLocalPortで接続しますか?";
-constexpr const char* kConfirmCaption = "確認";
-constexpr const char* kSocketFailed = "ソケットの作成に失敗しました。";
-constexpr const char* kReceiveFromDeviceFailed = "QUIVOからの受信失敗\n";
-constexpr const char* kTimedOut = "タイムアウトしました\n";
+using panel::Text;
+using panel::TextId;
 
 // Texts with the error code filled in, "%d" being a signed decimal.
-std::string WithCode(const char* format, int code) {
+std::string WithCode(TextId format, int code) {
   char text[160];
-  std::snprintf(text, sizeof text, format, code);
+  std::snprintf(text, sizeof text, Text(format), code);
   return text;
 }
 
@@ -73,7 +67,7 @@ int DeviceLink::ReadPortInput() {
     return localPort;
   }
   if (typed == localPort) return typed;
-  if (panel::AskYesNo(owner_, kPortQuestion, kConfirmCaption)) {
+  if (panel::AskYesNo(owner_, Text(TextId::PortQuestion), Text(TextId::CaptionConfirm))) {
     owner_.SetControlText(panel::IDC_PORT, std::to_string(localPort));
     return localPort;
   }
@@ -85,7 +79,8 @@ void DeviceLink::StartSockets() {
   if (layerStarted_) return;  // an earlier attempt's start-up still stands
   const int error = port_->StartLayer();
   if (error != 0) {
-    panel::ShowNotice(owner_, WithCode("%d is the err", error), kErrorCaption, panel::NoticeStyle::Error);
+    panel::ShowNotice(owner_, WithCode(TextId::SocketLayerFailed, error),
+                      Text(TextId::CaptionError), panel::NoticeStyle::Error);
     std::exit(-1);
   }
   layerStarted_ = true;
@@ -93,12 +88,12 @@ void DeviceLink::StartSockets() {
 
 int DeviceLink::OpenDeviceLink() {
   if (!ReadAddressInput()) {
-    panel::ShowNotice(owner_, kNoAddress, "", panel::NoticeStyle::Plain);
+    panel::ShowNotice(owner_, Text(TextId::EnterAddress), "", panel::NoticeStyle::Plain);
     return 0;
   }
   const int port = ReadPortInput();
   if (port == 0) {
-    panel::ShowNotice(owner_, kNoPort, "", panel::NoticeStyle::Plain);
+    panel::ShowNotice(owner_, Text(TextId::EnterPort), "", panel::NoticeStyle::Plain);
     return 0;
   }
   StartSockets();
@@ -106,14 +101,15 @@ int DeviceLink::OpenDeviceLink() {
   const platform::Ipv4Endpoint peer{platform::InetAddr(shared_.AddressText.data()),
                                     static_cast<std::uint16_t>(port & 0xFFFF)};
   if (!port_->Open(noDelay_)) {
-    panel::ShowNotice(owner_, kSocketFailed, kErrorCaption, panel::NoticeStyle::Plain);
+    panel::ShowNotice(owner_, Text(TextId::SocketFailed), Text(TextId::CaptionError),
+                      panel::NoticeStyle::Plain);
     CleanupLayer();
     return 0;
   }
   if (!port_->Connect(peer)) {
     const int error = port_->LastError();
-    panel::ShowNotice(owner_, WithCode("接続に失敗しました。\nError=%d", error), kErrorCaption,
-                   panel::NoticeStyle::Warning);
+    panel::ShowNotice(owner_, WithCode(TextId::ConnectFailed, error), Text(TextId::CaptionError),
+                      panel::NoticeStyle::Warning);
     return 0;
   }
   connected_ = true;
@@ -124,8 +120,9 @@ int DeviceLink::WaitReadable(int ms) {
   const platform::WaitResult result = port_->WaitReadable(ms);
   if (result == platform::WaitResult::Ready) return 1;
   panel::ShowNotice(owner_,
-                 result == platform::WaitResult::Timeout ? kTimedOut : kReceiveFromDeviceFailed,
-                 kErrorCaption, panel::NoticeStyle::Plain);
+                    Text(result == platform::WaitResult::Timeout ? TextId::TimedOut
+                                                                 : TextId::ReceiveFromDeviceFailed),
+                    Text(TextId::CaptionError), panel::NoticeStyle::Plain);
   port_->Close();
   connected_ = false;
   return 0;
@@ -135,8 +132,8 @@ int DeviceLink::SendToDevice(const std::uint8_t* bytes, int length) {
   const std::size_t n = bytes == nullptr || length < 0 ? 0 : static_cast<std::size_t>(length);
   if (port_->Send(bytes, n) < 0) {
     const int error = port_->LastError();
-    panel::ShowNotice(owner_, WithCode("送信に失敗しました。切断します。\nError=%d", error),
-                   kErrorCaption, panel::NoticeStyle::Plain);
+    panel::ShowNotice(owner_, WithCode(TextId::SendFailed, error), Text(TextId::CaptionError),
+                      panel::NoticeStyle::Plain);
     port_->Close();
     CleanupLayer();
     connected_ = false;
@@ -151,8 +148,8 @@ int DeviceLink::ReceiveFromDevice(std::uint8_t* buffer, int size) {
   const long r = port_->Recv(buffer, n);
   if (r >= 0) return static_cast<int>(r);
   const int error = port_->LastError();
-  panel::ShowNotice(owner_, WithCode("受信に失敗しました。切断します。\nError=%d", error),
-                 kErrorCaption, panel::NoticeStyle::Plain);
+  panel::ShowNotice(owner_, WithCode(TextId::ReceiveFailed, error), Text(TextId::CaptionError),
+                    panel::NoticeStyle::Plain);
   port_->Close();
   CleanupLayer();
   connected_ = false;

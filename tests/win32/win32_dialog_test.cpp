@@ -10,9 +10,9 @@
 #include <string>
 #include <thread>
 
-#include "platform/text_win32.h"
 #include "panel/operator_panel.h"
-#include "panel/panel_texts.h"
+#include "panel/text_catalog.h"
+#include "platform/text_win32.h"
 #include "ui/win32/main_dialog.h"
 #include "ui/win32/win32_host.h"
 
@@ -59,7 +59,7 @@ TEST_F(Win32Dialog, StartsReadyWithTheTemplateAndTheTexts) {
   EXPECT_EQ(Text(dialog), "DERURUZUD Ver1.02");  // from this program's version resource
   const std::pair<int, std::string> texts[] = {
       {panel::IDC_ADDRESS, ""}, {panel::IDC_PORT, "10003"}, {panel::IDC_MODEL, ""}, {panel::IDC_VERSION, ""},
-      {panel::IDC_STATUS, panel::kInitialStatusText}, {panel::IDC_CAUTION, panel::kCautionText},
+      {panel::IDC_STATUS, panel::Text(panel::TextId::InitialStatus)}, {panel::IDC_CAUTION, panel::Text(panel::TextId::Caution)},
       {panel::IDC_ADDRESS_LABEL, "IP Address"}, {panel::IDC_PORT_LABEL, "Port"}, {IDOK, "接続"},
       {IDCANCEL, "終了"}, {panel::IDC_PROGRESS, "Progress1"}};
   for (const auto& [id, text] : texts) EXPECT_EQ(Text(Item(id)), text) << id;
