@@ -1,6 +1,15 @@
 #!/usr/bin/env python3
-"""Draws the program's 32 x 32 icon (16 colours at most) and writes it as XPM to stdout:
-a microcontroller with its pins, and a green arrow writing into it."""
+"""Draws the program's 32 x 32 icon (16 colours at most): a microcontroller with its pins,
+and a green arrow writing into it.
+
+    draw_icon.py                 the XPM the Qt dialog carries, to stdout
+    draw_icon.py --png SIZE OUT  a PNG of SIZE x SIZE pixels (a multiple of 32: the pixels
+                                 are repeated, so the drawing stays sharp) for the desktop's
+                                 icon theme
+"""
+import struct
+import sys
+import zlib
 
 W = H = 32
 palette = {
@@ -43,11 +52,47 @@ for r in range(7):
     if x1 - x0 >= 2:
         rect(x0 + 1, y, x1 - 1, y, "g")
 
-print("/* XPM */")
-print("static const char* const deruruzud_icon_xpm[] = {")
-print(f'"{W} {H} {len(palette)} 1",')
-for k, v in palette.items():
-    print(f'"{k} c {v}",')
-for y, row in enumerate(px):
-    print('"' + "".join(row) + '"' + ("," if y < H - 1 else ""))
-print("};")
+
+
+def write_png(size, path):
+    if size % W != 0:
+        sys.exit("draw_icon.py: the PNG size must be a multiple of %d" % W)
+    scale = size // W
+    rgba = {}
+    for key, value in palette.items():
+        if value == "None":
+            rgba[key] = b"\0\0\0\0"
+        else:
+            rgba[key] = bytes.fromhex(value[1:]) + b"\xff"
+    rows = b""
+    for row in px:
+        line = b"\0" + b"".join(rgba[c] * scale for c in row)  # filter type 0 (none)
+        rows += line * scale
+
+    def chunk(kind, data):
+        return (struct.pack(">I", len(data)) + kind + data +
+                struct.pack(">I", zlib.crc32(kind + data) & 0xFFFFFFFF))
+
+    header = struct.pack(">IIBBBBB", size, size, 8, 6, 0, 0, 0)  # 8-bit RGBA
+    with open(path, "wb") as f:
+        f.write(b"\x89PNG\r\n\x1a\n" + chunk(b"IHDR", header) +
+                chunk(b"IDAT", zlib.compress(rows, 9)) + chunk(b"IEND", b""))
+
+
+def write_xpm():
+    print("/* XPM */")
+    print("static const char* const deruruzud_icon_xpm[] = {")
+    print(f'"{W} {H} {len(palette)} 1",')
+    for k, v in palette.items():
+        print(f'"{k} c {v}",')
+    for y, row in enumerate(px):
+        print('"' + "".join(row) + '"' + ("," if y < H - 1 else ""))
+    print("};")
+
+
+if len(sys.argv) == 4 and sys.argv[1] == "--png":
+    write_png(int(sys.argv[2]), sys.argv[3])
+elif len(sys.argv) == 1:
+    write_xpm()
+else:
+    sys.exit(__doc__)

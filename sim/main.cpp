@@ -5,6 +5,7 @@
 
 #include <csignal>
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iostream>
@@ -14,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "panel/panel_texts.h"
 #include "platform/clock.h"
 #include "platform/program_folder.h"
 #include "platform/socket.h"
@@ -184,15 +186,38 @@ int main(int argc, char** argv) {
   app.add_option("--reply-delay", config.faults.replyDelayMs, "delay before every TCP reply, ms")
       ->check(CLI::Range(0, 600000));
   app.add_option("--write-sample-hex", sampleHex,
-                 "write a sample data file (see --version) and exit");
-  app.add_option("--version", version, "version word of the sample data file")
+                 "write a sample data file (see --sample-version) and exit");
+  app.add_option("--sample-version", version, "version word of the sample data file")
       ->check(CLI::Range(0, 65535))
       ->capture_default_str();
+  // --version N set the sample's version word before --version printed the program's;
+  // scripts that still say so keep working.
+  std::string versionValue;
+  const CLI::Option* versionOption =
+      app.add_option("--version", versionValue,
+                     "print the program's version and exit; with N, the same as "
+                     "--sample-version N")
+          ->expected(0, 1)
+          ->type_name("[N]");
 
   const std::vector<std::string> args = platform::CommandLineArgs(argc, argv);
   std::vector<const char*> argp;
   for (const std::string& a : args) argp.push_back(a.c_str());
   CLI11_PARSE(app, static_cast<int>(argp.size()), argp.data());
+
+  if (versionOption->count() > 0) {
+    if (versionValue.empty()) {
+      std::cout << panel::VersionText("quivo-sim") << "\n";
+      return 0;
+    }
+    char* end = nullptr;
+    const long n = std::strtol(versionValue.c_str(), &end, 0);
+    if (*end != '\0' || n < 0 || n > 65535) {
+      std::cerr << "quivo-sim: --version N wants a number from 0 to 65535\n";
+      return 2;
+    }
+    version = static_cast<int>(n);
+  }
 
   if (!sampleHex.empty()) {
     if (!WriteFile(sampleHex, sim::SampleHex(static_cast<std::uint16_t>(version)))) {

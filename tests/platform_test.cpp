@@ -14,7 +14,7 @@
 #include "platform/program_folder.h"
 #include "platform/socket.h"
 #include "platform/state_folder.h"
-#include "support/hex_files.h"
+#include "support/temp_dir.h"
 #include "xport/saved_records.h"
 
 namespace {

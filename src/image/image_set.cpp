@@ -4,7 +4,9 @@
 #include <filesystem>
 #include <new>
 
+#include "panel/text_catalog.h"
 #include "platform/program_folder.h"
+#include "platform/user_environment.h"
 
 namespace image {
 namespace {
@@ -13,6 +15,13 @@ struct FileCloser {
   void operator()(std::FILE* f) const { std::fclose(f); }
 };
 using File = std::unique_ptr<std::FILE, FileCloser>;
+
+using panel::Text;
+using panel::TextId;
+
+void Warn(panel::DialogHost& owner, TextId text) {
+  panel::ShowNotice(owner, Text(text), Text(TextId::CaptionError), panel::NoticeStyle::Warning);
+}
 
 int HexDigit(std::uint8_t c) {
   if (c >= '0' && c <= '9') return c - '0';
@@ -77,6 +86,32 @@ bool ParseHexText(const std::uint8_t* text, std::size_t size, ImageBuffer& image
   }
 }
 
+DataFileSearch FindDataFile(const std::filesystem::path& namedFile) {
+  DataFileSearch search;
+  if (!namedFile.empty()) {
+    // A file the operator named is the only candidate: reading another one in its place
+    // could put the wrong firmware on a device.
+    std::error_code ec;
+    const auto absolute = std::filesystem::absolute(namedFile, ec);
+    search.looked.push_back(ec ? namedFile : absolute);
+  } else {
+    for (const std::filesystem::path& folder :
+         {platform::ProgramFolder(), platform::UserDataFolder()}) {
+      if (!folder.empty()) search.looked.push_back(folder / kDataFileName);
+    }
+  }
+  for (const std::filesystem::path& place : search.looked) {
+    std::error_code ec;
+    if (std::filesystem::is_regular_file(place, ec)) {
+      search.path = place;
+      search.found = true;
+      return search;
+    }
+  }
+  if (!search.looked.empty()) search.path = search.looked.front();
+  return search;
+}
+
 int ImageSet::LoadDataFile(panel::DialogHost& owner, const std::filesystem::path& fileName) {
   dataFileText_.clear();
   textLoaded_ = false;
@@ -85,7 +120,7 @@ int ImageSet::LoadDataFile(panel::DialogHost& owner, const std::filesystem::path
   File file(platform::OpenFile(path, "rb"));
   std::error_code ec;
   if (!file) {
-    panel::ShowNotice(owner, "Can't open data file.", "Error", panel::NoticeStyle::Warning);
+    Warn(owner, TextId::CantOpenDataFile);
     return 0;
   }
   long size = -1;
@@ -93,24 +128,24 @@ int ImageSet::LoadDataFile(panel::DialogHost& owner, const std::filesystem::path
   if (size < 0 || std::fseek(file.get(), 0, SEEK_SET) != 0 ||
       std::filesystem::is_directory(path, ec)) {
     // Not a seekable file (a folder, a pipe): its bytes cannot be counted.
-    panel::ShowNotice(owner, "Data file read error.", "Error", panel::NoticeStyle::Warning);
+    Warn(owner, TextId::DataFileReadError);
     return 0;
   }
   try {
     dataFileText_.resize(static_cast<std::size_t>(size));
   } catch (const std::bad_alloc&) {
     dataFileText_ = {};
-    panel::ShowNotice(owner, "Not enough memory.", "Error", panel::NoticeStyle::Warning);
+    Warn(owner, TextId::NotEnoughMemory);
     return 0;
   } catch (const std::length_error&) {
     dataFileText_ = {};
-    panel::ShowNotice(owner, "Not enough memory.", "Error", panel::NoticeStyle::Warning);
+    Warn(owner, TextId::NotEnoughMemory);
     return 0;
   }
   const std::size_t got = std::fread(dataFileText_.data(), 1, dataFileText_.size(), file.get());
   if (got < dataFileText_.size()) {
     dataFileText_ = {};
-    panel::ShowNotice(owner, "Data file read error.", "Error", panel::NoticeStyle::Warning);
+    Warn(owner, TextId::DataFileReadError);
     return 0;
   }
   textLoaded_ = true;
@@ -129,16 +164,15 @@ int ImageSet::ParseDataFile(panel::DialogHost& owner) {
   std::unique_ptr<ImageBuffer> readback;
   if (firmware) readback.reset(new (std::nothrow) ImageBuffer);
   if (!firmware || !readback) {
-    panel::ShowNotice(owner, "Not enough memory to allocate the value!", "Error",
-                   panel::NoticeStyle::Warning);
+    Warn(owner, TextId::NotEnoughMemoryForImages);
     return 0;
   }
   FillErased(*firmware);
   FillErased(*readback);
   if (!ParseHexText(text.data(), text.size(), *firmware)) return 0;
 
-  imageVersion_ = static_cast<std::uint16_t>((*firmware)[kVersionByte] |
-                                             ((*firmware)[kVersionByte + 1] << 8));
+  imageVersion_ =
+      static_cast<std::uint16_t>((*firmware)[kVersionByte] | ((*firmware)[kVersionByte + 1] << 8));
   firmware_ = std::move(firmware);
   readback_ = std::move(readback);
   return 1;

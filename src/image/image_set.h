@@ -20,8 +20,19 @@ namespace image {
 inline constexpr std::size_t kImageBytes = 16386;
 using ImageBuffer = std::array<std::uint8_t, kImageBytes>;
 
-// The data file's name; it lies beside the program.
+// The data file's name when the operator names none.
 inline constexpr const char* kDataFileName = "quivo.HEX";
+
+struct DataFileSearch {
+  std::filesystem::path path;  // the first place that holds a file, else the first tried
+  bool found = false;          // path holds a file
+  std::vector<std::filesystem::path> looked;  // every place tried, in order
+};
+
+// Where the data file is read from. A named file (relative to the current folder) is the
+// only place tried. Without one: kDataFileName beside the program, then in the user's
+// data folder (platform::UserDataFolder).
+DataFileSearch FindDataFile(const std::filesystem::path& namedFile);
 
 // Byte offsets of the regions the update uses.
 inline constexpr std::size_t kVersionByte = 0x600;   // word 0x300

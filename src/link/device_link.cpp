@@ -6,24 +6,18 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "panel/text_catalog.h"
+
 namespace device {
 namespace {
 
-constexpr const char* kErrorCaption = "Error";
-constexpr const char* kNoAddress = "IPアドレスを入力してください";
-constexpr const char* kNoPort = "ポート番号を入力してください";
-constexpr const char* kPortQuestion =
-    "XPortに設定されているLocalPortと入力したPort番号が異なる可能性があります。\n"
-    "XPortに設定されたLocalPortで接続しますか?";
-constexpr const char* kConfirmCaption = "確認";
-constexpr const char* kSocketFailed = "ソケットの作成に失敗しました。";
-constexpr const char* kReceiveFromDeviceFailed = "QUIVOからの受信失敗\n";
-constexpr const char* kTimedOut = "タイムアウトしました\n";
+using panel::Text;
+using panel::TextId;
 
 // Texts with the error code filled in, "%d" being a signed decimal.
-std::string WithCode(const char* format, int code) {
+std::string WithCode(TextId format, int code) {
   char text[160];
-  std::snprintf(text, sizeof text, format, code);
+  std::snprintf(text, sizeof text, Text(format), code);
   return text;
 }
 
@@ -73,7 +67,7 @@ int DeviceLink::ReadPortInput() {
     return localPort;
   }
   if (typed == localPort) return typed;
-  if (panel::AskYesNo(owner_, kPortQuestion, kConfirmCaption)) {
+  if (panel::AskYesNo(owner_, Text(TextId::PortQuestion), Text(TextId::CaptionConfirm))) {
     owner_.SetControlText(panel::IDC_PORT, std::to_string(localPort));
     return localPort;
   }
@@ -83,9 +77,10 @@ int DeviceLink::ReadPortInput() {
 void DeviceLink::StartSockets() {
   connected_ = false;
   if (layerStarted_) return;  // an earlier attempt's start-up still stands
-  const int error = platform::StartSocketLayer();
+  const int error = port_->StartLayer();
   if (error != 0) {
-    panel::ShowNotice(owner_, WithCode("%d is the err", error), kErrorCaption, panel::NoticeStyle::Error);
+    panel::ShowNotice(owner_, WithCode(TextId::SocketLayerFailed, error),
+                      Text(TextId::CaptionError), panel::NoticeStyle::Error);
     std::exit(-1);
   }
   layerStarted_ = true;
@@ -93,32 +88,28 @@ void DeviceLink::StartSockets() {
 
 int DeviceLink::OpenDeviceLink() {
   if (!ReadAddressInput()) {
-    panel::ShowNotice(owner_, kNoAddress, "", panel::NoticeStyle::Plain);
+    panel::ShowNotice(owner_, Text(TextId::EnterAddress), "", panel::NoticeStyle::Plain);
     return 0;
   }
   const int port = ReadPortInput();
   if (port == 0) {
-    panel::ShowNotice(owner_, kNoPort, "", panel::NoticeStyle::Plain);
+    panel::ShowNotice(owner_, Text(TextId::EnterPort), "", panel::NoticeStyle::Plain);
     return 0;
   }
   StartSockets();
 
   const platform::Ipv4Endpoint peer{platform::InetAddr(shared_.AddressText.data()),
                                     static_cast<std::uint16_t>(port & 0xFFFF)};
-  linkSocket_ = platform::OpenTcpSocket();
-  if (!linkSocket_.valid()) {
-    panel::ShowNotice(owner_, kSocketFailed, kErrorCaption, panel::NoticeStyle::Plain);
+  if (!port_->Open(noDelay_)) {
+    panel::ShowNotice(owner_, Text(TextId::SocketFailed), Text(TextId::CaptionError),
+                      panel::NoticeStyle::Plain);
     CleanupLayer();
     return 0;
   }
-  // A data block goes out one byte per send; without this, each second byte would wait
-  // for the device's acknowledgement of the first.
-  if (noDelay_) platform::SetNoDelay(linkSocket_);
-
-  if (!platform::Connect(linkSocket_, peer)) {
-    const int error = platform::LastSocketError();
-    panel::ShowNotice(owner_, WithCode("接続に失敗しました。\nError=%d", error), kErrorCaption,
-                   panel::NoticeStyle::Warning);
+  if (!port_->Connect(peer)) {
+    const int error = port_->LastError();
+    panel::ShowNotice(owner_, WithCode(TextId::ConnectFailed, error), Text(TextId::CaptionError),
+                      panel::NoticeStyle::Warning);
     return 0;
   }
   connected_ = true;
@@ -126,23 +117,24 @@ int DeviceLink::OpenDeviceLink() {
 }
 
 int DeviceLink::WaitReadable(int ms) {
-  const platform::WaitResult result = platform::WaitReadable(linkSocket_, ms);
+  const platform::WaitResult result = port_->WaitReadable(ms);
   if (result == platform::WaitResult::Ready) return 1;
   panel::ShowNotice(owner_,
-                 result == platform::WaitResult::Timeout ? kTimedOut : kReceiveFromDeviceFailed,
-                 kErrorCaption, panel::NoticeStyle::Plain);
-  linkSocket_.Close();
+                    Text(result == platform::WaitResult::Timeout ? TextId::TimedOut
+                                                                 : TextId::ReceiveFromDeviceFailed),
+                    Text(TextId::CaptionError), panel::NoticeStyle::Plain);
+  port_->Close();
   connected_ = false;
   return 0;
 }
 
 int DeviceLink::SendToDevice(const std::uint8_t* bytes, int length) {
   const std::size_t n = bytes == nullptr || length < 0 ? 0 : static_cast<std::size_t>(length);
-  if (platform::Send(linkSocket_, bytes, n) < 0) {
-    const int error = platform::LastSocketError();
-    panel::ShowNotice(owner_, WithCode("送信に失敗しました。切断します。\nError=%d", error),
-                   kErrorCaption, panel::NoticeStyle::Plain);
-    linkSocket_.Close();
+  if (port_->Send(bytes, n) < 0) {
+    const int error = port_->LastError();
+    panel::ShowNotice(owner_, WithCode(TextId::SendFailed, error), Text(TextId::CaptionError),
+                      panel::NoticeStyle::Plain);
+    port_->Close();
     CleanupLayer();
     connected_ = false;
   }
@@ -153,20 +145,20 @@ int DeviceLink::ReceiveFromDevice(std::uint8_t* buffer, int size) {
   const std::size_t n = buffer == nullptr || size < 0 ? 0 : static_cast<std::size_t>(size);
   if (n > 0) std::memset(buffer, 0, n);
   if (WaitReadable(receiveWaitMs_) != 1) return 0;
-  const long r = platform::Recv(linkSocket_, buffer, n);
+  const long r = port_->Recv(buffer, n);
   if (r >= 0) return static_cast<int>(r);
-  const int error = platform::LastSocketError();
-  panel::ShowNotice(owner_, WithCode("受信に失敗しました。切断します。\nError=%d", error),
-                 kErrorCaption, panel::NoticeStyle::Plain);
-  linkSocket_.Close();
+  const int error = port_->LastError();
+  panel::ShowNotice(owner_, WithCode(TextId::ReceiveFailed, error), Text(TextId::CaptionError),
+                    panel::NoticeStyle::Plain);
+  port_->Close();
   CleanupLayer();
   connected_ = false;
   return -1;
 }
 
 void DeviceLink::CloseDeviceLink() {
-  platform::ShutdownBoth(linkSocket_);
-  linkSocket_.Close();
+  port_->Shutdown();
+  port_->Close();
   CleanupLayer();
   connected_ = false;
 }
@@ -175,7 +167,7 @@ void DeviceLink::CleanupLayer() {
   // The link undoes only the start-up it made, however many teardowns follow.
   if (!layerStarted_) return;
   layerStarted_ = false;
-  platform::CleanupSocketLayer();
+  port_->CleanupLayer();
 }
 
 }  // namespace device

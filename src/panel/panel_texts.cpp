@@ -10,11 +10,25 @@ bool ReadOwnFileVersion(FileVersion& out) {
   return true;
 }
 
+namespace {
+
+std::string NameAndVersion(const std::string& name, int major, int minor, int build, int revision) {
+  std::string text =
+      name + " Ver" + std::to_string(major) + "." + std::to_string(minor) + std::to_string(build);
+  if (revision != 0) text += "." + std::to_string(revision);
+  return text;
+}
+
+}  // namespace
+
 std::string FormatTitle(int major, int minor, int build, int revision) {
-  std::string title = std::string(kProgramName) + " Ver" + std::to_string(major) + "." +
-                      std::to_string(minor) + std::to_string(build);
-  if (revision != 0) title += "." + std::to_string(revision);
-  return title;
+  return NameAndVersion(kProgramName, major, minor, build, revision);
+}
+
+std::string VersionText(const std::string& program) {
+  FileVersion v;
+  ReadOwnFileVersion(v);
+  return NameAndVersion(program, v.major, v.minor, v.build, v.revision);
 }
 
 ScreenPoint CentreWindow(int desktopRight, int desktopBottom, int width, int height) {

@@ -1,6 +1,6 @@
-// The main dialog's own texts and the small pieces of arithmetic behind its title and
-// placement. Kept free of any toolkit so that every front end shows the same thing and the
-// rules can be tested without a display.
+// The main dialog's fixed values and the small pieces of arithmetic behind its title and
+// placement; its texts are in the catalog (text_catalog.h). Kept free of any toolkit so
+// that every front end shows the same thing and the rules can be tested without a display.
 #pragma once
 
 #include <string>
@@ -8,19 +8,9 @@
 namespace panel {
 
 inline constexpr const char* kProgramName = "DERURUZUD";
-inline constexpr const char* kInitialStatusText = "QUIVOの電源を入れ直してから接続して下さい。";
-inline constexpr const char* kCautionText =
-    "<注意>書込み中はLANケーブルを抜いたり電源を切らないで下さい。";
-inline constexpr const char* kAddressLabelText = "IP Address";
-inline constexpr const char* kPortLabelText = "Port";
 inline constexpr const char* kDefaultPortText = "10003";
-inline constexpr const char* kConnectText = "接続";
-inline constexpr const char* kExitText = "終了";
 // The longest dotted IPv4 address.
 inline constexpr int kAddressMaxChars = 15;
-// Asked when the window is closed while an update runs.
-inline constexpr const char* kCloseWhileRunningText =
-    "ファーム書換え処理中に終了すると正常に動作しなくなる可能性があります\n終了しますか?";
 
 // The program's version, as the build carries it.
 struct FileVersion {
@@ -37,6 +27,9 @@ bool ReadOwnFileVersion(FileVersion& out);
 // "DERURUZUD Ver1.02" for 1,0,2,0; the revision is added after a dot only when it is not 0
 // ("DERURUZUD Ver1.02.3"). Minor and build stand side by side without a separator.
 std::string FormatTitle(int major, int minor, int build, int revision);
+
+// "<program> Ver1.02": the build's version as the title shows it, for --version.
+std::string VersionText(const std::string& program);
 
 struct ScreenPoint {
   int x = 0;

@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "panel/text_catalog.h"
 #include "platform/clock.h"
 #include "platform/program_folder.h"
 
@@ -12,81 +13,41 @@ namespace {
 
 using panel::NoticeStyle;
 
-// Status texts.
-constexpr const char* kConnecting = "接続中...";
-constexpr const char* kXPortSetting = "XPort設定中";
-constexpr const char* kXPortSettingDots[] = {"XPort設定中.", "XPort設定中..", "XPort設定中..."};
-constexpr const char* kLinked = "接続完了!確認中...";
-constexpr const char* kFirmWriteMode = "FIRM WRITE MODE";
-constexpr const char* kProcessing = "処理中...";
-constexpr const char* kWriting = "書込み中...";
-constexpr const char* kWriteFailed = "書込み失敗";
-constexpr const char* kVerifying = "ﾍﾞﾘﾌｧｲ中...";
-constexpr const char* kWriteDone = "書込み完了";
-constexpr const char* kPowerCycle = "QUIVOの電源を入れ直してから接続して下さい。";
+using panel::Text;
+using panel::TextId;
 
-// Notice texts.
-constexpr const char* kEnterAddress = "IPアドレスを入力してください";
-constexpr const char* kNoInformation = "情報を取得出来ませんでした!!処理を中断します。";
-constexpr const char* kOverrideNotice =
-    "XPortの設定DisConnectionModeにOn Mdm_Ctrl_In Drop(DTR)又は\nActive ConnectionにWith Any "
-    "Characterが設定されている可能性があります。\n処理を継続する為に設定を一時的に変更します。";
-constexpr const char* kOverrideRefused =
-    "XPortの設定DisConnectionModeにOn Mdm_Ctrl_In Drop(DTR)又は\nActive ConnectionにWith Any "
-    "Characterが設定されている可能性があります\n設定を無効にしてください。処理を中断します。";
-constexpr const char* kWrongDevice = "接続機器が異なります!!処理を中断します。";
-constexpr const char* kNoBootMode = "ファーム書換えモードに入れませんでした!!処理を中断します。";
-constexpr const char* kBulkFailed = "Error: 書込み失敗しました。\n";
-constexpr const char* kVerifyError = "Error: ベリファイエラー\n";
-constexpr const char* kWriteComplete = "書込み完了\n";
-constexpr const char* kLeaveError = "ファーム書換えモードキャンセルエラー";
-constexpr const char* kRestoreNotice = "変更したXPortの設定を戻します。";
-constexpr const char* kRestoreRefused =
-    "XPortの設定DisConnectionModeにOn Mdm_Ctrl_In Drop(DTR)及び\nActive ConnectionにWith Any "
-    "Characterを設定できませんでした\n設定を確認してください。";
-constexpr const char* kRestoreAdvice =
-    "\n(SetupRecordファイルなどでXPortの設定を初期値に設定してください。)";
-constexpr const char* kSavedRecordFound =
-    "このXPortの元の設定が前回の処理で戻されていない可能性があります。\n保存されている設定: "
-    "%s\n(DERURUZUD-cli --restore-xport <ファイル> --address <IPアドレス> で戻せます。)";
-constexpr const char* kSaveFailed =
-    "XPortの元の設定をファイルに保存できませんでした。\n(%s)\n"
-    "設定を戻せなかった場合はXPortの設定を確認してください。";
-constexpr const char* kDataFileError = "Error: データファイル読込みエラー\n";
-
-constexpr const char* kCaptionError = "Error";
-constexpr const char* kCaptionConfirm = "確認";
-constexpr const char* kCaptionCaution = "注意";
 constexpr const char* kCaptionProgram = "DERURUZUD";
 
 constexpr int kBulkStartWord = 0x304;
 constexpr int kBulkBlocks = 1855;
+// A bulk echo counts as complete with this many of its 18 bytes (its data end at byte 15).
+constexpr int kEchoCompleteAt = 16;
 constexpr int kBulkRange = 14840;  // bytes of the bulk range, 8 per block
 constexpr int kSingleBlocks[] = {0x290, 0x294, 0x298, 0x29C};
 
 struct ModelTexts {
   const char* model;
-  const char* caution;
+  TextId caution;
 };
 
 ModelTexts TextsFor(int modelCode) {
-  static constexpr const char* kCautionWithKT52 =
-      "\n\n(注意:KT-52-Wとの入出力延長機能が動作中は実行しないで下さい!!)\n\n";
   switch (modelCode) {
     case device::kModelKT21:
-      return {"Model:KT-21", kCautionWithKT52};
+      return {"Model:KT-21", TextId::CautionWithKT52};
     case device::kModelKT40D:
-      return {"Model:KT-40D(-W)", kCautionWithKT52};
+      return {"Model:KT-40D(-W)", TextId::CautionWithKT52};
     default:  // device::kModelKT52W: Identify succeeds for the three listed models only
-      return {"Model:KT-52-W", "\n\n(注意:入出力延長機能が動作中は実行しないで下さい!!)\n\n"};
+      return {"Model:KT-52-W", TextId::CautionIoExtension};
   }
 }
 
 // While the XPort restarts after a new record: the three dotted texts two seconds apart,
 // after a first wait: 8 s in all. Used by the override and the restore alike.
 void WaitWithDots(UpdateSession& s) {
-  for (const char* dots : kXPortSettingDots) {
+  std::string dots = Text(TextId::XPortSetting);
+  for (int i = 0; i < 3; ++i) {
     s.sleeper.SleepMs(kXPortStepMs);
+    dots += '.';
     s.panel.SetStatus(dots);
   }
   s.sleeper.SleepMs(kXPortStepMs);
@@ -106,20 +67,21 @@ class Run {
   int result = 1;
 
   void ToCleanUp() {
-    if (!s_.link.ReadAddressInput()) return Fail(kEnterAddress, "");
-    if (!s_.xport.QueryXPortInfo()) return Fail(kNoInformation, kCaptionError);
+    if (!s_.link.ReadAddressInput()) return Fail(TextId::EnterAddress, "");
+    if (!s_.xport.QueryXPortInfo()) return Fail(TextId::NoInformation, Text(TextId::CaptionError));
     mac_ = s_.xport.FormatMacAddress();
     AnnounceSavedRecords();
-    if (!s_.xport.QuerySetupRecord()) return Fail(kNoInformation, kCaptionError);
+    if (!s_.xport.QuerySetupRecord())
+      return Fail(TextId::NoInformation, Text(TextId::CaptionError));
     if (s_.xport.NeedsOverride()) {
       s_.xport.BuildOverrideRecord();
       SaveOriginalRecord();
-      Notice(kOverrideNotice, kCaptionCaution);
-      s_.panel.SetStatus(kXPortSetting);
+      Notice(Text(TextId::OverrideNotice), Text(TextId::CaptionCaution));
+      s_.panel.SetStatus(Text(TextId::XPortSetting));
       if (!s_.xport.SendSetupRecord(s_.xport.SetRecord().data(), xport::kRecordSize)) {
         // The XPort kept its own record: there is nothing to put back.
         ForgetSavedRecord(s_);
-        return Fail(kOverrideRefused, kCaptionError);
+        return Fail(TextId::OverrideRefused, Text(TextId::CaptionError));
       }
       WaitWithDots(s_);
       s_.OverrideFlag = true;
@@ -129,50 +91,55 @@ class Run {
       result = 0;
       return;
     }
-    s_.panel.SetStatus(kLinked);
+    s_.panel.SetStatus(Text(TextId::Linked));
     if (!s_.protocol.Identify()) {
       const int code = s_.protocol.Identity().ModelCode;
-      if (code == device::kModelWrongDevice) Notice(kWrongDevice, kCaptionError);
-      if (code == device::kModelNoReply) Notice(kNoBootMode, kCaptionError);
+      if (code == device::kModelWrongDevice)
+        Notice(Text(TextId::WrongDevice), Text(TextId::CaptionError));
+      if (code == device::kModelNoReply)
+        Notice(Text(TextId::NoBootMode), Text(TextId::CaptionError));
       result = 0;
       return;
     }
     s_.panel.ShowIdentity(s_.protocol.Identity());
-    s_.panel.SetStatus(kFirmWriteMode);
+    s_.panel.SetStatus(Text(TextId::FirmWriteMode));
     versionText_ = VersionText();
     s_.panel.SetVersionLine(versionText_);
 
-    if (!panel::AskYesNo(s_.owner, ConfirmationText(), kCaptionConfirm)) {
-      s_.panel.SetStatus(kProcessing);
+    if (!panel::AskYesNo(s_.owner, ConfirmationText(), Text(TextId::CaptionConfirm))) {
+      s_.panel.SetStatus(Text(TextId::Processing));
       result = 0;
     } else {
       WriteAndVerify();
-      s_.panel.SetVersionLine(versionText_ + (result ? " 書込み成功" : " 書込み失敗"));
+      s_.panel.SetVersionLine(versionText_ + " " +
+                              Text(result ? TextId::VersionWritten : TextId::VersionNotWritten));
     }
     LeaveBootModeStep();
   }
 
  private:
-  void Notice(const char* text, const char* caption) {
+  void Notice(const std::string& text, const char* caption) {
     panel::ShowNotice(s_.owner, text, caption, NoticeStyle::Plain);
   }
-  void Fail(const char* text, const char* caption) {
-    Notice(text, caption);
+  void Fail(TextId text, const char* caption) {
+    Notice(Text(text), caption);
     result = 0;
   }
-  void BlockFailure(const char* text) {
-    Notice(text, kCaptionError);
-    s_.panel.SetStatus(kProcessing);
+  void BlockFailure(const std::string& text) {
+    Notice(text, Text(TextId::CaptionError));
+    s_.panel.SetStatus(Text(TextId::Processing));
     result = 0;
   }
+  void BlockFailure(TextId text) { BlockFailure(Text(text)); }
 
   // An earlier run that overrode this XPort and never put it back left its record behind.
   void AnnounceSavedRecords() {
     const auto saved = s_.savedRecords.FindFor(s_.xport.XPortInfo());
     if (saved.empty()) return;
     char text[1024];
-    std::snprintf(text, sizeof text, kSavedRecordFound, platform::PathToUtf8(saved.back()).c_str());
-    Notice(text, kCaptionCaution);
+    std::snprintf(text, sizeof text, Text(TextId::SavedRecordFound),
+                  platform::PathToUtf8(saved.back()).c_str());
+    Notice(text, Text(TextId::CaptionCaution));
   }
 
   void SaveOriginalRecord() {
@@ -180,10 +147,10 @@ class Run {
     if (!s_.savedRecordPath.empty()) return;
     char text[1024];
     const std::string where = s_.savedRecords.folder().empty()
-                                  ? std::string("保存先なし")
+                                  ? std::string(Text(TextId::NoSaveFolder))
                                   : platform::PathToUtf8(s_.savedRecords.folder());
-    std::snprintf(text, sizeof text, kSaveFailed, where.c_str());
-    Notice(text, kCaptionCaution);
+    std::snprintf(text, sizeof text, Text(TextId::SaveFailed), where.c_str());
+    Notice(text, Text(TextId::CaptionCaution));
   }
 
   std::string VersionText() const {
@@ -195,59 +162,66 @@ class Run {
 
   std::string ConfirmationText() const {
     const ModelTexts t = TextsFor(s_.protocol.Identity().ModelCode);
-    return "MAC:" + mac_ + "\n" + t.model + "\n" + versionText_ + t.caution +
-           "\n\nファームの書換えを開始しますか？";
+    return "MAC:" + mac_ + "\n" + t.model + "\n" + versionText_ + Text(t.caution) + "\n\n" +
+           Text(TextId::ConfirmStart);
   }
 
   // Steps 20 to 31; a failure ends the writing with result 0.
   void WriteAndVerify() {
-    if (!s_.protocol.ClearVersionBlock()) return BlockFailure("0x0300 Clear Error");
-    if (!s_.protocol.WriteBlock(0x26C)) return BlockFailure("0x026C Write Error");
+    if (!s_.protocol.ClearVersionBlock()) return BlockFailure(TextId::VersionClearError);
+    if (!s_.protocol.WriteBlock(0x26C)) return BlockFailure(TextId::FirstBlockWriteError);
     for (int a : kSingleBlocks) {
       if (!s_.protocol.WriteBlock(a)) {
         char text[32];
-        std::snprintf(text, sizeof text, "0x%04x Write Error", a);
+        std::snprintf(text, sizeof text, Text(TextId::BlockWriteError), a);
         return BlockFailure(text);
       }
     }
     s_.protocol.StartBulkWrite(kBulkStartWord);
-    s_.panel.SetStatus(kWriting);
+    s_.panel.SetStatus(Text(TextId::Writing));
     const device::EchoReply last = BulkWrite();
     s_.panel.SetProgress(0);
 
     if (!s_.link.ConnectedFlag() || last[device::kEchoEndAt] != 'E') {
-      panel::ShowNotice(s_.owner, kBulkFailed, kCaptionProgram, NoticeStyle::Plain);
-      s_.panel.SetStatus(kWriteFailed);
+      panel::ShowNotice(s_.owner, Text(TextId::BulkFailed), kCaptionProgram, NoticeStyle::Plain);
+      s_.panel.SetStatus(Text(TextId::WriteFailed));
       result = 0;
       return;
     }
-    s_.panel.SetStatus(kVerifying);
+    s_.panel.SetStatus(Text(TextId::Verifying));
     if (!VerifyReadback(s_.panel, static_cast<int>(image::kBulkFirstByte),
                         static_cast<int>(image::kBulkEndByte), s_.images.FirmwareImage(),
                         s_.images.ReadbackImage())) {
-      panel::ShowNotice(s_.owner, kVerifyError, kCaptionProgram, NoticeStyle::Plain);
-      s_.panel.SetStatus(kWriteFailed);
+      panel::ShowNotice(s_.owner, Text(TextId::VerifyError), kCaptionProgram, NoticeStyle::Plain);
+      s_.panel.SetStatus(Text(TextId::WriteFailed));
       result = 0;
       return;
     }
-    if (!s_.protocol.WriteBlock(0x300)) return BlockFailure("0x0300 Write Error");
-    panel::ShowNotice(s_.owner, kWriteComplete, kCaptionProgram, NoticeStyle::Plain);
-    s_.panel.SetStatus(kWriteDone);
+    if (!s_.protocol.WriteBlock(0x300)) return BlockFailure(TextId::VersionWriteError);
+    panel::ShowNotice(s_.owner, Text(TextId::WriteComplete), kCaptionProgram, NoticeStyle::Plain);
+    s_.panel.SetStatus(Text(TextId::WriteDone));
   }
 
   // The 1,855 data blocks of the bulk range, stop-and-wait. An echo counts as complete
-  // at 16 bytes (byte 16 is judged only for the last block, after the loop). Returns the
-  // reply buffer as the last block left it.
+  // at 16 bytes (byte 16 is judged only for the last block, after the loop), so the next
+  // block goes out without waiting for bytes 16 and 17. Those still belong to their echo:
+  // they are taken from the stream before the next echo's first byte, and the last
+  // echo's are awaited after the loop, so that a late tail is never read as the head of
+  // the next echo, of the version block's echo or of the leave reply. Returns the reply
+  // buffer as the last block left it.
   device::EchoReply BulkWrite() {
     device::EchoReply reply{};
     auto& send = s_.shared.SendBuffer;
-    auto& receive = s_.shared.ReceiveBuffer;
     const image::ImageBuffer& image = s_.images.FirmwareImage();
     image::ImageBuffer& readback = s_.images.ReadbackImage();
     int echoCount = 0;
-    char status[48];
+    int count = 0;  // bytes of the current echo gathered
+    int owed = 0;   // bytes of the echo before still to come
+    bool stop = false;
+    char status[64];
+    const char* writing = Text(TextId::Writing);
 
-    for (int k = 0; k < kBulkBlocks; ++k) {
+    for (int k = 0; k < kBulkBlocks && !stop; ++k) {
       const std::size_t p = image::kBulkFirstByte + 8 * static_cast<std::size_t>(k);
       send.fill(0);
       std::copy_n(image.begin() + static_cast<std::ptrdiff_t>(p), 8, send.begin());
@@ -256,21 +230,9 @@ class Run {
       s_.protocol.SendBlockBytes(block);
 
       reply.fill(0);
-      int count = 0;
-      bool stop = false;
-      for (;;) {
-        const int n = s_.link.ReceiveFromDevice(receive.data(), static_cast<int>(receive.size()));
-        for (int i = 0; i < n && count < static_cast<int>(reply.size()); ++i) {
-          reply[static_cast<std::size_t>(count++)] = receive[static_cast<std::size_t>(i)];
-        }
-        if (count >= 16) break;
-        if (n == 0) {
-          stop = true;
-          break;
-        }
-      }
-
-      if (count >= 16) {
+      count = 0;
+      stop = !GatherEcho(reply, count, kEchoCompleteAt, owed);
+      if (!stop) {
         bool same = true;
         for (int i = 0; i < 8; ++i) {
           const std::uint8_t b = reply[device::kEchoDataAt[static_cast<std::size_t>(i)]];
@@ -279,22 +241,43 @@ class Run {
         }
         echoCount += 8;
         if (same) {
-          std::snprintf(status, sizeof status, "%s %d", kWriting, echoCount);
+          std::snprintf(status, sizeof status, "%s %d", writing, echoCount);
           s_.panel.SetStatus(status);
         }
       }
       s_.panel.StepProgress();
-      if (stop) break;
+      owed = device::kEchoSize - count;
     }
+    // The last echo's tail is its own, owed to no echo before: byte 16 is judged on it.
+    owed = 0;
+    if (!stop) GatherEcho(reply, count, device::kEchoSize, owed);
     return reply;
+  }
+
+  // Receives into reply until count reaches need, or until a receive brings nothing
+  // (false: the stop mark). The first bytes received go to the owed tail of the echo
+  // before; bytes past the 18th of this echo are dropped with the rest of their receive.
+  bool GatherEcho(device::EchoReply& reply, int& count, int need, int& owed) {
+    auto& receive = s_.shared.ReceiveBuffer;
+    while (count < need) {
+      const int n = s_.link.ReceiveFromDevice(receive.data(), static_cast<int>(receive.size()));
+      if (n == 0) return false;
+      int i = std::min(std::max(n, 0), owed);  // a failed receive (-1) brings nothing
+      owed -= i;
+      for (; i < n && count < device::kEchoSize; ++i) {
+        reply[static_cast<std::size_t>(count++)] = receive[static_cast<std::size_t>(i)];
+      }
+    }
+    return true;
   }
 
   // Steps 33 and 34.
   void LeaveBootModeStep() {
     s_.panel.SetProgress(0);
     if (s_.link.ConnectedFlag()) {
-      s_.panel.SetStatus(kProcessing);
-      if (!s_.protocol.LeaveBootMode()) Notice(kLeaveError, kCaptionError);
+      s_.panel.SetStatus(Text(TextId::Processing));
+      if (!s_.protocol.LeaveBootMode())
+        Notice(Text(TextId::LeaveError), Text(TextId::CaptionError));
     }
   }
 
@@ -304,25 +287,30 @@ class Run {
 };
 
 void RestoreXPort(UpdateSession& s) {
-  panel::ShowNotice(s.owner, kRestoreNotice, kCaptionCaution, NoticeStyle::Plain);
+  panel::ShowNotice(s.owner, Text(TextId::RestoreNotice), Text(TextId::CaptionCaution),
+                    NoticeStyle::Plain);
   s.xport.BuildRestoreRecord();
   if (s.xport.SendSetupRecord(s.xport.SetRecord().data(), xport::kRecordSize)) {
     ForgetSavedRecord(s);
-    s.panel.SetStatus(kXPortSetting);
+    s.panel.SetStatus(Text(TextId::XPortSetting));
     WaitWithDots(s);
   } else {
-    panel::ShowNotice(s.owner, std::string(kRestoreRefused) + kRestoreAdvice, kCaptionError,
-                   NoticeStyle::Plain);
+    panel::ShowNotice(s.owner,
+                      std::string(Text(TextId::RestoreRefused)) + Text(TextId::RestoreAdvice),
+                      Text(TextId::CaptionError), NoticeStyle::Plain);
   }
 }
 
 }  // namespace
 
-JobOutcome UpdateJob(UpdateSession& session, const std::filesystem::path& dataFile) {
+JobOutcome UpdateJob(UpdateSession& session, const std::filesystem::path& namedDataFile) {
   JobOutcome outcome;
-  if (!session.images.LoadDataFile(session.owner, dataFile)) return outcome;
+  const image::DataFileSearch search = image::FindDataFile(namedDataFile);
+  if (!search.found) outcome.dataFileLookedIn = search.looked;
+  if (!session.images.LoadDataFile(session.owner, search.path)) return outcome;
   if (!session.images.ParseDataFile(session.owner)) {
-    panel::ShowNotice(session.owner, kDataFileError, kCaptionError, NoticeStyle::Plain);
+    panel::ShowNotice(session.owner, Text(TextId::DataFileError), Text(TextId::CaptionError),
+                      NoticeStyle::Plain);
     return outcome;
   }
   outcome.dataFileRead = true;
@@ -338,7 +326,7 @@ int UpdateProcedure(UpdateSession& s) {
   s.savedRecordPath.clear();
   s.panel.ResetProgress(kBulkRange, 8);
   s.panel.ClearIdentity();
-  s.panel.SetStatus(kConnecting);
+  s.panel.SetStatus(Text(TextId::Connecting));
   s.panel.EnableInputs(false);
 
   Run run(s);
@@ -348,32 +336,32 @@ int UpdateProcedure(UpdateSession& s) {
   s.images.ReleaseImages();
   s.link.CloseDeviceLink();
   if (s.OverrideFlag) RestoreXPort(s);
-  s.panel.SetStatus(kPowerCycle);
+  s.panel.SetStatus(Text(TextId::InitialStatus));
   s.panel.EnableInputs(true);
   return run.result;
 }
 
 int RestoreSavedRecord(UpdateSession& s, const std::filesystem::path& file) {
   if (!s.link.ReadAddressInput()) {
-    panel::ShowNotice(s.owner, kEnterAddress, "", NoticeStyle::Plain);
+    panel::ShowNotice(s.owner, Text(TextId::EnterAddress), "", NoticeStyle::Plain);
     return 0;
   }
   xport::SetupRecordBytes record{};
   if (!xport::SavedRecords::Load(file, &record)) {
-    panel::ShowNotice(s.owner,
-                      "保存されたXPortの設定を読めませんでした。\n" + platform::PathToUtf8(file),
-                      kCaptionError, NoticeStyle::Plain);
+    panel::ShowNotice(s.owner, Text(TextId::SavedRecordUnreadable) + platform::PathToUtf8(file),
+                      Text(TextId::CaptionError), NoticeStyle::Plain);
     return 0;
   }
   record[0] = record[1] = record[2] = 0x00;
   record[3] = 0xFA;
   if (!s.xport.SendSetupRecord(record.data(), xport::kRecordSize)) {
-    panel::ShowNotice(s.owner, std::string(kRestoreRefused) + kRestoreAdvice, kCaptionError,
-                   NoticeStyle::Plain);
+    panel::ShowNotice(s.owner,
+                      std::string(Text(TextId::RestoreRefused)) + Text(TextId::RestoreAdvice),
+                      Text(TextId::CaptionError), NoticeStyle::Plain);
     return 0;
   }
   s.savedRecords.Remove(file);
-  panel::ShowNotice(s.owner, "XPortの設定を戻しました。", kCaptionProgram, NoticeStyle::Plain);
+  panel::ShowNotice(s.owner, Text(TextId::XPortRestored), kCaptionProgram, NoticeStyle::Plain);
   return 1;
 }
 

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <filesystem>
+#include <vector>
 
 #include "image/image_set.h"
 #include "panel/operator_panel.h"
@@ -14,13 +15,14 @@ namespace update {
 struct JobOutcome {
   bool dataFileRead = false;  // LoadDataFile and ParseDataFile both succeeded
   int result = 0;             // the procedure's result; 0 when it did not run
+  // Every place the data file was looked for, when none of them held one.
+  std::vector<std::filesystem::path> dataFileLookedIn;
 };
 
-// The worker's routine: loads and parses the data file (a relative name is looked for
-// beside the program) and, when both succeed, runs the procedure. Every failure has been
-// reported on the session's owner when it returns.
-JobOutcome UpdateJob(UpdateSession& session,
-                     const std::filesystem::path& dataFile = image::kDataFileName);
+// The worker's routine: finds the data file (image::FindDataFile: the named file, or the
+// search places when none is named), loads and parses it and, when both succeed, runs the
+// procedure. Every failure has been reported on the session's owner when it returns.
+JobOutcome UpdateJob(UpdateSession& session, const std::filesystem::path& namedDataFile = {});
 
 // One run, from the panel reset to the clean-up. Returns 1 when the version block was
 // written after a passed verification, 0 on every other outcome. The clean-up (images

@@ -5,15 +5,14 @@
 #include <cstdio>
 #include <cstring>
 
+#include "panel/text_catalog.h"
 #include "platform/clock.h"
 
 namespace xport {
 namespace {
 
-constexpr const char* kErrorCaption = "Error";
-constexpr const char* kOpenFailed = "UDPソケット作成失敗\n";
-constexpr const char* kBindFailed = "UDP受信ポート番号の指定に失敗\n";
-constexpr const char* kSendFailed = "サーバへの送信失敗\n";
+using panel::Text;
+using panel::TextId;
 
 // One byte more than any reply we keep may hold, so an over-long datagram is told apart
 // from one that fills the area exactly.
@@ -130,7 +129,8 @@ std::uint16_t QueryClient::LocalPort() const {
 
 bool QueryClient::OpenQuerySocket() {
   if (!port_->Open()) {
-    panel::ShowNotice(owner_, kOpenFailed, kErrorCaption, panel::NoticeStyle::Plain);
+    panel::ShowNotice(owner_, Text(TextId::UdpOpenFailed), Text(TextId::CaptionError),
+                      panel::NoticeStyle::Plain);
     return false;
   }
   return true;
@@ -139,7 +139,8 @@ bool QueryClient::OpenQuerySocket() {
 int QueryClient::BindQuerySocket(std::uint16_t localPort, std::uint16_t destinationPort,
                                  const char* addressText) {
   if (!port_->Bind(localPort)) {
-    panel::ShowNotice(owner_, kBindFailed, kErrorCaption, panel::NoticeStyle::Plain);
+    panel::ShowNotice(owner_, Text(TextId::UdpBindFailed), Text(TextId::CaptionError),
+                      panel::NoticeStyle::Plain);
     return 0;
   }
   destination_ = platform::Ipv4Endpoint{platform::InetAddr(addressText), destinationPort};
@@ -148,7 +149,8 @@ int QueryClient::BindQuerySocket(std::uint16_t localPort, std::uint16_t destinat
 
 int QueryClient::SendQuery(const std::uint8_t* data, int length) {
   if (!port_->SendTo(data, static_cast<std::size_t>(length), destination_)) {
-    panel::ShowNotice(owner_, kSendFailed, kErrorCaption, panel::NoticeStyle::Plain);
+    panel::ShowNotice(owner_, Text(TextId::UdpSendFailed), Text(TextId::CaptionError),
+                      panel::NoticeStyle::Plain);
     return 0;
   }
   return 1;

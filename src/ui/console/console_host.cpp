@@ -3,16 +3,18 @@
 #include <algorithm>
 #include <cinttypes>
 
+#include "panel/text_catalog.h"
 #include "platform/clock.h"
 
 namespace ui {
 namespace {
 
-constexpr const char* kCounterPrefix = "書込み中... ";
 constexpr int kBarWidth = 30;
 constexpr std::int64_t kRedrawMs = 100;
 
-bool StartsWith(const std::string& s, const char* prefix) { return s.rfind(prefix, 0) == 0; }
+bool StartsWith(const std::string& s, const std::string& prefix) {
+  return s.rfind(prefix, 0) == 0;
+}
 
 }  // namespace
 
@@ -27,7 +29,10 @@ std::string LimitChars(const std::string& text, std::size_t maxChars) {
 }
 
 ConsoleHost::ConsoleHost(std::FILE* in, std::FILE* out, ConsoleOptions options)
-    : in_(in), out_(out), options_(options) {}
+    : in_(in),
+      out_(out),
+      options_(options),
+      counterPrefix_(std::string(panel::Text(panel::TextId::Writing)) + " ") {}
 
 void ConsoleHost::PrintLine(const std::string& text) {
   EndProgressLine();
@@ -41,7 +46,7 @@ void ConsoleHost::SetControlText(int id, const std::string& text) {
   switch (id) {
     case panel::IDC_STATUS:
       // The per-block counter rides on the progress bar instead of 1,855 lines.
-      if (StartsWith(text, kCounterPrefix)) {
+      if (StartsWith(text, counterPrefix_)) {
         counterLabel_ = text;
         RenderProgress(false);
       } else {
@@ -54,7 +59,7 @@ void ConsoleHost::SetControlText(int id, const std::string& text) {
       if (!text.empty()) PrintLine(text);
       break;
     case panel::IDC_PORT:
-      PrintLine("Port: " + text);
+      PrintLine(std::string(panel::Text(panel::TextId::PortLabel)) + ": " + text);
       break;
     default:
       break;

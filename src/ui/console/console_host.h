@@ -24,6 +24,7 @@ struct ConsoleOptions {
 
 class ConsoleHost final : public panel::DialogHost {
  public:
+  // Texts in the catalog's current language (panel::SetLanguage before this).
   ConsoleHost(std::FILE* in, std::FILE* out, ConsoleOptions options);
 
   void SetControlText(int id, const std::string& text) override;
@@ -53,7 +54,8 @@ class ConsoleHost final : public panel::DialogHost {
   ConsoleOptions options_;
   std::map<int, std::string> texts_;
   panel::ProgressState progress_;
-  std::string counterLabel_;    // the running "書込み中... N" status, shown on the bar
+  std::string counterPrefix_;   // the per-block counter's start, "<Writing> "
+  std::string counterLabel_;    // the running "<Writing> N" status, shown on the bar
   bool barShown_ = false;       // an in-place bar line is on the screen
   std::int64_t runStartMs_ = 0; // when the current pass began (range reset)
   std::int64_t lastDrawMs_ = 0;

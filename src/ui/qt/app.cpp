@@ -4,12 +4,16 @@
 #include <cstdio>
 
 #include "panel/panel_texts.h"
+#include "panel/text_catalog.h"
 #include "ui/qt/main_dialog.h"
 #include "ui/qt/qt_dialog_host.h"
 #include "ui/qt/screenshot.h"
 
 namespace ui::qt {
 namespace {
+
+using panel::Text;
+using panel::TextId;
 
 void SetStatus(panel::DialogHost& owner, const std::string& text) {
   owner.SetControlText(panel::IDC_STATUS, text);
@@ -32,35 +36,36 @@ void ResetProgress(panel::DialogHost& owner, int range, int step) {
 void DemoJob(panel::DialogHost& owner) {
   constexpr int kBytes = 14840;
   constexpr int kBlockBytes = 8;
-  SetStatus(owner, panel::kInitialStatusText);
+  SetStatus(owner, Text(TextId::InitialStatus));
   EnableInputs(owner, false);
   owner.SetControlText(panel::IDC_MODEL, "");
   owner.SetControlText(panel::IDC_VERSION, "");
-  SetStatus(owner, "接続完了!確認中...");
+  SetStatus(owner, Text(TextId::Linked));
   owner.SetControlText(panel::IDC_MODEL, "Model:KT-21");
   const std::string versions = "Ver:  12 ->   13";
   owner.SetControlText(panel::IDC_VERSION, versions);
   const std::string question = "MAC:00-20-4A-12-34-56\nModel:KT-21\n" + versions + "\n\n" +
-                               panel::kCautionText + "\n\n\nファームの書換えを開始しますか？";
-  if (panel::AskYesNo(owner, question, "確認")) {
-    SetStatus(owner, "書込み中...");
+                               Text(TextId::Caution) + "\n\n\n" + Text(TextId::ConfirmStart);
+  const std::string writing = Text(TextId::Writing);
+  if (panel::AskYesNo(owner, question, Text(TextId::CaptionConfirm))) {
+    SetStatus(owner, writing);
     ResetProgress(owner, kBytes, kBlockBytes);
     for (int echoed = kBlockBytes; echoed <= kBytes; echoed += kBlockBytes) {
       owner.StepProgress();
-      SetStatus(owner, "書込み中... " + std::to_string(echoed));
+      SetStatus(owner, writing + " " + std::to_string(echoed));
     }
     ResetProgress(owner, kBytes, 1);
     for (int i = 0; i < kBytes; ++i) owner.StepProgress();
-    SetStatus(owner, "書込み完了\n");
-    owner.SetControlText(panel::IDC_VERSION, versions + " 書込み成功");
+    SetStatus(owner, Text(TextId::WriteComplete));
+    owner.SetControlText(panel::IDC_VERSION, versions + " " + Text(TextId::VersionWritten));
   } else {
-    SetStatus(owner, "処理中...");
+    SetStatus(owner, Text(TextId::Processing));
   }
-  SetStatus(owner, panel::kInitialStatusText);
+  SetStatus(owner, Text(TextId::InitialStatus));
   EnableInputs(owner, true);
 }
 
-int RunApplication(int argc, char** argv, Job job) {
+int RunApplication(int argc, char** argv, Job job, FileDropped onDrop) {
   QApplication app(argc, argv);
   QApplication::setApplicationName(QString::fromUtf8(panel::kProgramName));
   QApplication::setWindowIcon(ProgramIcon());
@@ -68,6 +73,7 @@ int RunApplication(int argc, char** argv, Job job) {
   QApplication::setQuitOnLastWindowClosed(false);
 
   MainDialog dialog;
+  dialog.onFileDropped = std::move(onDrop);
   QtDialogHost host(dialog);
   InitMainDialog(dialog);
 

@@ -1,17 +1,96 @@
 // DERURUZUD: the operator's dialog.
+//
+// DERURUZUD [FILE] [--data-file FILE] [--lang en|ja] [--version] [--help]. The options are
+// read before the toolkit starts, so --version and --help need no display.
+#include <CLI/CLI.hpp>
+#include <cstdio>
 #include <memory>
+#include <mutex>
+#include <string>
 
+#include "panel/panel_texts.h"
+#include "panel/text_catalog.h"
 #include "platform/clock.h"
+#include "platform/program_folder.h"
+#include "platform/user_environment.h"
 #include "ui/qt/app.h"
 #include "update/update_procedure.h"
 
+namespace {
+
+using panel::Text;
+using panel::TextId;
+
+// A file dropped on the window: written by the GUI thread, read by a worker at its start.
+class DroppedFile {
+ public:
+  void Set(const std::string& path) {
+    const std::lock_guard<std::mutex> lock(mu_);
+    path_ = path;
+  }
+  std::string Get() const {
+    const std::lock_guard<std::mutex> lock(mu_);
+    return path_;
+  }
+
+ private:
+  mutable std::mutex mu_;
+  std::string path_;
+};
+
+}  // namespace
+
 int main(int argc, char** argv) {
+  panel::SetLanguage(panel::ChooseLanguage(panel::FindLangOption(argc, argv)));
+
+  CLI::App app{Text(TextId::HelpDialogDescription), panel::kProgramName};
+  app.get_formatter()->label("Usage", Text(TextId::HelpUsageLabel));
+  app.get_formatter()->label("OPTIONS", Text(TextId::HelpOptionsLabel));
+  app.get_formatter()->label("Positionals", Text(TextId::HelpPositionalsLabel));
+  app.option_defaults()->group(Text(TextId::HelpOptionsLabel));
+  app.set_help_flag("-h,--help", Text(TextId::HelpHelp));
+  std::string namedFile;
+  std::string lang;
+  std::string dataFileOption;
+  app.add_option("FILE", namedFile, Text(TextId::HelpDialogFile))->type_name("");
+  app.add_option("--data-file", dataFileOption, Text(TextId::HelpDialogFile))->type_name("FILE");
+  app.add_option("--lang", lang, Text(TextId::HelpLang))
+      ->type_name("LANG")
+      ->check(CLI::IsMember({"en", "ja"}));
+  app.set_version_flag("--version", panel::VersionText(panel::kProgramName),
+                       Text(TextId::HelpVersion));
+  char footer[1024];
+  std::snprintf(footer, sizeof footer, Text(TextId::HelpDialogFooter),
+                platform::UserDataFolderHint());
+  app.footer(footer);
+  try {
+    app.parse(argc, argv);
+  } catch (const CLI::ParseError& e) {
+    const int code = app.exit(e);
+    return code == 0 ? 0 : 2;
+  }
+  if (!namedFile.empty() && !dataFileOption.empty()) {
+    return app.exit(CLI::ExcludesError("FILE", "--data-file")) == 0 ? 0 : 2;
+  }
+  if (namedFile.empty()) namedFile = dataFileOption;
+
   // One session for the window's lifetime: the XPort records, the device identity and
   // OverrideFlag outlast a run, and only one worker runs at a time.
   std::unique_ptr<update::UpdateSession> session;
-  return ui::qt::RunApplication(argc, argv, [&session](panel::DialogHost& owner) {
+  DroppedFile dropped;
+  const auto job = [&](panel::DialogHost& owner) {
     platform::LowerTimerSlack();
     if (!session) session = std::make_unique<update::UpdateSession>(owner, platform::RealSleeper());
-    update::UpdateJob(*session);
-  });
+    const update::JobOutcome outcome = update::UpdateJob(
+        *session, platform::PathFromUtf8(namedFile.empty() ? dropped.Get() : namedFile));
+    if (!outcome.dataFileLookedIn.empty()) {
+      std::fprintf(stderr, "%s\n", Text(TextId::DataFileLookedIn));
+      for (const auto& place : outcome.dataFileLookedIn)
+        std::fprintf(stderr, "  %s\n", platform::PathToUtf8(place).c_str());
+    }
+  };
+  // A file named on the command line comes first: the window then takes no drops.
+  ui::qt::FileDropped onDrop = nullptr;
+  if (namedFile.empty()) onDrop = [&dropped](const std::string& path) { dropped.Set(path); };
+  return ui::qt::RunApplication(argc, argv, job, onDrop);
 }

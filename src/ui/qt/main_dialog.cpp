@@ -1,18 +1,23 @@
 #include "ui/qt/main_dialog.h"
 
 #include <QCloseEvent>
+#include <QDragEnterEvent>
+#include <QDropEvent>
 #include <QFontDatabase>
 #include <QFontMetrics>
 #include <QIcon>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMimeData>
 #include <QPixmap>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QScreen>
+#include <QUrl>
 
 #include "panel/dialog_host.h"
 #include "panel/panel_texts.h"
+#include "panel/text_catalog.h"
 #include "ui/qt/dialog_units.h"
 
 #include "ui/qt/deruruzud_icon.xpm"
@@ -28,6 +33,13 @@ struct TemplateRect {
 QRect ToPixels(const DialogBaseUnits& base, const TemplateRect& r) {
   return {HorizontalPixels(base, r.x), VerticalPixels(base, r.y), HorizontalPixels(base, r.width),
           VerticalPixels(base, r.height)};
+}
+
+// The path of the one local file a drag carries; empty for anything else.
+QString DroppedFilePath(const QMimeData* mime) {
+  if (!mime || !mime->hasUrls() || mime->urls().size() != 1) return {};
+  const QUrl url = mime->urls().front();
+  return url.isLocalFile() ? url.toLocalFile() : QString();
 }
 
 QLabel* MakeLabel(QWidget* parent, const DialogBaseUnits& base, const TemplateRect& r,
@@ -66,6 +78,8 @@ MainDialog::MainDialog(QWidget* parent)
   setSizeGripEnabled(false);
   setWindowTitle(QString::fromUtf8(panel::kProgramName));
   setWindowIcon(ProgramIcon());
+  // A data file may be dropped anywhere on the window (when onFileDropped is set).
+  setAcceptDrops(true);
 
   // Template order, which is also the order the controls are stacked in.
   connect_ = new QPushButton(this);
@@ -153,6 +167,21 @@ void MainDialog::closeEvent(QCloseEvent* event) {
   if (onClose) onClose();
 }
 
+void MainDialog::dragEnterEvent(QDragEnterEvent* event) {
+  if (onFileDropped && !DroppedFilePath(event->mimeData()).isEmpty()) {
+    event->acceptProposedAction();
+  } else {
+    event->ignore();
+  }
+}
+
+void MainDialog::dropEvent(QDropEvent* event) {
+  const QString path = DroppedFilePath(event->mimeData());
+  if (!onFileDropped || path.isEmpty()) return event->ignore();
+  event->acceptProposedAction();
+  onFileDropped(path.toStdString());
+}
+
 QIcon ProgramIcon() { return QIcon(QPixmap(deruruzud_icon_xpm)); }
 
 void CentreWindow(QWidget& window) {
@@ -172,19 +201,21 @@ int InitMainDialog(MainDialog& dialog) {
   panel::ReadOwnFileVersion(v);
   dialog.setWindowTitle(QString::fromStdString(panel::FormatTitle(v.major, v.minor, v.build, v.revision)));
 
+  using panel::Text;
+  using panel::TextId;
   const auto set = [&dialog](int id, const char* text) {
     dialog.SetControlText(id, QString::fromUtf8(text));
   };
   set(panel::IDC_ADDRESS, "");
   set(panel::IDC_PORT, panel::kDefaultPortText);
-  set(panel::IDC_STATUS, panel::kInitialStatusText);
-  set(panel::IDC_ADDRESS_LABEL, panel::kAddressLabelText);
-  set(panel::IDC_PORT_LABEL, panel::kPortLabelText);
+  set(panel::IDC_STATUS, Text(TextId::InitialStatus));
+  set(panel::IDC_ADDRESS_LABEL, Text(TextId::AddressLabel));
+  set(panel::IDC_PORT_LABEL, Text(TextId::PortLabel));
   set(panel::IDC_MODEL, "");
   set(panel::IDC_VERSION, "");
-  set(panel::IDC_CAUTION, panel::kCautionText);
-  set(panel::ID_EXIT, panel::kExitText);
-  set(panel::ID_CONNECT, panel::kConnectText);
+  set(panel::IDC_CAUTION, Text(TextId::Caution));
+  set(panel::ID_EXIT, Text(TextId::Exit));
+  set(panel::ID_CONNECT, Text(TextId::Connect));
 
   dialog.AddressEdit()->setMaxLength(panel::kAddressMaxChars);
   CentreWindow(dialog);

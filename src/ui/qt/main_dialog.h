@@ -7,6 +7,7 @@
 
 #include <QDialog>
 #include <functional>
+#include <string>
 
 class QLabel;
 class QLineEdit;
@@ -43,10 +44,15 @@ class MainDialog : public QDialog {
   std::function<void()> onConnect;
   std::function<void()> onExit;
   std::function<void()> onClose;
+  // A single local file dropped on the window (its path in UTF-8). Without it the window
+  // takes no drops.
+  std::function<void(const std::string&)> onFileDropped;
 
  protected:
   void reject() override;
   void closeEvent(QCloseEvent* event) override;
+  void dragEnterEvent(QDragEnterEvent* event) override;
+  void dropEvent(QDropEvent* event) override;
 
  private:
   QPushButton* connect_ = nullptr;

@@ -7,6 +7,7 @@
 #include <QPushButton>
 #include <QTimer>
 
+#include "panel/text_catalog.h"
 #include "ui/qt/app.h"
 #include "ui/qt/main_dialog.h"
 
@@ -19,9 +20,11 @@ ScreenshotHost::ScreenshotHost(MainDialog& dialog, QtDialogHost& inner, QString 
     box.show();
     box.activateWindow();
     QApplication::processEvents();
-    const QString name = question && box.windowTitle() == QStringLiteral("確認")
-                             ? QStringLiteral("confirm")
-                             : QStringLiteral("notice-%1").arg(++notices_);
+    const QString name =
+        question &&
+                box.windowTitle() == QString::fromUtf8(panel::Text(panel::TextId::CaptionConfirm))
+            ? QStringLiteral("confirm")
+            : QStringLiteral("notice-%1").arg(++notices_);
     box.grab().save(QDir(folder_).filePath(name + QStringLiteral(".png")));
     box.hide();
     return question ? QMessageBox::Yes : QMessageBox::Ok;
@@ -30,8 +33,8 @@ ScreenshotHost::ScreenshotHost(MainDialog& dialog, QtDialogHost& inner, QString 
 
 void ScreenshotHost::SetControlText(int id, const std::string& text) {
   inner_.SetControlText(id, text);
-  static const std::string kWriting = "書込み中... ";
-  if (bulkTaken_ || id != panel::IDC_STATUS || text.rfind(kWriting, 0) != 0) return;
+  const std::string writing = std::string(panel::Text(panel::TextId::Writing)) + " ";
+  if (bulkTaken_ || id != panel::IDC_STATUS || text.rfind(writing, 0) != 0) return;
   inner_.RunOnGui([this] {
     const QProgressBar* bar = dialog_.ProgressBar();
     if (bar->value() * 2 < bar->maximum()) return;
@@ -56,7 +59,14 @@ int RunScreenshots(MainDialog& dialog, QtDialogHost& host, const QString& folder
     } else {
       DemoJob(owner);
     }
-    QMetaObject::invokeMethod(qApp, [] { QCoreApplication::exit(0); }, Qt::QueuedConnection);
+    // The end of the run (the version line's verdict), then quit.
+    QMetaObject::invokeMethod(
+        qApp,
+        [&shots] {
+          shots.GrabDialog(QStringLiteral("done"));
+          QCoreApplication::exit(0);
+        },
+        Qt::QueuedConnection);
   });
   QTimer::singleShot(300, &dialog, [&] {
     shots.GrabDialog(QStringLiteral("idle"));

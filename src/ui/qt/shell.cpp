@@ -4,7 +4,7 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "panel/panel_texts.h"
+#include "panel/text_catalog.h"
 #include "ui/qt/main_dialog.h"
 
 namespace ui::qt {
@@ -60,7 +60,7 @@ void Shell::Exit() {
 
 void Shell::Close() {
   const CloseAction action = DecideClose(WorkerRunning(), [this] {
-    return panel::AskYesNo(host_, panel::kCloseWhileRunningText, "");
+    return panel::AskYesNo(host_, panel::Text(panel::TextId::CloseWhileRunning), "");
   });
   switch (action) {
     case CloseAction::CloseNow:

@@ -7,16 +7,19 @@
 #include <string>
 #include <vector>
 
-#include "platform/clock.h"
-#include "platform/text_win32.h"
 #include "panel/dialog_host.h"
 #include "panel/panel_texts.h"
+#include "panel/text_catalog.h"
+#include "platform/clock.h"
+#include "platform/text_win32.h"
 #include "ui/win32/win32_host.h"
 #include "update/update_procedure.h"
 
 namespace ui::win32 {
 namespace {
 
+using panel::Text;
+using panel::TextId;
 using platform::ToWide;
 
 constexpr wchar_t kClassName[] = L"DERURUZUD";
@@ -82,14 +85,14 @@ INT_PTR InitMainDialog(HWND dialog) {
   SetWindowTextW(dialog, ToWide(panel::FormatTitle(v.major, v.minor, v.build, v.revision)).c_str());
   SetDlgItemTextW(dialog, panel::IDC_ADDRESS, L"");
   SetDlgItemTextW(dialog, panel::IDC_PORT, ToWide(panel::kDefaultPortText).c_str());
-  SetDlgItemTextW(dialog, panel::IDC_STATUS, ToWide(panel::kInitialStatusText).c_str());
-  SetDlgItemTextW(dialog, panel::IDC_ADDRESS_LABEL, ToWide(panel::kAddressLabelText).c_str());
-  SetDlgItemTextW(dialog, panel::IDC_PORT_LABEL, ToWide(panel::kPortLabelText).c_str());
+  SetDlgItemTextW(dialog, panel::IDC_STATUS, ToWide(Text(TextId::InitialStatus)).c_str());
+  SetDlgItemTextW(dialog, panel::IDC_ADDRESS_LABEL, ToWide(Text(TextId::AddressLabel)).c_str());
+  SetDlgItemTextW(dialog, panel::IDC_PORT_LABEL, ToWide(Text(TextId::PortLabel)).c_str());
   SetDlgItemTextW(dialog, panel::IDC_MODEL, L"");
   SetDlgItemTextW(dialog, panel::IDC_VERSION, L"");
-  SetDlgItemTextW(dialog, panel::IDC_CAUTION, ToWide(panel::kCautionText).c_str());
-  SetDlgItemTextW(dialog, IDCANCEL, ToWide(panel::kExitText).c_str());
-  SetDlgItemTextW(dialog, IDOK, ToWide(panel::kConnectText).c_str());
+  SetDlgItemTextW(dialog, panel::IDC_CAUTION, ToWide(Text(TextId::Caution)).c_str());
+  SetDlgItemTextW(dialog, IDCANCEL, ToWide(Text(TextId::Exit)).c_str());
+  SetDlgItemTextW(dialog, IDOK, ToWide(Text(TextId::Connect)).c_str());
   SendDlgItemMessageW(dialog, panel::IDC_ADDRESS, EM_LIMITTEXT, panel::kAddressMaxChars, 0);
   CentreWindow(dialog);
   return 0;
@@ -117,7 +120,7 @@ void Connect(HWND dialog) {
 
 void OnClose(HWND dialog) {
   if (WorkerRunning()) {
-    if (AskYesNoBox(dialog, panel::kCloseWhileRunningText, "")) PostQuitMessage(0);
+    if (AskYesNoBox(dialog, Text(TextId::CloseWhileRunning), "")) PostQuitMessage(0);
     return;
   }
   PostMessageW(dialog, WM_COMMAND, IDCANCEL, 0);
@@ -183,15 +186,15 @@ bool RegisterMainClass(HINSTANCE instance) {
 int RunShell(HINSTANCE instance, int showState) {
   g_instance = instance;
   if (!RegisterMainClass(instance)) {
-    ShowNoticeBox(nullptr, "ウインドウクラスを登録できませんでした", panel::kProgramName,
-                             panel::NoticeStyle::Error);
+    ShowNoticeBox(nullptr, Text(TextId::RegisterClassFailed), panel::kProgramName,
+                  panel::NoticeStyle::Error);
     return 0;
   }
   g_mainDialog = CreateDialogParamW(instance, MAKEINTRESOURCEW(kMainDialogTemplate), nullptr,
                                     MainDialogProc, 0);
   if (!g_mainDialog) {
-    ShowNoticeBox(nullptr, "メインウインドウを作成できませんでした", panel::kProgramName,
-                             panel::NoticeStyle::Error);
+    ShowNoticeBox(nullptr, Text(TextId::CreateWindowFailed), panel::kProgramName,
+                  panel::NoticeStyle::Error);
     return 0;
   }
   ShowWindow(g_mainDialog, showState);

@@ -1,0 +1,297 @@
+#include "panel/text_catalog.h"
+
+#include <array>
+#include <atomic>
+#include <cstring>
+
+#include "platform/user_environment.h"
+
+namespace panel {
+namespace {
+
+using enum TextId;
+
+// Japanese first: the texts the program has always shown, byte for byte (half-width
+// katakana stays half-width). Where both columns agree the text was English already.
+constexpr CatalogEntry kCatalog[] = {
+    {InitialStatus, "QUIVOの電源を入れ直してから接続して下さい。",
+     "Switch the QUIVO off and on again, then connect."},
+    {Caution, "<注意>書込み中はLANケーブルを抜いたり電源を切らないで下さい。",
+     // One line of the caution's rectangle, like the Japanese text.
+     "<Caution> Do not unplug LAN or power while writing."},
+    {AddressLabel, "IP Address", "IP Address"},
+    {PortLabel, "Port", "Port"},
+    {Connect, "接続", "Connect"},
+    {Exit, "終了", "Exit"},
+    {CloseWhileRunning,
+     "ファーム書換え処理中に終了すると正常に動作しなくなる可能性があります\n終了しますか?",
+     "Quitting while the firmware is being rewritten may leave the device unable to "
+     "work.\nQuit anyway?"},
+    {RegisterClassFailed, "ウインドウクラスを登録できませんでした",
+     "Could not register the window class"},
+    {CreateWindowFailed, "メインウインドウを作成できませんでした",
+     "Could not create the main window"},
+
+    {CaptionError, "Error", "Error"},
+    {CaptionConfirm, "確認", "Confirm"},
+    {CaptionCaution, "注意", "Caution"},
+
+    {Connecting, "接続中...", "Connecting..."},
+    {XPortSetting, "XPort設定中", "Configuring the XPort"},
+    {Linked, "接続完了!確認中...", "Connected! Checking..."},
+    {FirmWriteMode, "FIRM WRITE MODE", "FIRM WRITE MODE"},
+    {Processing, "処理中...", "Processing..."},
+    {Writing, "書込み中...", "Writing..."},
+    {WriteFailed, "書込み失敗", "Write failed"},
+    {Verifying, "ﾍﾞﾘﾌｧｲ中...", "Verifying..."},
+    {WriteDone, "書込み完了", "Write complete"},
+    {VersionWritten, "書込み成功", "written"},
+    {VersionNotWritten, "書込み失敗", "failed"},
+
+    {ConfirmStart, "ファームの書換えを開始しますか？", "Start rewriting the firmware?"},
+    {CautionWithKT52, "\n\n(注意:KT-52-Wとの入出力延長機能が動作中は実行しないで下さい!!)\n\n",
+     "\n\n(Caution: do not run this while the I/O extension with a KT-52-W is "
+     "working!!)\n\n"},
+    {CautionIoExtension, "\n\n(注意:入出力延長機能が動作中は実行しないで下さい!!)\n\n",
+     "\n\n(Caution: do not run this while the I/O extension is working!!)\n\n"},
+
+    {EnterAddress, "IPアドレスを入力してください", "Please enter the IP address"},
+    {NoInformation, "情報を取得出来ませんでした!!処理を中断します。",
+     "Could not get the XPort's information!! Stopping."},
+    {OverrideNotice,
+     "XPortの設定DisConnectionModeにOn Mdm_Ctrl_In Drop(DTR)又は\nActive ConnectionにWith Any "
+     "Characterが設定されている可能性があります。\n処理を継続する為に設定を一時的に変更します。",
+     "The XPort's DisConnectionMode may be set to On Mdm_Ctrl_In Drop(DTR) or\nits Active "
+     "Connection to With Any Character.\nThese settings are changed for the time of the "
+     "update so that it can go on."},
+    {OverrideRefused,
+     "XPortの設定DisConnectionModeにOn Mdm_Ctrl_In Drop(DTR)又は\nActive ConnectionにWith Any "
+     "Characterが設定されている可能性があります\n設定を無効にしてください。処理を中断します。",
+     "The XPort's DisConnectionMode may be set to On Mdm_Ctrl_In Drop(DTR) or\nits Active "
+     "Connection to With Any Character.\nPlease turn these settings off. Stopping."},
+    {WrongDevice, "接続機器が異なります!!処理を中断します。",
+     "The connected device is not the right one!! Stopping."},
+    {NoBootMode, "ファーム書換えモードに入れませんでした!!処理を中断します。",
+     "Could not enter the firmware rewrite mode!! Stopping."},
+    {VersionClearError, "0x0300 Clear Error", "0x0300 Clear Error"},
+    {FirstBlockWriteError, "0x026C Write Error", "0x026C Write Error"},
+    {BlockWriteError, "0x%04x Write Error", "0x%04x Write Error"},
+    {VersionWriteError, "0x0300 Write Error", "0x0300 Write Error"},
+    {BulkFailed, "Error: 書込み失敗しました。\n", "Error: Writing failed.\n"},
+    {VerifyError, "Error: ベリファイエラー\n", "Error: Verify error\n"},
+    {WriteComplete, "書込み完了\n", "Write complete\n"},
+    {LeaveError, "ファーム書換えモードキャンセルエラー",
+     "Error while leaving the firmware rewrite mode"},
+    {RestoreNotice, "変更したXPortの設定を戻します。",
+     "The XPort's changed settings are now put back."},
+    {RestoreRefused,
+     "XPortの設定DisConnectionModeにOn Mdm_Ctrl_In Drop(DTR)及び\nActive ConnectionにWith Any "
+     "Characterを設定できませんでした\n設定を確認してください。",
+     "Could not set the XPort's DisConnectionMode back to On Mdm_Ctrl_In Drop(DTR) and\nits "
+     "Active Connection to With Any Character.\nPlease check the settings."},
+    {RestoreAdvice, "\n(SetupRecordファイルなどでXPortの設定を初期値に設定してください。)",
+     "\n(Please set the XPort back to its initial settings, for example with a SetupRecord "
+     "file.)"},
+    {SavedRecordFound,
+     "このXPortの元の設定が前回の処理で戻されていない可能性があります。\n保存されている設定: "
+     "%s\n(DERURUZUD-cli --restore-xport <ファイル> --address <IPアドレス> で戻せます。)",
+     "This XPort's original settings may not have been put back by an earlier run.\nSaved "
+     "settings: %s\n(DERURUZUD-cli --restore-xport <file> --address <IP address> puts them "
+     "back.)"},
+    {SaveFailed,
+     "XPortの元の設定をファイルに保存できませんでした。\n(%s)\n"
+     "設定を戻せなかった場合はXPortの設定を確認してください。",
+     "Could not save the XPort's original settings to a file.\n(%s)\nIf they cannot be put "
+     "back, please check the XPort's settings."},
+    {NoSaveFolder, "保存先なし", "no folder to save in"},
+    {SavedRecordUnreadable, "保存されたXPortの設定を読めませんでした。\n",
+     "Could not read the saved XPort settings.\n"},
+    {XPortRestored, "XPortの設定を戻しました。", "The XPort's settings have been put back."},
+    {DataFileError, "Error: データファイル読込みエラー\n", "Error: data file read error\n"},
+
+    {CantOpenDataFile, "Can't open data file.", "Can't open data file."},
+    {DataFileReadError, "Data file read error.", "Data file read error."},
+    {NotEnoughMemory, "Not enough memory.", "Not enough memory."},
+    {NotEnoughMemoryForImages, "Not enough memory to allocate the value!",
+     "Not enough memory to allocate the value!"},
+
+    {EnterPort, "ポート番号を入力してください", "Please enter the port number"},
+    {PortQuestion,
+     "XPortに設定されているLocalPortと入力したPort番号が異なる可能性があります。\n"
+     "XPortに設定されたLocalPortで接続しますか?",
+     "The port number entered may differ from the LocalPort set in the XPort.\n"
+     "Connect with the XPort's LocalPort?"},
+    {SocketLayerFailed, "%d is the err", "%d is the err"},
+    {SocketFailed, "ソケットの作成に失敗しました。", "Could not create the socket."},
+    {ConnectFailed, "接続に失敗しました。\nError=%d", "Could not connect.\nError=%d"},
+    {SendFailed, "送信に失敗しました。切断します。\nError=%d",
+     "Sending failed. Disconnecting.\nError=%d"},
+    {ReceiveFailed, "受信に失敗しました。切断します。\nError=%d",
+     "Receiving failed. Disconnecting.\nError=%d"},
+    {ReceiveFromDeviceFailed, "QUIVOからの受信失敗\n", "Receiving from the QUIVO failed\n"},
+    {TimedOut, "タイムアウトしました\n", "Timed out\n"},
+
+    {UdpOpenFailed, "UDPソケット作成失敗\n", "Could not create the UDP socket\n"},
+    {UdpBindFailed, "UDP受信ポート番号の指定に失敗\n", "Could not bind the UDP receive port\n"},
+    {UdpSendFailed, "サーバへの送信失敗\n", "Sending to the server failed\n"},
+
+    {DataFileLookedIn, "データファイルを探した場所:", "Looked for the data file in:"},
+    {HelpUsageLabel, "使い方", "Usage"},
+    {HelpOptionsLabel, "オプション", "Options"},
+    {HelpPositionalsLabel, "引数", "Arguments"},
+    {HelpHelp, "このヘルプを表示して終了します", "Print this help message and exit"},
+    {HelpVersion, "バージョンを表示して終了します", "Print the program's version and exit"},
+    {HelpLang, "表示言語 (en: 英語、ja: 日本語)",
+     "Language of the texts (en: English, ja: Japanese)"},
+    {HelpCliDescription, "DERURUZUD-cli: XPortを通して機器のファームを書き換えます",
+     "DERURUZUD-cli: rewrites a device's firmware through its XPort"},
+    {HelpAddress, "機器のIPアドレス (IP Addressの欄、15文字まで)",
+     "Device IP address (the address box, 15 characters)"},
+    {HelpPort, "機器のTCPポート (Portの欄)", "Device TCP port (the port box)"},
+    {HelpYes, "すべての確認に「はい」と答えます", "Answer Yes to every question"},
+    {HelpDataFile, "Intel HEXのデータファイル (省略時は下の順に探します)",
+     "Intel HEX data file (without it, the places below are searched)"},
+    {HelpRestoreXPort, "書換えの前に保存したXPortの設定を --address のXPortに戻して終了します",
+     "Send an XPort setup record saved before an override back to the XPort at --address, "
+     "then exit"},
+    {HelpCliFooter,
+     "データファイル: --data-file を指定したときはそのファイルだけを使います。指定がなければ、"
+     "プログラムと同じフォルダのquivo.HEX、次に %s のquivo.HEXを使います。\n\n"
+     "表示言語: --lang en|ja。指定がなければ、LC_ALL、LC_MESSAGES、LANGのうち最初に設定されて"
+     "いるものがenで始まるとき (Windowsではユーザーの表示言語が英語のとき) 英語、それ以外は"
+     "日本語です。\n\n"
+     "終了ステータス: 0 書換え成功、1 失敗またはデータファイルを読めなかったとき、2 "
+     "使い方の誤り。",
+     "Data file: --data-file FILE when given, and then only that file. Otherwise quivo.HEX "
+     "beside the program, then quivo.HEX in %s.\n\n"
+     "Language: --lang en|ja; otherwise English when the first of LC_ALL, LC_MESSAGES and "
+     "LANG that is set starts with \"en\" (on Windows: when the user's display language is "
+     "English), Japanese in every other case.\n\n"
+     "Exit status: 0 when the update succeeded, 1 when it failed or the data file could not "
+     "be read, 2 for a usage error."},
+    {HelpDialogDescription, "DERURUZUD: 機器のファームを書き換える操作画面",
+     "DERURUZUD: the operator's dialog that rewrites a device's firmware"},
+    {HelpDialogFile, "Intel HEXのデータファイル", "Intel HEX data file"},
+    {HelpDialogFooter,
+     "データファイル: FILE (または --data-file) を指定したときはそのファイルだけを使います。"
+     "指定がなければ、画面にドロップしたファイル、次にプログラムと同じフォルダのquivo.HEX、"
+     "次に %s のquivo.HEXを使います。\n\n"
+     "表示言語: --lang en|ja。指定がなければ LC_ALL、LC_MESSAGES、LANG で決まります "
+     "(DERURUZUD-cli --help を参照)。",
+     "Data file: FILE (or --data-file FILE) when given, and then only that file. Otherwise "
+     "a file dropped on the window, then quivo.HEX beside the program, then quivo.HEX in "
+     "%s.\n\n"
+     "Language: --lang en|ja; otherwise LC_ALL, LC_MESSAGES and LANG decide (see "
+     "DERURUZUD-cli --help)."},
+
+    {HelpDiscover,
+     "RANGE (/20までのIPv4のCIDR、またはbroadcast) で応答するXPortを一覧にして終了します: "
+     "アドレス、MACアドレス、機器のTCPポート、更新でXPortの設定を変更する必要があるか。"
+     "読み取るだけです",
+     "List the XPorts that answer in RANGE (an IPv4 CIDR up to /20, or broadcast): address, "
+     "MAC, the device's TCP port, whether an update must change the XPort's settings. Reads "
+     "only; then exit"},
+    {HelpJson, "結果をJSONでFILEにも書きます (- は標準出力)",
+     "Also write the result as JSON to FILE (- for standard output)"},
+    {DiscoverUnparseable,
+     "--discover: 範囲「%s」を読めません。192.168.0.0/24 のような IPv4 の CIDR か broadcast "
+     "を指定してください。",
+     "--discover: cannot read the range \"%s\": give an IPv4 CIDR such as 192.168.0.0/24, or "
+     "broadcast."},
+    {DiscoverTooLarge, "--discover: 範囲「%s」は広すぎます。/20 (4,096 アドレス) までにしてください。",
+     "--discover: the range \"%s\" is too large: at most /20 (4,096 addresses)."},
+    {DiscoverNotUnicast,
+     "--discover: 範囲「%s」は機器のアドレスではありません (0.x.x.x、マルチキャスト、予約済み)。",
+     "--discover: the range \"%s\" holds no device addresses (0.x.x.x, multicast or "
+     "reserved)."},
+    {DiscoverSocket, "--discover: UDPソケットを作成できません。",
+     "--discover: cannot create a UDP socket."},
+    {DiscoverBroadcast, "--discover: ブロードキャストが許可されていません。",
+     "--discover: broadcasting is not permitted."},
+    {DiscoverBind,
+     "--discover: UDPポート10001を使えません。ほかのプログラムが使用中かもしれません。",
+     "--discover: UDP port 10001 is not available; another program may be using it."},
+    {DiscoverAsking, "%s の %s アドレスに問い合わせ中 (最長 約%s秒)...",
+     "Asking in %s: %s addresses (at most about %s s)..."},
+    {DiscoverAskingBroadcast, "ブロードキャストで問い合わせ中 (約%s秒)...",
+     "Asking by broadcast (about %s s)..."},
+    {DiscoverHeader, "アドレス        MACアドレス        ポート XPortの設定",
+     "Address         MAC                Port   XPort settings"},
+    {DiscoverMustChange, "変更が必要 (更新が約16秒長くなります)",
+     "must change (the update takes about 16 s longer)"},
+    {DiscoverNoChange, "変更不要", "no change"},
+    {DiscoverNoRecord, "不明 (設定レコードの応答なし)", "unknown (no setup record reply)"},
+    {DiscoverAnswered, "%s 台のXPortが応答しました。", "XPorts that answered: %s."},
+    {DiscoverNoneAnswered, "応答したXPortはありません (%s)。", "No XPort answered (%s)."},
+    {DiscoverSendsRefused, "%s 件の問い合わせは送信できませんでした。",
+     "%s queries could not be sent."},
+    {CannotWriteFile, "%s に書き込めません。", "Cannot write %s."},
+};
+
+constexpr bool EveryKeyInItsPlace() {
+  if (std::size(kCatalog) != static_cast<std::size_t>(TextId::Count)) return false;
+  for (std::size_t i = 0; i < std::size(kCatalog); ++i) {
+    if (static_cast<std::size_t>(kCatalog[i].id) != i) return false;
+  }
+  return true;
+}
+static_assert(EveryKeyInItsPlace(), "one entry per key, in the keys' order");
+
+std::atomic<Language> g_language{Language::Japanese};
+
+}  // namespace
+
+std::span<const CatalogEntry> Catalog() {
+  return kCatalog;
+}
+
+const char* Text(TextId id, Language language) {
+  const CatalogEntry& e = kCatalog[static_cast<std::size_t>(id)];
+  return language == Language::English ? e.english : e.japanese;
+}
+
+const char* Text(TextId id) {
+  return Text(id, g_language.load(std::memory_order_relaxed));
+}
+
+std::string FormatText(TextId id, std::initializer_list<std::string_view> args) {
+  const std::string_view format = Text(id);
+  std::string out;
+  auto next = args.begin();
+  for (std::size_t i = 0; i < format.size(); ++i) {
+    if (format[i] == '%' && i + 1 < format.size() && format[i + 1] == 's') {
+      if (next != args.end()) out += *next++;
+      ++i;
+    } else {
+      out += format[i];
+    }
+  }
+  return out;
+}
+
+void SetLanguage(Language language) {
+  g_language.store(language, std::memory_order_relaxed);
+}
+
+Language ChooseLanguage(std::string_view langOption) {
+  if (langOption == "en") return Language::English;
+  if (langOption == "ja") return Language::Japanese;
+  const std::string name = platform::UserLanguageName();
+  const std::string_view code = std::string_view(name).substr(0, name.find_first_of("_.@-"));
+  return code == "en" ? Language::English : Language::Japanese;
+}
+
+std::string FindLangOption(int argc, const char* const* argv) {
+  std::string value;
+  for (int i = 1; i < argc; ++i) {
+    const std::string_view arg = argv[i] ? argv[i] : "";
+    if (arg == "--lang" && i + 1 < argc && argv[i + 1]) {
+      value = argv[++i];
+    } else if (arg.starts_with("--lang=")) {
+      value = arg.substr(std::strlen("--lang="));
+    }
+  }
+  return value;
+}
+
+}  // namespace panel

@@ -1,0 +1,160 @@
+// The catalog of every text the operator reads, in Japanese (the source language, kept
+// byte for byte) and English, looked up by key. All three front ends and the core take
+// their texts from here, so no code outside this catalog chooses between languages.
+//
+// The language is chosen once, by the program's entry, before any window or worker
+// exists (ChooseLanguage, then SetLanguage); until then it is Japanese. Any thread may
+// look texts up.
+#pragma once
+
+#include <initializer_list>
+#include <span>
+#include <string>
+#include <string_view>
+
+namespace panel {
+
+enum class Language { Japanese, English };
+
+enum class TextId : int {
+  // The main dialog.
+  InitialStatus,
+  Caution,
+  AddressLabel,
+  PortLabel,
+  Connect,
+  Exit,
+  CloseWhileRunning,
+  RegisterClassFailed,
+  CreateWindowFailed,
+  // Notice captions.
+  CaptionError,
+  CaptionConfirm,
+  CaptionCaution,
+  // Status and version lines while a run goes on.
+  Connecting,
+  XPortSetting,  // followed by one to three dots while the XPort restarts
+  Linked,
+  FirmWriteMode,
+  Processing,
+  Writing,  // also the start of the per-block counter, "<Writing> N"
+  WriteFailed,
+  Verifying,
+  WriteDone,
+  VersionWritten,     // after the version line: " <text>"
+  VersionNotWritten,  // likewise
+  // The confirmation question.
+  ConfirmStart,
+  CautionWithKT52,
+  CautionIoExtension,
+  // Notices of the update procedure.
+  EnterAddress,
+  NoInformation,
+  OverrideNotice,
+  OverrideRefused,
+  WrongDevice,
+  NoBootMode,
+  VersionClearError,
+  FirstBlockWriteError,
+  BlockWriteError,  // %04x: the block's word address
+  VersionWriteError,
+  BulkFailed,
+  VerifyError,
+  WriteComplete,
+  LeaveError,
+  RestoreNotice,
+  RestoreRefused,
+  RestoreAdvice,
+  SavedRecordFound,  // %s: the saved file
+  SaveFailed,        // %s: the folder
+  NoSaveFolder,
+  SavedRecordUnreadable,  // followed by the file's path
+  XPortRestored,
+  DataFileError,
+  // The data file.
+  CantOpenDataFile,
+  DataFileReadError,
+  NotEnoughMemory,
+  NotEnoughMemoryForImages,
+  // The device link.
+  EnterPort,
+  PortQuestion,
+  SocketLayerFailed,  // %d: the error
+  SocketFailed,
+  ConnectFailed,  // %d: the socket error
+  SendFailed,     // %d
+  ReceiveFailed,  // %d
+  ReceiveFromDeviceFailed,
+  TimedOut,
+  // The XPort queries.
+  UdpOpenFailed,
+  UdpBindFailed,
+  UdpSendFailed,
+  // Console and command line.
+  DataFileLookedIn,
+  HelpUsageLabel,
+  HelpOptionsLabel,
+  HelpPositionalsLabel,
+  HelpHelp,
+  HelpVersion,
+  HelpLang,
+  HelpCliDescription,
+  HelpAddress,
+  HelpPort,
+  HelpYes,
+  HelpDataFile,
+  HelpRestoreXPort,
+  HelpCliFooter,  // %s: the per-user data folder
+  HelpDialogDescription,
+  HelpDialogFile,
+  HelpDialogFooter,  // %s: the per-user data folder
+  // Discovery (DERURUZUD-cli --discover).
+  HelpDiscover,
+  HelpJson,
+  DiscoverUnparseable,  // %s: the range as given
+  DiscoverTooLarge,     // %s
+  DiscoverNotUnicast,   // %s
+  DiscoverSocket,
+  DiscoverBroadcast,
+  DiscoverBind,
+  DiscoverAsking,           // %s the range, %s addresses, %s seconds at most
+  DiscoverAskingBroadcast,  // %s seconds
+  DiscoverHeader,
+  DiscoverMustChange,
+  DiscoverNoChange,
+  DiscoverNoRecord,
+  DiscoverAnswered,      // %s: how many
+  DiscoverNoneAnswered,  // %s: the range
+  DiscoverSendsRefused,  // %s: how many
+  CannotWriteFile,       // %s: the file
+  Count
+};
+
+struct CatalogEntry {
+  TextId id;
+  const char* japanese;
+  const char* english;
+};
+
+// Every entry, in TextId order.
+std::span<const CatalogEntry> Catalog();
+
+// The text in the current language, or in the one given.
+const char* Text(TextId id);
+const char* Text(TextId id, Language language);
+// The text in the current language with its %s conversions filled from args, in order.
+std::string FormatText(TextId id, std::initializer_list<std::string_view> args);
+
+void SetLanguage(Language language);
+
+// The language a program runs in: "en" or "ja" from --lang when given; otherwise English
+// when the user's session names a locale whose language part (before '_', '.', '@' or '-')
+// is "en" (platform::UserLanguageName), and Japanese for every other name, the C and
+// POSIX locales and no name at all included.
+Language ChooseLanguage(std::string_view langOption);
+
+// The value of the last --lang VALUE or --lang=VALUE among the arguments; empty when
+// there is none. Read before the options are parsed, so that --help speaks it.
+std::string FindLangOption(int argc, const char* const* argv);
+
+}  // namespace panel
