@@ -209,9 +209,9 @@ int main(int argc, char** argv) {
       return 2;
     }
   }
-  const std::string folder = platform::ProgramFolder();
-  const std::string cli = platform::JoinPath(folder, "DERURUZUD-cli");
-  const std::string sim = platform::JoinPath(folder, "quivo-sim");
+  const std::filesystem::path folder = platform::ProgramFolder();
+  const std::string cli = (folder / "DERURUZUD-cli").string();
+  const std::string sim = (folder / "quivo-sim").string();
   const std::string dir =
       std::filesystem::temp_directory_path() / ("fleet_time-" + std::to_string(::getpid()));
   std::filesystem::create_directories(dir + "/state");

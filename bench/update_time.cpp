@@ -70,7 +70,7 @@ int main(int argc, char** argv) {
   const int runs = options.runs;
   const std::string address = options.address;
   const bool withOverride = options.flag;
-  const std::string cli = platform::JoinPath(platform::ProgramFolder(), "DERURUZUD-cli");
+  const std::string cli = (platform::ProgramFolder() / "DERURUZUD-cli").string();
   const std::string dir =
       std::filesystem::temp_directory_path() / ("update_time-" + std::to_string(::getpid()));
   std::filesystem::create_directories(dir);

@@ -6,15 +6,20 @@
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <iostream>
 #include <memory>
 #include <set>
 #include <sstream>
+#include <string>
+#include <vector>
 
 #include "panel/panel_texts.h"
 #include "platform/clock.h"
+#include "platform/program_folder.h"
 #include "platform/socket.h"
+#include "platform/terminal.h"
 #include "sim/fault_names.h"
 #include "sim/simulator.h"
 
@@ -26,8 +31,9 @@ extern "C" void OnSignal(int) {
   g_stop = 1;
 }
 
+// File names arrive as UTF-8 (see CommandLineArgs) and are opened as such on every platform.
 bool ReadFile(const std::string& path, std::string* out) {
-  std::ifstream f(path, std::ios::binary);
+  std::ifstream f(platform::PathFromUtf8(path), std::ios::binary);
   if (!f) return false;
   std::ostringstream s;
   s << f.rdbuf();
@@ -36,7 +42,7 @@ bool ReadFile(const std::string& path, std::string* out) {
 }
 
 bool WriteFile(const std::string& path, const std::string& text) {
-  std::ofstream f(path, std::ios::binary | std::ios::trunc);
+  std::ofstream f(platform::PathFromUtf8(path), std::ios::binary | std::ios::trunc);
   if (!f) return false;
   f << text;
   f.close();
@@ -130,7 +136,12 @@ int main(int argc, char** argv) {
       ->check(CLI::Range(0, 15))
       ->capture_default_str();
   app.add_option("--memory-hex", memoryHex, "Intel HEX file with the starting program memory")
-      ->check(CLI::ExistingFile);
+      ->check([](const std::string& path) {
+        std::error_code ec;
+        return std::filesystem::is_regular_file(platform::PathFromUtf8(path), ec)
+                   ? std::string()
+                   : "File does not exist: " + path;
+      });
   app.add_option("--dump-hex", dumpHex,
                  "write program memory as Intel HEX here at exit (with --count, each pair's "
                  "address goes before the extension: mem-127.0.0.11.hex)");
@@ -189,7 +200,10 @@ int main(int argc, char** argv) {
           ->expected(0, 1)
           ->type_name("[N]");
 
-  CLI11_PARSE(app, argc, argv);
+  const std::vector<std::string> args = platform::CommandLineArgs(argc, argv);
+  std::vector<const char*> argp;
+  for (const std::string& a : args) argp.push_back(a.c_str());
+  CLI11_PARSE(app, static_cast<int>(argp.size()), argp.data());
 
   if (versionOption->count() > 0) {
     if (versionValue.empty()) {

@@ -2,6 +2,7 @@
 #include <cstdio>
 #include <fstream>
 
+#include "platform/program_folder.h"
 #include "sim/simulator.h"
 
 namespace sim {
@@ -59,7 +60,7 @@ std::string Simulator::MemoryHex() const {
 
 bool Simulator::WriteMemoryHex(const std::string& path) const {
   const std::string text = MemoryHex();
-  std::ofstream f(path, std::ios::binary | std::ios::trunc);
+  std::ofstream f(platform::PathFromUtf8(path), std::ios::binary | std::ios::trunc);
   if (!f) return false;
   f.write(text.data(), static_cast<std::streamsize>(text.size()));
   f.close();

@@ -159,7 +159,7 @@ class Simulator {
   int DataBlocks() const;
   // Program memory as Intel HEX (16-byte records, byte addresses, end record).
   std::string MemoryHex() const;
-  bool WriteMemoryHex(const std::string& path) const;
+  bool WriteMemoryHex(const std::string& path) const;  // path: UTF-8
 
  private:
   struct Impl;

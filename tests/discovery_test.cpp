@@ -11,7 +11,7 @@
 #include "platform/clock.h"
 #include "platform/socket.h"
 #include "sim/simulator.h"
-#include "support/hex_files.h"
+#include "support/temp_dir.h"
 
 namespace {
 
@@ -150,7 +150,7 @@ TEST(DiscoverCommand, CabinetFromQuivoSimCountAsTableAndJson) {
     EXPECT_EQ(d.at("needs_override"), i == 1) << d;
   }
 
-  std::tie(status, out) = Shell("LANG=en " + cli + "127.0.0.70/32 --json -");
+  std::tie(status, out) = Shell(cli + "127.0.0.70/32 --lang en --json -");
   EXPECT_TRUE(status == 0 && out.find("No XPort answered") != std::string::npos) << out;
   EXPECT_NE(out.find("\"devices\": []"), std::string::npos) << out;
   for (const char* bad : {"0.0.0.0/0", "127.0.0.0/19", "127.0.0.300/24", "everything"}) {

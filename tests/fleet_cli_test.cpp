@@ -17,7 +17,7 @@
 
 #include "platform/state_folder.h"
 #include "sim/simulator.h"
-#include "support/hex_files.h"
+#include "support/temp_dir.h"
 
 namespace {
 

@@ -15,9 +15,8 @@
 #include "fleet/restore_record.h"
 #include "platform/state_folder.h"
 #include "sim/simulator.h"
-#include "support/hex_files.h"
+#include "support/temp_dir.h"
 #include "support/recording_host.h"
-#include "support/recording_sleeper.h"
 #include "xport/saved_records.h"
 
 namespace {

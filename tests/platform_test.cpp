@@ -8,11 +8,14 @@
 #include <filesystem>
 #include <fstream>
 #include <string>
+#include <vector>
 
 #include "platform/clock.h"
+#include "platform/program_folder.h"
 #include "platform/socket.h"
 #include "platform/state_folder.h"
-#include "support/hex_files.h"
+#include "support/temp_dir.h"
+#include "xport/saved_records.h"
 
 namespace {
 
@@ -107,6 +110,25 @@ TEST(PlatformFiles, AtomicWriteReplacesWholeAndLeavesNothingElse) {
   std::filesystem::create_directories(dir.path() + "/taken");
   EXPECT_FALSE(platform::WriteFileAtomically(dir.path() + "/taken", "x", 1));
   EXPECT_TRUE(std::filesystem::is_directory(dir.path() + "/taken"));
+}
+
+// A Windows account such as 田中 puts the state folder under a Japanese name; a stray file
+// there has one too. A record is saved, found, read and removed all the same.
+TEST(PlatformFiles, SavedRecordsUnderAJapaneseFolderName) {
+  testing_support::TempDir dir;
+  const std::filesystem::path folder = platform::PathFromUtf8(dir.path() + "/田中/状態");
+  ASSERT_TRUE(platform::WriteFileAtomically(folder / platform::PathFromUtf8("メモ.txt"), "x", 1));
+  xport::SavedRecords records(folder);
+  const xport::XPortInfoBytes info{};
+  xport::SetupRecordBytes record{0, 0, 0, 0, 0, 0x42}, back{};
+  const std::filesystem::path saved = records.Save(info, record);
+  ASSERT_FALSE(saved.empty());
+  EXPECT_EQ(platform::PathToUtf8(saved.parent_path()), dir.path() + "/田中/状態");
+  EXPECT_EQ(records.FindFor(info), std::vector<std::filesystem::path>{saved});
+  EXPECT_TRUE(xport::SavedRecords::Load(saved, &back));
+  EXPECT_EQ(back, record);
+  EXPECT_TRUE(records.Remove(saved));
+  EXPECT_TRUE(records.FindFor(info).empty());
 }
 
 TEST(PlatformClock, LocalTimeAndTheTimerGuard) {

@@ -1,4 +1,5 @@
-// The operator panel's display operations and the console front end's rendering of them.
+// The operator panel's display operations, the dialog's title and placement, and the console
+// front end's rendering of them.
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -8,107 +9,80 @@
 #include "support/recording_host.h"
 #include "ui/console/console_host.h"
 #include "panel/operator_panel.h"
+#include "panel/panel_texts.h"
 #include "panel/progress_state.h"
 
 namespace {
 
 using testing_support::RecordingHost;
 
-TEST(OperatorPanel, ShowIdentityByModel) {
+TEST(OperatorPanel, IdentityInputsAndProgress) {
   const struct {
-    int model;
-    int version;
-    const char* modelLine;
-    const char* versionLine;
-  } cases[] = {
-      {0x60, 1234, "Model:KT-21", "Ver:1234"},
-      {0x80, 5, "Model:KT-40D(-W)", "Ver:   5"},
-      {0xA0, 12345, "Model:KT-52W", "Ver:12345"},
-      {0x40, 77, "KT-?", ""},
-      {0xF0, 0, "KT-?", ""},
-  };
+    int model, version;
+    const char *modelLine, *versionLine;
+  } cases[] = {{0x60, 1234, "Model:KT-21", "Ver:1234"}, {0x80, 5, "Model:KT-40D(-W)", "Ver:   5"},
+               {0xA0, 12345, "Model:KT-52W", "Ver:12345"}, {0x40, 77, "KT-?", ""}};
   for (const auto& c : cases) {
     RecordingHost host;
-    panel::OperatorPanel panel(host);
-    panel.ShowIdentity(device::DeviceIdentity{c.model, 0, static_cast<std::uint16_t>(c.version)});
-    EXPECT_EQ(host.Text(panel::IDC_MODEL), c.modelLine);
-    EXPECT_EQ(host.Text(panel::IDC_VERSION), c.versionLine);
-    // The model line is written before the version line.
-    const auto events = host.Events();
-    ASSERT_EQ(events.size(), 2u);
-    EXPECT_EQ(events[0].rfind("text 1006", 0), 0u);
-    panel.ClearIdentity();
-    EXPECT_EQ(host.Text(panel::IDC_MODEL), "");
-    EXPECT_EQ(host.Text(panel::IDC_VERSION), "");
+    panel::OperatorPanel(host).ShowIdentity({c.model, 0, static_cast<std::uint16_t>(c.version)});
+    EXPECT_EQ(host.Events(), (std::vector<std::string>{std::string("text 1006 ") + c.modelLine,
+                                                       std::string("text 1007 ") + c.versionLine}));
   }
-}
-
-TEST(OperatorPanel, EnablingAndProgress) {
   RecordingHost host;
   panel::OperatorPanel panel(host);
   panel.EnableInputs(false);
   EXPECT_EQ(host.Events(), (std::vector<std::string>{"enable 1000 0", "enable 1001 0",
                                                      "enable 1 0", "enable 2 0"}));
-  for (int id : {panel::IDC_ADDRESS, panel::IDC_PORT, panel::ID_CONNECT, panel::ID_EXIT}) {
-    EXPECT_FALSE(host.Enabled(id));
-  }
-  panel.EnableInputs(true);
-  for (int id : {panel::IDC_ADDRESS, panel::IDC_PORT, panel::ID_CONNECT, panel::ID_EXIT}) {
-    EXPECT_TRUE(host.Enabled(id));
-  }
-
   // 1,855 steps of 8 fill the writing pass exactly; one more starts again from 0.
   panel.ResetProgress(14840, 8);
   for (int i = 0; i < 1855; ++i) panel.StepProgress();
   EXPECT_EQ(host.Progress().pos, 14840);
   panel.StepProgress();
   EXPECT_EQ(host.Progress().pos, 0);
-  panel.SetProgress(0);
-  EXPECT_EQ(host.Progress().pos, 0);
-
-  // The range is an unsigned 16-bit value.
-  panel::ProgressState p;
+  panel::ProgressState p;  // the range is an unsigned 16-bit value
   p.SetRange(70000);
   EXPECT_EQ(p.high, 70000 - 65536);
+}
+
+TEST(PanelTexts, TitleAndPlacement) {
+  // The revision only when it is not 0; minor and build side by side, unpadded.
+  EXPECT_EQ(panel::FormatTitle(1, 0, 2, 0), "DERURUZUD Ver1.02");
+  EXPECT_EQ(panel::FormatTitle(1, 0, 2, 3), "DERURUZUD Ver1.02.3");
+  EXPECT_EQ(panel::FormatTitle(2, 1, 10, 0), "DERURUZUD Ver2.110");
+  panel::FileVersion v;
+  ASSERT_TRUE(panel::ReadOwnFileVersion(v));
+  EXPECT_EQ(panel::FormatTitle(v.major, v.minor, v.build, v.revision), "DERURUZUD Ver1.02");
+  // Centred on the desktop's right and bottom edges, halves truncated toward zero.
+  EXPECT_EQ(panel::CentreWindow(1024, 768, 331, 201), (panel::ScreenPoint{346, 283}));
+  EXPECT_EQ(panel::CentreWindow(1024, 768, 1027, 771), (panel::ScreenPoint{-1, -1}));
 }
 
 // Runs a ConsoleHost over temporary files standing for the terminal.
 class Console {
  public:
   explicit Console(const std::string& input, ui::ConsoleOptions options = {})
-      : in_(std::tmpfile()), out_(std::tmpfile()) {
+      : in_(std::tmpfile(), std::fclose), out_(std::tmpfile(), std::fclose) {
     std::fputs(input.c_str(), in_.get());
     std::rewind(in_.get());
     host = std::make_unique<ui::ConsoleHost>(in_.get(), out_.get(), options);
   }
   std::string Output() {
-    std::fflush(out_.get());
+    std::string s(static_cast<std::size_t>(std::ftell(out_.get())), '\0');
     std::rewind(out_.get());
-    std::string s;
-    int c;
-    while ((c = std::fgetc(out_.get())) != EOF) s.push_back(static_cast<char>(c));
+    s.resize(std::fread(s.data(), 1, s.size(), out_.get()));
     return s;
   }
   std::unique_ptr<ui::ConsoleHost> host;
 
  private:
-  struct Closer {
-    void operator()(std::FILE* f) const { std::fclose(f); }
-  };
-  std::unique_ptr<std::FILE, Closer> in_, out_;
+  std::unique_ptr<std::FILE, int (*)(std::FILE*)> in_{nullptr, std::fclose}, out_{nullptr, std::fclose};
 };
 
-int CountLines(const std::string& s) { return static_cast<int>(std::count(s.begin(), s.end(), '\n')); }
-
 TEST(ConsoleHost, QuestionsDefaultToNo) {
-  const struct {
-    const char* input;
-    bool yes;
-  } cases[] = {{"y\n", true}, {"Y\r\n", true}, {"yes\n", true}, {"\n", false},
-               {"n\n", false}, {"", false},     {"ja\n", false}};
-  for (const auto& c : cases) {
-    Console con(c.input);
-    EXPECT_EQ(con.host->AskQuestion("続けますか?", "確認"), c.yes) << c.input;
+  for (auto [input, yes] : {std::pair{"y\n", true}, {"Y\r\n", true}, {"yes\n", true}, {"\n", false},
+                            {"n\n", false}, {"", false}, {"ja\n", false}}) {
+    Console con(input);
+    EXPECT_EQ(con.host->AskQuestion("続けますか?", "確認"), yes) << input;
     EXPECT_NE(con.Output().find("[確認] 続けますか?"), std::string::npos);
   }
   ui::ConsoleOptions yes;
@@ -144,7 +118,7 @@ TEST(ConsoleHost, ProgressIsSummarisedWithoutATerminal) {
   panel.SetStatus("ﾍﾞﾘﾌｧｲ中...");
   const std::string out = con.Output();
   // Status lines and a handful of milestones, never a line per block.
-  EXPECT_LE(CountLines(out), 8) << out;
+  EXPECT_LE(std::count(out.begin(), out.end(), '\n'), 8) << out;
   EXPECT_NE(out.find("100% 14840/14840"), std::string::npos) << out;
   EXPECT_NE(out.find("ﾍﾞﾘﾌｧｲ中...\n"), std::string::npos);
   EXPECT_EQ(out.find("書込み中... 8\n"), std::string::npos);
@@ -153,7 +127,6 @@ TEST(ConsoleHost, ProgressIsSummarisedWithoutATerminal) {
 TEST(ConsoleHost, BoxesKeepTheirLimits) {
   EXPECT_EQ(ui::LimitChars("192.168.100.200.7", 15), "192.168.100.200");
   EXPECT_EQ(ui::LimitChars("あいう", 2), "あい");
-  EXPECT_EQ(ui::LimitChars("ab", 15), "ab");
   Console con("");
   con.host->Prefill(panel::IDC_PORT, "10003");
   EXPECT_EQ(con.host->GetControlText(panel::IDC_PORT, 255), "10003");

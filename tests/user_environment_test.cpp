@@ -94,18 +94,18 @@ TEST(UserEnvironment, FirstSetLocaleVariableChoosesEnglishAndLangOverridesIt) {
 
 TEST(UserEnvironment, DataFileNamedElseBesideTheProgramThenInTheDataFolder) {
   testing_support::TempDir dir;
-  const std::string beside = platform::JoinPath(platform::ProgramFolder(), "quivo.HEX");
+  const std::filesystem::path beside = platform::ProgramFolder() / "quivo.HEX";
   const bool besideExists = std::filesystem::exists(beside);  // the build folder may hold one
   Put("XDG_DATA_HOME", dir.path().c_str());
-  const std::string inData = dir.path() + "/DERURUZUD/quivo.HEX";
-  EXPECT_EQ(image::FindDataFile("").looked, (std::vector<std::string>{beside, inData}));
+  const std::filesystem::path inData = dir.path() + "/DERURUZUD/quivo.HEX";
+  EXPECT_EQ(image::FindDataFile("").looked, (std::vector<std::filesystem::path>{beside, inData}));
   EXPECT_EQ(image::FindDataFile("").found, besideExists);
   std::filesystem::create_directories(dir.path() + "/DERURUZUD");
   dir.Write("DERURUZUD/quivo.HEX", "");
   EXPECT_EQ(image::FindDataFile("").path, besideExists ? beside : inData);
   // A named file is the only place tried, found or not.
   const image::DataFileSearch named = image::FindDataFile(dir.path() + "/none.HEX");
-  EXPECT_EQ(named.looked, std::vector<std::string>{dir.path() + "/none.HEX"});
+  EXPECT_EQ(named.looked, std::vector<std::filesystem::path>{dir.path() + "/none.HEX"});
   EXPECT_FALSE(named.found);
 }
 

@@ -6,8 +6,9 @@
 
 #include "fleet/text_fill.h"
 #include "link/device_link.h"
-#include "platform/clock.h"
 #include "panel/panel_texts.h"
+#include "platform/clock.h"
+#include "platform/program_folder.h"
 
 namespace fleet {
 namespace {
@@ -33,7 +34,8 @@ std::string WithoutTrailingLineEnds(std::string text) {
 }
 
 // The notice that says first what went wrong: the run's first error.
-std::string FailureReason(const update::UpdateSession& s, const std::vector<NoticeRecord>& notices) {
+std::string FailureReason(const update::UpdateSession& s,
+                          const std::vector<NoticeRecord>& notices) {
   if (s.facts.stopped) return panel::Text(panel::TextId::ReasonInterrupted);
   for (const NoticeRecord& n : notices) {
     if (!n.question && (n.caption == "Error" || n.text.rfind("Error", 0) == 0)) {
@@ -113,7 +115,8 @@ DeviceReport MakeReport(update::UpdateSession& s, RunHost& host, const update::J
   }
   r.xportOverridden = f.overridden;
   r.xportRestored = f.xportRestored;
-  if (outcome.dataFileRead && !s.savedRecordPath.empty()) r.savedRecord = s.savedRecordPath;
+  if (outcome.dataFileRead && !s.savedRecordPath.empty())
+    r.savedRecord = platform::PathToUtf8(s.savedRecordPath);
   r.seconds = seconds;
   return r;
 }
@@ -146,7 +149,8 @@ panel::TextId ResultText(const DeviceReport& report) {
 std::string ReportJson(const std::vector<DeviceReport>& reports) {
   ordered_json devices = ordered_json::array();
   for (const DeviceReport& r : reports) devices.push_back(ToJson(r));
-  const ordered_json report = {{"program_version", ProgramVersion()}, {"devices", std::move(devices)}};
+  const ordered_json report = {{"program_version", ProgramVersion()},
+                               {"devices", std::move(devices)}};
   // Invalid UTF-8 in a notice (it cannot come from our texts) is replaced, never thrown.
   return report.dump(2, ' ', false, ordered_json::error_handler_t::replace) + "\n";
 }

@@ -5,8 +5,8 @@
 #include <thread>
 
 #include "fleet/history.h"
-#include "fleet/text_fill.h"
 #include "fleet/sleep_mode.h"
+#include "fleet/text_fill.h"
 #include "panel/dialog_host.h"
 #include "xport/saved_records.h"
 
@@ -28,7 +28,8 @@ std::string WithoutLineEnds(const std::string& text) {
 }  // namespace
 
 struct FleetRun::Device {
-  Device(DeviceTarget t, platform::Sleeper& sleeper) : target(std::move(t)), session(host, sleeper) {}
+  Device(DeviceTarget t, platform::Sleeper& sleeper)
+      : target(std::move(t)), session(host, sleeper) {}
 
   DeviceTarget target;
   RunHost host;
@@ -179,8 +180,7 @@ void FleetRun::Work(std::size_t index) {
   }
   d.startMs = platform::MonotonicMs();
   const update::JobOutcome outcome = update::UpdateJob(d.session, options_.dataFile);
-  DeviceReport report =
-      MakeReport(d.session, d.host, outcome, SecondsSince(d.startMs));
+  DeviceReport report = MakeReport(d.session, d.host, outcome, SecondsSince(d.startMs));
   if (options_.writeHistory) {
     std::lock_guard history(historyMu_);
     AppendHistory(report, HistoryPath(options_.stateFolder));
@@ -228,7 +228,8 @@ std::string FleetRun::QuestionText(std::size_t* identified) const {
     }
   }
   std::string text = std::string(panel::Text(panel::TextId::BatchQuestionHead)) + "\n" + listed;
-  if (!failed.empty()) text += std::string("\n") + panel::Text(panel::TextId::BatchQuestionFailedHead) + "\n" + failed;
+  if (!failed.empty())
+    text += std::string("\n") + panel::Text(panel::TextId::BatchQuestionFailedHead) + "\n" + failed;
   text += "\n" + Fill(panel::Text(panel::TextId::BatchQuestionAsk), {std::to_string(*identified)});
   return text;
 }
@@ -301,8 +302,9 @@ std::vector<DeviceReport> FleetRun::Reports() const {
 SingleRun::SingleRun(panel::DialogHost& frontEnd, platform::Sleeper& sleeper)
     : host_(&frontEnd), session_(host_, sleeper) {}
 
-DeviceReport SingleRun::Run(const std::string& namedDataFile, const std::atomic<bool>* stop,
-                            const std::string& historyPath, update::JobOutcome* outcome) {
+DeviceReport SingleRun::Run(const std::filesystem::path& namedDataFile,
+                            const std::atomic<bool>* stop, const std::filesystem::path& historyPath,
+                            update::JobOutcome* outcome) {
   host_.NewRecord();
   session_.stopRequest = stop;
   const std::int64_t start = platform::MonotonicMs();

@@ -28,6 +28,7 @@
 #include <atomic>
 #include <condition_variable>
 #include <cstddef>
+#include <filesystem>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -50,10 +51,10 @@ namespace fleet {
 inline constexpr std::size_t kMaxJobs = 64;
 
 struct FleetOptions {
-  std::string dataFile;  // empty: looked for where a single run looks for it
-  std::size_t jobs = 0;  // 0: every device at once (up to kMaxJobs)
+  std::filesystem::path dataFile;  // empty: looked for where a single run looks for it
+  std::size_t jobs = 0;            // 0: every device at once (up to kMaxJobs)
   // Saved XPort records and the history; empty: the state folder.
-  std::string stateFolder{};
+  std::filesystem::path stateFolder{};
   bool writeHistory = true;
   // Every run's pauses; null: the real sleeper in the mode SleepModeForBatch() chooses for
   // the runs that go on at once.
@@ -64,15 +65,25 @@ struct FleetOptions {
 };
 
 // Where a device's run stands, for the live view.
-enum class Phase { Queued, Preparing, XPort, Identifying, Awaiting, Writing, Verifying, Leaving,
-                   CleanUp, Done };
+enum class Phase {
+  Queued,
+  Preparing,
+  XPort,
+  Identifying,
+  Awaiting,
+  Writing,
+  Verifying,
+  Leaving,
+  CleanUp,
+  Done
+};
 panel::TextId PhaseText(Phase phase);
 
 struct RunView {
   std::string address;
   std::string model;  // once identified: "KT-21"
   Phase phase = Phase::Queued;
-  int percent = 0;    // along the current pass of the progress bar
+  int percent = 0;  // along the current pass of the progress bar
   bool done = false;
   const DeviceReport* report = nullptr;  // once done; lives as long as the FleetRun
 };
@@ -147,8 +158,10 @@ class SingleRun {
   // given, ends the run at its next block (an interrupt). Appends the history line to
   // historyPath when it is not empty.
   // *outcome, when given, gets the job's outcome (where the data file was looked for).
-  DeviceReport Run(const std::string& namedDataFile, const std::atomic<bool>* stop = nullptr,
-                   const std::string& historyPath = {}, update::JobOutcome* outcome = nullptr);
+  DeviceReport Run(const std::filesystem::path& namedDataFile,
+                   const std::atomic<bool>* stop = nullptr,
+                   const std::filesystem::path& historyPath = {},
+                   update::JobOutcome* outcome = nullptr);
 
   update::UpdateSession& session() { return session_; }
 

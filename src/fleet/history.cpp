@@ -4,6 +4,7 @@
 
 #include "fleet/text_fill.h"
 #include "panel/text_catalog.h"
+#include "platform/program_folder.h"
 #include "platform/state_folder.h"
 
 namespace fleet {
@@ -27,17 +28,17 @@ std::string Field(const json& line, const char* key) {
 
 }  // namespace
 
-std::string HistoryPath(const std::string& folder) {
-  const std::string base = folder.empty() ? platform::StateFolder() : folder;
-  return base.empty() ? std::string() : base + "/history.jsonl";
+std::filesystem::path HistoryPath(const std::filesystem::path& folder) {
+  const std::filesystem::path base = folder.empty() ? platform::StateFolder() : folder;
+  return base.empty() ? std::filesystem::path() : base / "history.jsonl";
 }
 
-bool AppendHistory(const DeviceReport& report, const std::string& path) {
+bool AppendHistory(const DeviceReport& report, const std::filesystem::path& path) {
   if (path.empty()) return false;
   return platform::AppendLine(path, HistoryLine(report, UtcNow(), ProgramVersion()));
 }
 
-std::vector<HistoryEntry> ReadHistory(const std::string& path, std::size_t last,
+std::vector<HistoryEntry> ReadHistory(const std::filesystem::path& path, std::size_t last,
                                       std::vector<std::string>* warnings) {
   std::vector<HistoryEntry> entries;
   std::string text;
@@ -55,16 +56,17 @@ std::vector<HistoryEntry> ReadHistory(const std::string& path, std::size_t last,
                         line["address"].is_string() && line.contains("result") &&
                         line["result"].is_string();
     if (!record) {
-      warnings->push_back(
-          Fill(panel::Text(panel::TextId::HistorySkipped), {path, std::to_string(lineNo)}));
+      warnings->push_back(Fill(panel::Text(panel::TextId::HistorySkipped),
+                               {platform::PathToUtf8(path), std::to_string(lineNo)}));
       continue;
     }
     entries.push_back({Field(line, "time"), Field(line, "address"), Field(line, "mac"),
                        Field(line, "model"), Field(line, "version_before"),
-                       Field(line, "version_after"), Field(line, "result"),
-                       Field(line, "seconds"), Field(line, "reason")});
+                       Field(line, "version_after"), Field(line, "result"), Field(line, "seconds"),
+                       Field(line, "reason")});
   }
-  if (entries.size() > last) entries.erase(entries.begin(), entries.end() - static_cast<std::ptrdiff_t>(last));
+  if (entries.size() > last)
+    entries.erase(entries.begin(), entries.end() - static_cast<std::ptrdiff_t>(last));
   return entries;
 }
 

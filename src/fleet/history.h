@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstddef>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -11,11 +12,11 @@
 namespace fleet {
 
 // folder/history.jsonl; empty folder: the state folder. Empty when there is none.
-std::string HistoryPath(const std::string& folder = {});
+std::filesystem::path HistoryPath(const std::filesystem::path& folder = {});
 
 // Appends the report's line (with the time and the program's version). False when the
 // file cannot be written; a run's outcome never depends on it.
-bool AppendHistory(const DeviceReport& report, const std::string& path);
+bool AppendHistory(const DeviceReport& report, const std::filesystem::path& path);
 
 // One run as the history table shows it; absent values are empty.
 struct HistoryEntry {
@@ -25,7 +26,7 @@ struct HistoryEntry {
 // The last `last` runs of the file, oldest first. A line that is not a run record (cut
 // short by a crash, edited by hand) is skipped with a warning naming its line. A missing
 // file is an empty history.
-std::vector<HistoryEntry> ReadHistory(const std::string& path, std::size_t last,
+std::vector<HistoryEntry> ReadHistory(const std::filesystem::path& path, std::size_t last,
                                       std::vector<std::string>* warnings);
 
 }  // namespace fleet

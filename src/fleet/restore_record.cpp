@@ -2,17 +2,19 @@
 
 #include "fleet/text_fill.h"
 #include "panel/text_catalog.h"
+#include "platform/program_folder.h"
 #include "update/update_procedure.h"
 #include "xport/saved_records.h"
 
 namespace fleet {
 
-int RestoreSavedRecord(update::UpdateSession& s, const std::string& path) {
-  return update::RestoreSavedRecord(s, path, [&](const std::string& savedMac) {
-    const std::string expected = savedMac.empty() ? xport::MacKeyOfFileName(path) : savedMac;
+int RestoreSavedRecord(update::UpdateSession& s, const std::filesystem::path& file) {
+  const std::string path = platform::PathToUtf8(file);  // as the notices name it
+  return update::RestoreSavedRecord(s, file, [&](const std::string& savedMac) {
+    const std::string expected = savedMac.empty() ? xport::MacKeyOfFileName(file) : savedMac;
     if (expected.empty()) {
-      panel::ShowNotice(s.owner, Fill(panel::Text(panel::TextId::RestoreMacUnknown), {path}), "Error",
-                        panel::NoticeStyle::Plain);
+      panel::ShowNotice(s.owner, Fill(panel::Text(panel::TextId::RestoreMacUnknown), {path}),
+                        "Error", panel::NoticeStyle::Plain);
       return false;
     }
     if (!s.xport.QueryXPortInfo()) {

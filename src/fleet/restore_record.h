@@ -1,7 +1,7 @@
 // Putting a saved XPort record back, to the XPort it was saved from and no other.
 #pragma once
 
-#include <string>
+#include <filesystem>
 
 #include "update/update_session.h"
 
@@ -13,6 +13,6 @@ namespace fleet {
 // earlier form (no MAC line) is taken to belong to the MAC its name begins with; without
 // one it is refused. A refusal sends nothing and keeps the file. 1 when the XPort took the
 // record (the file is then removed); 0 otherwise, after a notice.
-int RestoreSavedRecord(update::UpdateSession& session, const std::string& path);
+int RestoreSavedRecord(update::UpdateSession& session, const std::filesystem::path& file);
 
 }  // namespace fleet

@@ -106,7 +106,9 @@ std::size_t RunHost::NoticeCount() const {
 }
 
 // The port box's limit is the largest any box has; a front end sizes its buffer by it.
-std::string RunHost::Text(int id) { return GetControlText(id, 255); }
+std::string RunHost::Text(int id) {
+  return GetControlText(id, 255);
+}
 
 int RunHost::Percent() const {
   std::lock_guard lock(mu_);

@@ -89,8 +89,7 @@ bool ParseDevicesText(const std::string& text, const std::string& fileName,
   return ok;
 }
 
-bool CheckDistinct(const std::vector<DeviceTarget>& targets,
-                   std::string* error) {
+bool CheckDistinct(const std::vector<DeviceTarget>& targets, std::string* error) {
   std::map<std::string, const DeviceTarget*> seen;
   for (const DeviceTarget& t : targets) {
     const auto [it, fresh] = seen.emplace(t.address, &t);

@@ -8,7 +8,6 @@
 #include <string>
 #include <vector>
 
-
 namespace fleet {
 
 struct DeviceTarget {
@@ -34,7 +33,6 @@ bool ParseDevicesText(const std::string& text, const std::string& fileName,
                       std::vector<DeviceTarget>* targets, std::string* error);
 
 // The same device (address) named twice: false with *error naming both places.
-bool CheckDistinct(const std::vector<DeviceTarget>& targets,
-                   std::string* error);
+bool CheckDistinct(const std::vector<DeviceTarget>& targets, std::string* error);
 
 }  // namespace fleet

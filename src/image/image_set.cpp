@@ -23,21 +23,6 @@ void Warn(panel::DialogHost& owner, TextId text) {
   panel::ShowNotice(owner, Text(text), Text(TextId::CaptionError), panel::NoticeStyle::Warning);
 }
 
-// Paths are UTF-8 strings here; std::filesystem is told so, also where its narrow strings
-// would be read in the ANSI code page.
-std::filesystem::path PathFromUtf8(const std::string& text) {
-  return std::filesystem::path(std::u8string(text.begin(), text.end()));
-}
-std::string Utf8FromPath(const std::filesystem::path& path) {
-  const std::u8string text = path.u8string();
-  return std::string(text.begin(), text.end());
-}
-
-bool IsFile(const std::string& path) {
-  std::error_code ec;
-  return std::filesystem::is_regular_file(PathFromUtf8(path), ec);
-}
-
 int HexDigit(std::uint8_t c) {
   if (c >= '0' && c <= '9') return c - '0';
   if (c >= 'A' && c <= 'F') return c - 'A' + 10;
@@ -101,21 +86,23 @@ bool ParseHexText(const std::uint8_t* text, std::size_t size, ImageBuffer& image
   }
 }
 
-DataFileSearch FindDataFile(const std::string& namedFile) {
+DataFileSearch FindDataFile(const std::filesystem::path& namedFile) {
   DataFileSearch search;
   if (!namedFile.empty()) {
     // A file the operator named is the only candidate: reading another one in its place
     // could put the wrong firmware on a device.
     std::error_code ec;
-    const auto absolute = std::filesystem::absolute(PathFromUtf8(namedFile), ec);
-    search.looked.push_back(ec ? namedFile : Utf8FromPath(absolute));
+    const auto absolute = std::filesystem::absolute(namedFile, ec);
+    search.looked.push_back(ec ? namedFile : absolute);
   } else {
-    for (const std::string& folder : {platform::ProgramFolder(), platform::UserDataFolder()}) {
-      if (!folder.empty()) search.looked.push_back(platform::JoinPath(folder, kDataFileName));
+    for (const std::filesystem::path& folder :
+         {platform::ProgramFolder(), platform::UserDataFolder()}) {
+      if (!folder.empty()) search.looked.push_back(folder / kDataFileName);
     }
   }
-  for (const std::string& place : search.looked) {
-    if (IsFile(place)) {
+  for (const std::filesystem::path& place : search.looked) {
+    std::error_code ec;
+    if (std::filesystem::is_regular_file(place, ec)) {
       search.path = place;
       search.found = true;
       return search;
@@ -125,10 +112,10 @@ DataFileSearch FindDataFile(const std::string& namedFile) {
   return search;
 }
 
-int ImageSet::LoadDataFile(panel::DialogHost& owner, const std::string& fileName) {
+int ImageSet::LoadDataFile(panel::DialogHost& owner, const std::filesystem::path& fileName) {
   dataFileText_.clear();
   textLoaded_ = false;
-  const std::string path = platform::JoinPath(platform::ProgramFolder(), fileName);
+  const std::filesystem::path path = platform::ProgramFolder() / fileName;
 
   File file(platform::OpenFile(path, "rb"));
   std::error_code ec;
@@ -184,8 +171,8 @@ int ImageSet::ParseDataFile(panel::DialogHost& owner) {
   FillErased(*readback);
   if (!ParseHexText(text.data(), text.size(), *firmware)) return 0;
 
-  imageVersion_ = static_cast<std::uint16_t>((*firmware)[kVersionByte] |
-                                             ((*firmware)[kVersionByte + 1] << 8));
+  imageVersion_ =
+      static_cast<std::uint16_t>((*firmware)[kVersionByte] | ((*firmware)[kVersionByte + 1] << 8));
   firmware_ = std::move(firmware);
   readback_ = std::move(readback);
   return 1;

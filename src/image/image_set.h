@@ -7,6 +7,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <filesystem>
 #include <memory>
 #include <string>
 #include <vector>
@@ -23,15 +24,15 @@ using ImageBuffer = std::array<std::uint8_t, kImageBytes>;
 inline constexpr const char* kDataFileName = "quivo.HEX";
 
 struct DataFileSearch {
-  std::string path;                 // the first place that holds a file, else the first tried
-  bool found = false;               // path holds a file
-  std::vector<std::string> looked;  // every place tried, in order
+  std::filesystem::path path;  // the first place that holds a file, else the first tried
+  bool found = false;          // path holds a file
+  std::vector<std::filesystem::path> looked;  // every place tried, in order
 };
 
 // Where the data file is read from. A named file (relative to the current folder) is the
 // only place tried. Without one: kDataFileName beside the program, then in the user's
 // data folder (platform::UserDataFolder).
-DataFileSearch FindDataFile(const std::string& namedFile);
+DataFileSearch FindDataFile(const std::filesystem::path& namedFile);
 
 // Byte offsets of the regions the update uses.
 inline constexpr std::size_t kVersionByte = 0x600;   // word 0x300
@@ -43,7 +44,7 @@ class ImageSet {
   // Reads the whole data file into DataFileText. A relative fileName is looked for in the
   // program's own folder; an absolute one is used as it is. Returns 1 on success; on 0 a
   // notice has been shown on owner and nothing is held.
-  int LoadDataFile(panel::DialogHost& owner, const std::string& fileName);
+  int LoadDataFile(panel::DialogHost& owner, const std::filesystem::path& fileName);
 
   // Builds FirmwareImage and ReadbackImage from DataFileText and takes ImageVersion from
   // word 0x300. REQUIRES: a successful LoadDataFile. Returns 1 on success. Returns 0 when

@@ -13,7 +13,6 @@ constexpr std::uint8_t kIdentifyReplyMark = 'M';
 constexpr std::uint8_t kEchoEndMark = 'E';
 constexpr std::uint8_t kLeaveReply = 'N';
 constexpr int kVersionWord = 0x300;
-constexpr int kEchoSize = 18;
 
 std::uint8_t Low(int v) {
   return static_cast<std::uint8_t>(v & 0xFF);

@@ -18,8 +18,11 @@ namespace device {
 inline constexpr int kBlockPauseMs = 1;
 inline constexpr int kProgramWords = 8192;
 
+// An echo reply's length on the wire.
+inline constexpr int kEchoSize = 18;
+
 using DataBlock = std::array<std::uint8_t, 8>;
-using EchoReply = std::array<std::uint8_t, 18>;
+using EchoReply = std::array<std::uint8_t, kEchoSize>;
 
 // Where an echo reply carries the data block's bytes: block byte i comes back at reply
 // byte kEchoDataAt[i]. The other bytes, but byte 16 ('E'), are not examined.

@@ -77,7 +77,7 @@ int DeviceLink::ReadPortInput() {
 void DeviceLink::StartSockets() {
   connected_ = false;
   if (layerStarted_) return;  // an earlier attempt's start-up still stands
-  const int error = platform::StartSocketLayer();
+  const int error = port_->StartLayer();
   if (error != 0) {
     panel::ShowNotice(owner_, WithCode(TextId::SocketLayerFailed, error),
                       Text(TextId::CaptionError), panel::NoticeStyle::Error);
@@ -100,19 +100,14 @@ int DeviceLink::OpenDeviceLink() {
 
   const platform::Ipv4Endpoint peer{platform::InetAddr(shared_.AddressText.data()),
                                     static_cast<std::uint16_t>(port & 0xFFFF)};
-  linkSocket_ = platform::OpenTcpSocket();
-  if (!linkSocket_.valid()) {
+  if (!port_->Open(noDelay_)) {
     panel::ShowNotice(owner_, Text(TextId::SocketFailed), Text(TextId::CaptionError),
                       panel::NoticeStyle::Plain);
     CleanupLayer();
     return 0;
   }
-  // A data block goes out one byte per send; without this, each second byte would wait
-  // for the device's acknowledgement of the first.
-  if (noDelay_) platform::SetNoDelay(linkSocket_);
-
-  if (!platform::Connect(linkSocket_, peer)) {
-    const int error = platform::LastSocketError();
+  if (!port_->Connect(peer)) {
+    const int error = port_->LastError();
     panel::ShowNotice(owner_, WithCode(TextId::ConnectFailed, error), Text(TextId::CaptionError),
                       panel::NoticeStyle::Warning);
     return 0;
@@ -122,24 +117,24 @@ int DeviceLink::OpenDeviceLink() {
 }
 
 int DeviceLink::WaitReadable(int ms) {
-  const platform::WaitResult result = platform::WaitReadable(linkSocket_, ms);
+  const platform::WaitResult result = port_->WaitReadable(ms);
   if (result == platform::WaitResult::Ready) return 1;
   panel::ShowNotice(owner_,
                     Text(result == platform::WaitResult::Timeout ? TextId::TimedOut
                                                                  : TextId::ReceiveFromDeviceFailed),
                     Text(TextId::CaptionError), panel::NoticeStyle::Plain);
-  linkSocket_.Close();
+  port_->Close();
   connected_ = false;
   return 0;
 }
 
 int DeviceLink::SendToDevice(const std::uint8_t* bytes, int length) {
   const std::size_t n = bytes == nullptr || length < 0 ? 0 : static_cast<std::size_t>(length);
-  if (platform::Send(linkSocket_, bytes, n) < 0) {
-    const int error = platform::LastSocketError();
+  if (port_->Send(bytes, n) < 0) {
+    const int error = port_->LastError();
     panel::ShowNotice(owner_, WithCode(TextId::SendFailed, error), Text(TextId::CaptionError),
                       panel::NoticeStyle::Plain);
-    linkSocket_.Close();
+    port_->Close();
     CleanupLayer();
     connected_ = false;
   }
@@ -150,20 +145,20 @@ int DeviceLink::ReceiveFromDevice(std::uint8_t* buffer, int size) {
   const std::size_t n = buffer == nullptr || size < 0 ? 0 : static_cast<std::size_t>(size);
   if (n > 0) std::memset(buffer, 0, n);
   if (WaitReadable(receiveWaitMs_) != 1) return 0;
-  const long r = platform::Recv(linkSocket_, buffer, n);
+  const long r = port_->Recv(buffer, n);
   if (r >= 0) return static_cast<int>(r);
-  const int error = platform::LastSocketError();
+  const int error = port_->LastError();
   panel::ShowNotice(owner_, WithCode(TextId::ReceiveFailed, error), Text(TextId::CaptionError),
                     panel::NoticeStyle::Plain);
-  linkSocket_.Close();
+  port_->Close();
   CleanupLayer();
   connected_ = false;
   return -1;
 }
 
 void DeviceLink::CloseDeviceLink() {
-  platform::ShutdownBoth(linkSocket_);
-  linkSocket_.Close();
+  port_->Shutdown();
+  port_->Close();
   CleanupLayer();
   connected_ = false;
 }
@@ -172,7 +167,7 @@ void DeviceLink::CleanupLayer() {
   // The link undoes only the start-up it made, however many teardowns follow.
   if (!layerStarted_) return;
   layerStarted_ = false;
-  platform::CleanupSocketLayer();
+  port_->CleanupLayer();
 }
 
 }  // namespace device

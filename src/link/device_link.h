@@ -11,7 +11,7 @@
 #include <cstdint>
 #include <string>
 
-#include "platform/socket.h"
+#include "link/link_port.h"
 #include "panel/dialog_host.h"
 #include "xport/query_client.h"
 #include "xport/shared_buffers.h"
@@ -57,6 +57,9 @@ class DeviceLink {
   // The link socket is created with TCP_NODELAY; only a measurement of the difference
   // turns it off. Takes effect at the next OpenDeviceLink.
   void UseNoDelay(bool on) { noDelay_ = on; }
+  // The socket calls go through port from now on (null: the link's own TCP socket, the
+  // default). The port must outlive the link's use of it.
+  void UseLinkPort(LinkPort* port) { port_ = port != nullptr ? port : &ownPort_; }
 
  private:
   // Ends the link's use of the sockets layer if it holds one; later calls do nothing.
@@ -65,7 +68,8 @@ class DeviceLink {
   panel::DialogHost& owner_;
   xport::SharedBuffers& shared_;
   const xport::QueryClient& xport_;
-  platform::Socket linkSocket_;
+  SocketLinkPort ownPort_;
+  LinkPort* port_ = &ownPort_;  // the link socket's calls
   bool connected_ = false;
   bool layerStarted_ = false;
   bool noDelay_ = true;

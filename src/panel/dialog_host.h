@@ -2,9 +2,11 @@
 // window only through it; each front end (Qt dialog, console, test recorder) implements it
 // once.
 //
-// Thread notes: the update's worker calls every method. Each call must have taken effect
-// on the front end before it returns (the worker never runs ahead of what the operator
-// sees), and ShowMessage/AskYesNo block the caller until the operator has answered.
+// Thread notes: the update's worker calls every method. A call has taken effect when it
+// returns in the sense that the control holds its new value: a read returns it, and a
+// notice or question raised after it shows it. Painting may follow at the front end's own
+// pace, as the platform's dialog manager paints later too. ShowMessage/AskYesNo block the
+// caller until the operator has answered.
 #pragma once
 
 #include <cstddef>

@@ -3,7 +3,7 @@
 // order. The panel keeps no state of its own: the controls are its state.
 //
 // Thread notes: called from the update's worker; each operation has taken effect on the
-// front end when it returns (DialogHost's contract).
+// front end when it returns: the controls hold the new values (DialogHost's contract).
 #pragma once
 
 #include <string>

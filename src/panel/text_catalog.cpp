@@ -264,11 +264,52 @@ constexpr CatalogEntry kCatalog[] = {
      "まとめて書換えるとき、同時に通信する台数の上限 (省略時: 全台、最大 64)",
      "In a batch, at most N devices talking to the network at once (default: all, at most 64)"},
     {HelpJson,
-     "各機器の結果をJSONで FILE に書きます (- は標準出力)",
-     "Write every device's report as JSON to FILE (- for standard output)"},
+     "各機器の結果をJSONで FILE に書きます (- は標準出力)。--discover では見つかったXPortの一覧",
+     "Write every device's report as JSON to FILE (- for standard output); with --discover, "
+     "the XPorts found"},
     {HelpHistory,
      "最近の N 回 (省略時 20) の実行記録を表示して終了します",
      "Print the last N runs (default 20), then exit"},
+    {HelpDiscover,
+     "RANGE (/20までのIPv4のCIDR、またはbroadcast) で応答するXPortを一覧にして終了します: "
+     "アドレス、MACアドレス、機器のTCPポート、更新でXPortの設定を変更する必要があるか。"
+     "読み取るだけです",
+     "List the XPorts that answer in RANGE (an IPv4 CIDR up to /20, or broadcast): address, "
+     "MAC, the device's TCP port, whether an update must change the XPort's settings. Reads "
+     "only; then exit"},
+    {DiscoverUnparseable,
+     "--discover: 範囲「%s」を読めません。192.168.0.0/24 のような IPv4 の CIDR か broadcast "
+     "を指定してください。",
+     "--discover: cannot read the range \"%s\": give an IPv4 CIDR such as 192.168.0.0/24, or "
+     "broadcast."},
+    {DiscoverTooLarge, "--discover: 範囲「%s」は広すぎます。/20 (4,096 アドレス) までにしてください。",
+     "--discover: the range \"%s\" is too large: at most /20 (4,096 addresses)."},
+    {DiscoverNotUnicast,
+     "--discover: 範囲「%s」は機器のアドレスではありません (0.x.x.x、マルチキャスト、予約済み)。",
+     "--discover: the range \"%s\" holds no device addresses (0.x.x.x, multicast or "
+     "reserved)."},
+    {DiscoverSocket, "--discover: UDPソケットを作成できません。",
+     "--discover: cannot create a UDP socket."},
+    {DiscoverBroadcast, "--discover: ブロードキャストが許可されていません。",
+     "--discover: broadcasting is not permitted."},
+    {DiscoverBind,
+     "--discover: UDPポート10001を使えません。ほかのプログラムが使用中かもしれません。",
+     "--discover: UDP port 10001 is not available; another program may be using it."},
+    {DiscoverAsking, "%s の %s アドレスに問い合わせ中 (最長 約%s秒)...",
+     "Asking in %s: %s addresses (at most about %s s)..."},
+    {DiscoverAskingBroadcast, "ブロードキャストで問い合わせ中 (約%s秒)...",
+     "Asking by broadcast (about %s s)..."},
+    {DiscoverHeader, "アドレス        MACアドレス        ポート XPortの設定",
+     "Address         MAC                Port   XPort settings"},
+    {DiscoverMustChange, "変更が必要 (更新が約16秒長くなります)",
+     "must change (the update takes about 16 s longer)"},
+    {DiscoverNoChange, "変更不要", "no change"},
+    {DiscoverNoRecord, "不明 (設定レコードの応答なし)", "unknown (no setup record reply)"},
+    {DiscoverAnswered, "%s 台のXPortが応答しました。", "XPorts that answered: %s."},
+    {DiscoverNoneAnswered, "応答したXPortはありません (%s)。", "No XPort answered (%s)."},
+    {DiscoverSendsRefused, "%s 件の問い合わせは送信できませんでした。",
+     "%s queries could not be sent."},
+    {CannotWriteFile, "%s に書き込めません。", "Cannot write %s."},
 };
 
 constexpr bool EveryKeyInItsPlace() {
@@ -295,6 +336,21 @@ const char* Text(TextId id, Language language) {
 
 const char* Text(TextId id) {
   return Text(id, g_language.load(std::memory_order_relaxed));
+}
+
+std::string FormatText(TextId id, std::initializer_list<std::string_view> args) {
+  const std::string_view format = Text(id);
+  std::string out;
+  auto next = args.begin();
+  for (std::size_t i = 0; i < format.size(); ++i) {
+    if (format[i] == '%' && i + 1 < format.size() && format[i + 1] == 's') {
+      if (next != args.end()) out += *next++;
+      ++i;
+    } else {
+      out += format[i];
+    }
+  }
+  return out;
 }
 
 void SetLanguage(Language language) {

@@ -7,6 +7,7 @@
 // look texts up.
 #pragma once
 
+#include <initializer_list>
 #include <span>
 #include <string>
 #include <string_view>
@@ -159,6 +160,24 @@ enum class TextId : int {
   HelpJobs,
   HelpJson,
   HelpHistory,
+  // Discovery (DERURUZUD-cli --discover).
+  HelpDiscover,
+  DiscoverUnparseable,  // %s: the range as given
+  DiscoverTooLarge,     // %s
+  DiscoverNotUnicast,   // %s
+  DiscoverSocket,
+  DiscoverBroadcast,
+  DiscoverBind,
+  DiscoverAsking,           // %s the range, %s addresses, %s seconds at most
+  DiscoverAskingBroadcast,  // %s seconds
+  DiscoverHeader,
+  DiscoverMustChange,
+  DiscoverNoChange,
+  DiscoverNoRecord,
+  DiscoverAnswered,      // %s: how many
+  DiscoverNoneAnswered,  // %s: the range
+  DiscoverSendsRefused,  // %s: how many
+  CannotWriteFile,       // %s: the file
   Count
 };
 
@@ -174,6 +193,8 @@ std::span<const CatalogEntry> Catalog();
 // The text in the current language, or in the one given.
 const char* Text(TextId id);
 const char* Text(TextId id, Language language);
+// The text in the current language with its %s conversions filled from args, in order.
+std::string FormatText(TextId id, std::initializer_list<std::string_view> args);
 
 void SetLanguage(Language language);
 

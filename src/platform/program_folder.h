@@ -1,20 +1,36 @@
-// Where the running program's own file lies.
+// Where the running program's own file lies, and paths to and from UTF-8 text.
+//
+// Paths are carried as std::filesystem::path: on Windows it holds the UTF-16 name that the
+// wide-character calls take, so a folder such as C:\Users\田中 works whatever the ANSI code
+// page. Never build one from a narrow std::string there: that reads the bytes in the ANSI
+// code page. Text (a command-line argument, a notice) is UTF-8; convert with the two
+// functions below.
 #pragma once
 
 #include <cstdio>
+#include <filesystem>
 #include <string>
 
 namespace platform {
 
-// The folder that holds the program file, without a trailing separator; empty when it
-// cannot be found.
-std::string ProgramFolder();
+// The folder that holds the program file; empty when it cannot be found.
+std::filesystem::path ProgramFolder();
 
-// Joins a folder and a name with the platform's separator. An absolute name is returned
-// as it is.
-std::string JoinPath(const std::string& folder, const std::string& name);
+// The path that UTF-8 text names, and a path as UTF-8 text (empty if the system's name
+// has no UTF-8 form, such as a lone UTF-16 surrogate).
+inline std::filesystem::path PathFromUtf8(const std::string& utf8) {
+  return std::filesystem::path(std::u8string(utf8.begin(), utf8.end()));
+}
+inline std::string PathToUtf8(const std::filesystem::path& path) {
+  try {
+    const std::u8string text = path.u8string();
+    return std::string(text.begin(), text.end());
+  } catch (const std::exception&) {
+    return {};
+  }
+}
 
-// fopen for a UTF-8 path, also where the C library's own fopen takes the ANSI code page.
-std::FILE* OpenFile(const std::string& path, const char* mode);
+// fopen for any path the system can name (on Windows through the wide-character call).
+std::FILE* OpenFile(const std::filesystem::path& path, const char* mode);
 
 }  // namespace platform

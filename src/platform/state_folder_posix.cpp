@@ -11,11 +11,11 @@
 
 namespace platform {
 
-std::string StateFolder() {
+std::filesystem::path StateFolder() {
   const char* xdg = std::getenv("XDG_STATE_HOME");
-  if (xdg && *xdg == '/') return std::string(xdg) + "/DERURUZUD";
+  if (xdg && *xdg == '/') return std::filesystem::path(xdg) / "DERURUZUD";
   const char* home = std::getenv("HOME");
-  if (home && *home) return std::string(home) + "/.local/state/DERURUZUD";
+  if (home && *home) return std::filesystem::path(home) / ".local/state/DERURUZUD";
   return {};
 }
 
@@ -23,12 +23,12 @@ namespace {
 
 // Writes bytes to a fresh temporary file beside path and flushes it to the disk. Returns
 // the temporary file's name, or empty (nothing left) on failure.
-std::string WriteTemporary(const std::string& path, const void* data, std::size_t size) {
+std::string WriteTemporary(const std::filesystem::path& target, const void* data,
+                           std::size_t size) {
   std::error_code ec;
-  const std::filesystem::path target(path);
   if (target.has_parent_path()) std::filesystem::create_directories(target.parent_path(), ec);
   if (ec) return {};
-  std::string tmp = path + ".tmp-XXXXXX";
+  std::string tmp = target.native() + ".tmp-XXXXXX";
   const int fd = ::mkstemp(tmp.data());
   if (fd < 0) return {};
   const auto* p = static_cast<const char*>(data);
@@ -55,7 +55,7 @@ std::string WriteTemporary(const std::string& path, const void* data, std::size_
 
 }  // namespace
 
-bool WriteFileAtomically(const std::string& path, const void* data, std::size_t size) {
+bool WriteFileAtomically(const std::filesystem::path& path, const void* data, std::size_t size) {
   const std::string tmp = WriteTemporary(path, data, size);
   if (tmp.empty()) return false;
   const bool ok = std::rename(tmp.c_str(), path.c_str()) == 0;
@@ -63,7 +63,7 @@ bool WriteFileAtomically(const std::string& path, const void* data, std::size_t 
   return ok;
 }
 
-bool CreateFileAtomically(const std::string& path, const void* data, std::size_t size) {
+bool CreateFileAtomically(const std::filesystem::path& path, const void* data, std::size_t size) {
   const std::string tmp = WriteTemporary(path, data, size);
   if (tmp.empty()) return false;
   // A hard link fails when the name is taken, where a rename would replace the file.
@@ -72,10 +72,9 @@ bool CreateFileAtomically(const std::string& path, const void* data, std::size_t
   return ok;
 }
 
-bool AppendLine(const std::string& path, const std::string& line) {
+bool AppendLine(const std::filesystem::path& path, const std::string& line) {
   std::error_code ec;
-  const std::filesystem::path target(path);
-  if (target.has_parent_path()) std::filesystem::create_directories(target.parent_path(), ec);
+  if (path.has_parent_path()) std::filesystem::create_directories(path.parent_path(), ec);
   if (ec) return false;
   const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
   if (fd < 0) return false;
@@ -98,7 +97,7 @@ bool AppendLine(const std::string& path, const std::string& line) {
   return ok;
 }
 
-bool ReadWholeFile(const std::string& path, std::string* out) {
+bool ReadWholeFile(const std::filesystem::path& path, std::string* out) {
   const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
   if (fd < 0) return false;
   std::string text;

@@ -6,14 +6,12 @@
 #include <filesystem>
 #include <string>
 
-#include "platform/text_win32.h"
-
 namespace platform {
 
-std::string StateFolder() {
+std::filesystem::path StateFolder() {
   const wchar_t* local = _wgetenv(L"LOCALAPPDATA");
   if (!local || !*local) return {};
-  return ToUtf8(local) + "\\DERURUZUD";
+  return std::filesystem::path(local) / L"DERURUZUD";
 }
 
 namespace {
@@ -65,21 +63,21 @@ bool MoveInPlace(const std::wstring& tmp, const std::wstring& target, DWORD flag
 
 }  // namespace
 
-bool WriteFileAtomically(const std::string& path, const void* data, std::size_t size) {
-  const std::wstring target = ToWide(path);
+bool WriteFileAtomically(const std::filesystem::path& path, const void* data, std::size_t size) {
+  const std::wstring& target = path.native();
   const std::wstring tmp = WriteTemporary(target, data, size);
   return !tmp.empty() && MoveInPlace(tmp, target, MOVEFILE_REPLACE_EXISTING);
 }
 
-bool CreateFileAtomically(const std::string& path, const void* data, std::size_t size) {
-  const std::wstring target = ToWide(path);
+bool CreateFileAtomically(const std::filesystem::path& path, const void* data, std::size_t size) {
+  const std::wstring& target = path.native();
   const std::wstring tmp = WriteTemporary(target, data, size);
   // Without MOVEFILE_REPLACE_EXISTING the move fails when the name is taken.
   return !tmp.empty() && MoveInPlace(tmp, target, 0);
 }
 
-bool AppendLine(const std::string& path, const std::string& line) {
-  const std::wstring target = ToWide(path);
+bool AppendLine(const std::filesystem::path& path, const std::string& line) {
+  const std::wstring& target = path.native();
   if (!CreateFolders(target)) return false;
   const HANDLE h = CreateFileW(target.c_str(), FILE_APPEND_DATA | GENERIC_READ,
                                FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS,
@@ -105,10 +103,9 @@ bool AppendLine(const std::string& path, const std::string& line) {
   return ok;
 }
 
-bool ReadWholeFile(const std::string& path, std::string* out) {
-  const HANDLE h = CreateFileW(ToWide(path).c_str(), GENERIC_READ,
-                               FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
-                               FILE_ATTRIBUTE_NORMAL, nullptr);
+bool ReadWholeFile(const std::filesystem::path& path, std::string* out) {
+  const HANDLE h = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                               nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (h == INVALID_HANDLE_VALUE) return false;
   std::string text;
   char buf[65536];

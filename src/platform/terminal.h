@@ -1,7 +1,16 @@
 // The console the command-line programs talk to.
 #pragma once
 
+#include <string>
+#include <vector>
+
 namespace platform {
+
+// The program's command line as UTF-8 arguments, its own name first. On Windows it is read
+// again as UTF-16 from the system (argv holds the ANSI code page's reading of it, which
+// turns a name such as C:\田中\quivo.HEX into question marks); elsewhere argv is passed
+// through as it is.
+std::vector<std::string> CommandLineArgs(int argc, char** argv);
 
 // Whether standard input / output is an interactive terminal (a console window).
 bool StdinIsTerminal();

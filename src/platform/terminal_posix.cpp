@@ -4,6 +4,10 @@
 
 namespace platform {
 
+std::vector<std::string> CommandLineArgs(int argc, char** argv) {
+  return std::vector<std::string>(argv, argv + argc);
+}
+
 bool StdinIsTerminal() {
   return ::isatty(STDIN_FILENO) != 0;
 }

@@ -2,6 +2,10 @@
 
 #include <windows.h>
 
+#include <shellapi.h>
+
+#include "platform/text_win32.h"
+
 namespace platform {
 namespace {
 
@@ -13,6 +17,17 @@ bool IsConsole(DWORD which) {
 }
 
 }  // namespace
+
+std::vector<std::string> CommandLineArgs(int argc, char** argv) {
+  int count = 0;
+  LPWSTR* wide = CommandLineToArgvW(GetCommandLineW(), &count);
+  if (!wide) return std::vector<std::string>(argv, argv + argc);
+  std::vector<std::string> args;
+  args.reserve(static_cast<std::size_t>(count));
+  for (int i = 0; i < count; ++i) args.push_back(ToUtf8(wide[i]));
+  LocalFree(wide);
+  return args;
+}
 
 bool StdinIsTerminal() {
   return IsConsole(STD_INPUT_HANDLE);

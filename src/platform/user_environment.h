@@ -2,6 +2,7 @@
 // per-user folder where a data file may be kept.
 #pragma once
 
+#include <filesystem>
 #include <string>
 
 namespace platform {
@@ -14,7 +15,7 @@ std::string UserLanguageName();
 // The per-user folder for the program's data files: $XDG_DATA_HOME/DERURUZUD (only an
 // absolute XDG_DATA_HOME counts), else ~/.local/share/DERURUZUD; on Windows
 // %LOCALAPPDATA%\DERURUZUD. Empty when none can be named. The folder may not exist.
-std::string UserDataFolder();
+std::filesystem::path UserDataFolder();
 
 // How the same folder reads in a help text, with its variables unexpanded.
 const char* UserDataFolderHint();

@@ -14,11 +14,11 @@ std::string UserLanguageName() {
   return {};
 }
 
-std::string UserDataFolder() {
+std::filesystem::path UserDataFolder() {
   const char* xdg = std::getenv("XDG_DATA_HOME");
-  if (xdg && *xdg == '/') return std::string(xdg) + "/DERURUZUD";
+  if (xdg && *xdg == '/') return std::filesystem::path(xdg) / "DERURUZUD";
   const char* home = std::getenv("HOME");
-  if (home && *home) return std::string(home) + "/.local/share/DERURUZUD";
+  if (home && *home) return std::filesystem::path(home) / ".local/share/DERURUZUD";
   return {};
 }
 

@@ -15,10 +15,10 @@ std::string UserLanguageName() {
   return ToUtf8(name);
 }
 
-std::string UserDataFolder() {
+std::filesystem::path UserDataFolder() {
   const wchar_t* local = _wgetenv(L"LOCALAPPDATA");
   if (!local || !*local) return {};
-  return ToUtf8(local) + "\\DERURUZUD";
+  return std::filesystem::path(local) / L"DERURUZUD";
 }
 
 const char* UserDataFolderHint() {

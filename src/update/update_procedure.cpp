@@ -6,6 +6,7 @@
 
 #include "panel/text_catalog.h"
 #include "platform/clock.h"
+#include "platform/program_folder.h"
 
 namespace update {
 namespace {
@@ -19,6 +20,8 @@ constexpr const char* kCaptionProgram = "DERURUZUD";
 
 constexpr int kBulkStartWord = 0x304;
 constexpr int kBulkBlocks = 1855;
+// A bulk echo counts as complete with this many of its 18 bytes (its data end at byte 15).
+constexpr int kEchoCompleteAt = 16;
 constexpr int kBulkRange = 14840;  // bytes of the bulk range, 8 per block
 constexpr int kSingleBlocks[] = {0x290, 0x294, 0x298, 0x29C};
 
@@ -171,7 +174,8 @@ class Run {
     const auto saved = s_.savedRecords.FindFor(s_.xport.XPortInfo());
     if (saved.empty()) return;
     char text[1024];
-    std::snprintf(text, sizeof text, Text(TextId::SavedRecordFound), saved.back().c_str());
+    std::snprintf(text, sizeof text, Text(TextId::SavedRecordFound),
+                  platform::PathToUtf8(saved.back()).c_str());
     Notice(text, Text(TextId::CaptionCaution));
   }
 
@@ -181,7 +185,7 @@ class Run {
     char text[1024];
     const std::string where = s_.savedRecords.folder().empty()
                                   ? std::string(Text(TextId::NoSaveFolder))
-                                  : s_.savedRecords.folder();
+                                  : platform::PathToUtf8(s_.savedRecords.folder());
     std::snprintf(text, sizeof text, Text(TextId::SaveFailed), where.c_str());
     Notice(text, Text(TextId::CaptionCaution));
   }
@@ -244,19 +248,25 @@ class Run {
   }
 
   // The 1,855 data blocks of the bulk range, stop-and-wait. An echo counts as complete
-  // at 16 bytes (byte 16 is judged only for the last block, after the loop). Returns the
-  // reply buffer as the last block left it; *allSent tells whether every block went out.
+  // at 16 bytes (byte 16 is judged only for the last block, after the loop), so the next
+  // block goes out without waiting for bytes 16 and 17. Those still belong to their echo:
+  // they are taken from the stream before the next echo's first byte, and the last
+  // echo's are awaited after the loop, so that a late tail is never read as the head of
+  // the next echo, of the version block's echo or of the leave reply. Returns the reply
+  // buffer as the last block left it; *allSent tells whether every block went out.
   device::EchoReply BulkWrite(bool* allSent) {
     device::EchoReply reply{};
     auto& send = s_.shared.SendBuffer;
-    auto& receive = s_.shared.ReceiveBuffer;
     const image::ImageBuffer& image = s_.images.FirmwareImage();
     image::ImageBuffer& readback = s_.images.ReadbackImage();
     int echoCount = 0;
+    int count = 0;  // bytes of the current echo gathered
+    int owed = 0;   // bytes of the echo before still to come
+    bool stop = false;
     char status[64];
     const char* writing = Text(TextId::Writing);
 
-    for (int k = 0; k < kBulkBlocks; ++k) {
+    for (int k = 0; k < kBulkBlocks && !stop; ++k) {
       const std::size_t p = image::kBulkFirstByte + 8 * static_cast<std::size_t>(k);
       send.fill(0);
       std::copy_n(image.begin() + static_cast<std::ptrdiff_t>(p), 8, send.begin());
@@ -265,21 +275,9 @@ class Run {
       s_.protocol.SendBlockBytes(block);
 
       reply.fill(0);
-      int count = 0;
-      bool stop = false;
-      for (;;) {
-        const int n = s_.link.ReceiveFromDevice(receive.data(), static_cast<int>(receive.size()));
-        for (int i = 0; i < n && count < static_cast<int>(reply.size()); ++i) {
-          reply[static_cast<std::size_t>(count++)] = receive[static_cast<std::size_t>(i)];
-        }
-        if (count >= 16) break;
-        if (n == 0) {
-          stop = true;
-          break;
-        }
-      }
-
-      if (count >= 16) {
+      count = 0;
+      stop = !GatherEcho(reply, count, kEchoCompleteAt, owed);
+      if (!stop) {
         bool same = true;
         for (int i = 0; i < 8; ++i) {
           const std::uint8_t b = reply[device::kEchoDataAt[static_cast<std::size_t>(i)]];
@@ -293,10 +291,31 @@ class Run {
         }
       }
       s_.panel.StepProgress();
+      owed = device::kEchoSize - count;
       if (stop || (s_.StopRequested() && k + 1 < kBulkBlocks)) break;
       *allSent = k + 1 == kBulkBlocks;
     }
+    // The last echo's tail is its own, owed to no echo before: byte 16 is judged on it.
+    owed = 0;
+    if (!stop) GatherEcho(reply, count, device::kEchoSize, owed);
     return reply;
+  }
+
+  // Receives into reply until count reaches need, or until a receive brings nothing
+  // (false: the stop mark). The first bytes received go to the owed tail of the echo
+  // before; bytes past the 18th of this echo are dropped with the rest of their receive.
+  bool GatherEcho(device::EchoReply& reply, int& count, int need, int& owed) {
+    auto& receive = s_.shared.ReceiveBuffer;
+    while (count < need) {
+      const int n = s_.link.ReceiveFromDevice(receive.data(), static_cast<int>(receive.size()));
+      if (n == 0) return false;
+      int i = std::min(std::max(n, 0), owed);  // a failed receive (-1) brings nothing
+      owed -= i;
+      for (; i < n && count < device::kEchoSize; ++i) {
+        reply[static_cast<std::size_t>(count++)] = receive[static_cast<std::size_t>(i)];
+      }
+    }
+    return true;
   }
 
   // Steps 33 and 34.
@@ -335,7 +354,7 @@ void RestoreXPort(UpdateSession& s) {
 
 }  // namespace
 
-JobOutcome UpdateJob(UpdateSession& session, const std::string& namedDataFile) {
+JobOutcome UpdateJob(UpdateSession& session, const std::filesystem::path& namedDataFile) {
   JobOutcome outcome;
   session.facts = RunFacts{};
   const image::DataFileSearch search = image::FindDataFile(namedDataFile);
@@ -377,7 +396,7 @@ int UpdateProcedure(UpdateSession& s) {
   return run.result;
 }
 
-int RestoreSavedRecord(UpdateSession& s, const std::string& path,
+int RestoreSavedRecord(UpdateSession& s, const std::filesystem::path& file,
                        const std::function<bool(const std::string& savedMac)>& beforeSending) {
   if (!s.link.ReadAddressInput()) {
     panel::ShowNotice(s.owner, Text(TextId::EnterAddress), "", NoticeStyle::Plain);
@@ -385,8 +404,8 @@ int RestoreSavedRecord(UpdateSession& s, const std::string& path,
   }
   xport::SetupRecordBytes record{};
   std::string savedMac;
-  if (!xport::SavedRecords::Load(path, &record, &savedMac)) {
-    panel::ShowNotice(s.owner, Text(TextId::SavedRecordUnreadable) + path,
+  if (!xport::SavedRecords::Load(file, &record, &savedMac)) {
+    panel::ShowNotice(s.owner, Text(TextId::SavedRecordUnreadable) + platform::PathToUtf8(file),
                       Text(TextId::CaptionError), NoticeStyle::Plain);
     return 0;
   }
@@ -399,7 +418,7 @@ int RestoreSavedRecord(UpdateSession& s, const std::string& path,
                       Text(TextId::CaptionError), NoticeStyle::Plain);
     return 0;
   }
-  s.savedRecords.Remove(path);
+  s.savedRecords.Remove(file);
   panel::ShowNotice(s.owner, Text(TextId::XPortRestored), kCaptionProgram, NoticeStyle::Plain);
   return 1;
 }

@@ -2,6 +2,7 @@
 // and the device, decides the write plan, verifies and reports.
 #pragma once
 
+#include <filesystem>
 #include <functional>
 #include <string>
 #include <vector>
@@ -17,13 +18,13 @@ struct JobOutcome {
   bool dataFileRead = false;  // LoadDataFile and ParseDataFile both succeeded
   int result = 0;             // the procedure's result; 0 when it did not run
   // Every place the data file was looked for, when none of them held one.
-  std::vector<std::string> dataFileLookedIn;
+  std::vector<std::filesystem::path> dataFileLookedIn;
 };
 
 // The worker's routine: finds the data file (image::FindDataFile: the named file, or the
 // search places when none is named), loads and parses it and, when both succeed, runs the
 // procedure. Every failure has been reported on the session's owner when it returns.
-JobOutcome UpdateJob(UpdateSession& session, const std::string& namedDataFile = {});
+JobOutcome UpdateJob(UpdateSession& session, const std::filesystem::path& namedDataFile = {});
 
 // One run, from the panel reset to the clean-up. Returns 1 when the version block was
 // written after a passed verification, 0 on every other outcome. The clean-up (images
@@ -37,7 +38,7 @@ int UpdateProcedure(UpdateSession& session);
 // beforeSending, when given, is asked once the file has been read, with the MAC it says it
 // was saved from ("" for a file that does not say): false ends the restore with 0 before
 // anything is sent (it has raised its own notice), and the file stays.
-int RestoreSavedRecord(UpdateSession& session, const std::string& path,
+int RestoreSavedRecord(UpdateSession& session, const std::filesystem::path& file,
                        const std::function<bool(const std::string& savedMac)>& beforeSending = {});
 
 // Compares image and readback over [first, end), one progress step per equal byte.

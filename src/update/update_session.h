@@ -8,15 +8,16 @@
 #pragma once
 
 #include <atomic>
+#include <filesystem>
 #include <functional>
 #include <string>
 
 #include "image/image_set.h"
 #include "link/boot_protocol.h"
 #include "link/device_link.h"
-#include "platform/clock.h"
 #include "panel/dialog_host.h"
 #include "panel/operator_panel.h"
+#include "platform/clock.h"
 #include "xport/query_client.h"
 #include "xport/saved_records.h"
 #include "xport/shared_buffers.h"
@@ -27,7 +28,17 @@ namespace update {
 inline constexpr int kXPortStepMs = 2000;
 
 // Where a run stands, for a view of many runs at once. Written by the run's worker only.
-enum class Stage { Idle, Preparing, XPort, Linked, Identified, Writing, Verifying, Leaving, CleanUp };
+enum class Stage {
+  Idle,
+  Preparing,
+  XPort,
+  Linked,
+  Identified,
+  Writing,
+  Verifying,
+  Leaving,
+  CleanUp
+};
 
 // What the question before the writing is made of: the text the owner is asked, and the
 // pieces a batch lists in its one question instead.
@@ -76,7 +87,7 @@ class UpdateSession {
   // Where the XPort's original record is kept while it is overridden (tests point it at
   // a folder of their own).
   xport::SavedRecords savedRecords;
-  std::string savedRecordPath;  // this run's saved record, empty when none
+  std::filesystem::path savedRecordPath;  // this run's saved record, empty when none
 
   // The question before the writing. Empty: AskYesNo on the owner. A batch gathers every
   // device's question into one; the function blocks until that one is answered.

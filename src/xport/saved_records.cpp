@@ -6,6 +6,7 @@
 #include <string_view>
 
 #include "platform/clock.h"
+#include "platform/program_folder.h"
 #include "platform/state_folder.h"
 
 namespace xport {
@@ -24,6 +25,16 @@ bool IsMacKey(std::string_view text) {
   }
   return true;
 }
+
+// folder/name, with a slash on every platform (Windows takes it as well as a backslash), so
+// that Save and FindFor spell one file alike.
+std::filesystem::path InFolder(const std::filesystem::path& folder,
+                               const std::filesystem::path& name) {
+  std::filesystem::path joined = folder;
+  joined += "/";
+  joined += name;
+  return joined;
+}
 }  // namespace
 
 std::string MacKey(const XPortInfoBytes& info) {
@@ -33,10 +44,11 @@ std::string MacKey(const XPortInfoBytes& info) {
   return buf;
 }
 
-SavedRecords::SavedRecords(std::string folder)
+SavedRecords::SavedRecords(std::filesystem::path folder)
     : folder_(folder.empty() ? platform::StateFolder() : std::move(folder)) {}
 
-std::string SavedRecords::Save(const XPortInfoBytes& info, const SetupRecordBytes& record) {
+std::filesystem::path SavedRecords::Save(const XPortInfoBytes& info,
+                                         const SetupRecordBytes& record) {
   if (folder_.empty()) return {};
   const std::time_t now = std::time(nullptr);
   std::tm tm{};
@@ -45,9 +57,9 @@ std::string SavedRecords::Save(const XPortInfoBytes& info, const SetupRecordByte
   std::strftime(stamp, sizeof stamp, "%Y%m%d-%H%M%S", &tm);
   // Two saves within one second (a quick second run) must not overwrite each other.
   for (int n = 0; n < 100; ++n) {
-    std::string path = folder_ + "/" + MacKey(info) + "-" + stamp;
-    if (n > 0) path += "-" + std::to_string(n);
-    path += kSuffix;
+    std::string name = MacKey(info) + "-" + stamp;
+    if (n > 0) name += "-" + std::to_string(n);
+    const std::filesystem::path path = InFolder(folder_, name + kSuffix);
     std::error_code ec;
     if (std::filesystem::exists(path, ec)) continue;
     std::string bytes = kMacLine + MacKey(info) + "\n";
@@ -60,22 +72,24 @@ std::string SavedRecords::Save(const XPortInfoBytes& info, const SetupRecordByte
   return {};
 }
 
-bool SavedRecords::Remove(const std::string& path) {
+bool SavedRecords::Remove(const std::filesystem::path& file) {
   std::error_code ec;
-  return std::filesystem::remove(path, ec) && !ec;
+  return std::filesystem::remove(file, ec) && !ec;
 }
 
-std::vector<std::string> SavedRecords::FindFor(const XPortInfoBytes& info) const {
-  std::vector<std::string> found;
+std::vector<std::filesystem::path> SavedRecords::FindFor(const XPortInfoBytes& info) const {
+  std::vector<std::filesystem::path> found;
   std::error_code ec;
   if (folder_.empty() || !std::filesystem::is_directory(folder_, ec)) return found;
   const std::string prefix = MacKey(info) + "-";
-  for (const auto& entry : std::filesystem::directory_iterator(folder_, ec)) {
-    const std::string name = entry.path().filename().string();
+  for (std::filesystem::directory_iterator it(folder_, ec), end; !ec && it != end;
+       it.increment(ec)) {
+    const std::filesystem::path file = it->path().filename();
+    // As UTF-8: on Windows the narrow form of a name outside the ANSI code page throws.
+    const std::string name = platform::PathToUtf8(file);
     if (name.rfind(prefix, 0) == 0 && name.size() > std::string(kSuffix).size() &&
         name.compare(name.size() - std::string(kSuffix).size(), std::string::npos, kSuffix) == 0) {
-      // Spelled as Save spells it, so that one file has one name on every platform.
-      found.push_back(folder_ + "/" + name);
+      found.push_back(InFolder(folder_, file));
     }
   }
   // The time stamp in the name sorts oldest first.
@@ -83,9 +97,10 @@ std::vector<std::string> SavedRecords::FindFor(const XPortInfoBytes& info) const
   return found;
 }
 
-bool SavedRecords::Load(const std::string& path, SetupRecordBytes* record, std::string* mac) {
+bool SavedRecords::Load(const std::filesystem::path& file, SetupRecordBytes* record,
+                        std::string* mac) {
   std::string text;
-  if (!platform::ReadWholeFile(path, &text)) return false;
+  if (!platform::ReadWholeFile(file, &text)) return false;
   std::string from;
   const std::size_t line = std::string(kMacLine).size() + kMacKeyChars + 1;
   if (text.size() == line + record->size() && text.rfind(kMacLine, 0) == 0 &&
@@ -101,8 +116,8 @@ bool SavedRecords::Load(const std::string& path, SetupRecordBytes* record, std::
   return true;
 }
 
-std::string MacKeyOfFileName(const std::string& path) {
-  const std::string name = std::filesystem::path(path).filename().string();
+std::string MacKeyOfFileName(const std::filesystem::path& file) {
+  const std::string name = platform::PathToUtf8(file.filename());
   const std::string key = name.substr(0, kMacKeyChars);
   // Save's names go on with '-' and the time stamp.
   return IsMacKey(key) && name.size() > kMacKeyChars && name[kMacKeyChars] == '-' ? key : "";

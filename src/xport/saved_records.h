@@ -10,6 +10,7 @@
 // versions hold the 124 bytes alone; their MAC is known only from their name.
 #pragma once
 
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -20,25 +21,27 @@ namespace xport {
 class SavedRecords {
  public:
   // folder: where the files live; empty means platform::StateFolder().
-  explicit SavedRecords(std::string folder = {});
+  explicit SavedRecords(std::filesystem::path folder = {});
 
   // Saves the record exactly as received, named by MAC address and time, with the MAC
   // line in front. Never replaces a file. Returns the file's path, or empty when it could
   // not be saved.
-  std::string Save(const XPortInfoBytes& info, const SetupRecordBytes& record);
+  std::filesystem::path Save(const XPortInfoBytes& info, const SetupRecordBytes& record);
   // Removes a saved file; false when it could not be removed.
-  bool Remove(const std::string& path);
-  // Files saved for the XPort with this MAC address, oldest first.
-  std::vector<std::string> FindFor(const XPortInfoBytes& info) const;
+  bool Remove(const std::filesystem::path& file);
+  // Files saved for the XPort with this MAC address, oldest first. Other files in the
+  // folder, whatever their names, are passed over.
+  std::vector<std::filesystem::path> FindFor(const XPortInfoBytes& info) const;
   // Reads a saved file; false unless it holds exactly one record (after the MAC line, in
   // the current form). *mac gets the MAC the record was saved from, "00-20-4A-0B-4C-0E",
   // or the empty text for a file of the earlier form, which does not say.
-  static bool Load(const std::string& path, SetupRecordBytes* record, std::string* mac = nullptr);
+  static bool Load(const std::filesystem::path& file, SetupRecordBytes* record,
+                   std::string* mac = nullptr);
 
-  const std::string& folder() const { return folder_; }
+  const std::filesystem::path& folder() const { return folder_; }
 
  private:
-  std::string folder_;
+  std::filesystem::path folder_;
 };
 
 // "00-20-4A-0B-4C-0E": the MAC address of an info reply as it stands in file names.
@@ -46,6 +49,6 @@ std::string MacKey(const XPortInfoBytes& info);
 
 // The MAC key at the start of a saved file's name ("00-20-4A-0B-4C-0E-20261206-221500.setup"),
 // as Save names files; empty when the name does not begin with one.
-std::string MacKeyOfFileName(const std::string& path);
+std::string MacKeyOfFileName(const std::filesystem::path& file);
 
 }  // namespace xport

@@ -19,10 +19,9 @@ std::string RecordingHost::GetControlText(int id, std::size_t maxChars) {
   const std::string& t = texts_[id];
   // Count UTF-8 characters, not bytes, the way an edit box counts.
   std::size_t chars = 0, i = 0;
-  while (i < t.size() && chars < maxChars) {
+  while (i < t.size() && chars++ < maxChars) {
     const unsigned char c = static_cast<unsigned char>(t[i]);
     i += c < 0x80 ? 1 : c < 0xE0 ? 2 : c < 0xF0 ? 3 : 4;
-    ++chars;
   }
   return t.substr(0, i);
 }
@@ -33,22 +32,10 @@ void RecordingHost::EnableControl(int id, bool enable) {
   events_.push_back("enable " + std::to_string(id) + (enable ? " 1" : " 0"));
 }
 
-void RecordingHost::SetProgressRange(int high) {
+void RecordingHost::Record(const char* what, int value, void (panel::ProgressState::*apply)(int)) {
   std::lock_guard lock(mu_);
-  progress_.SetRange(high);
-  events_.push_back("range " + std::to_string(high));
-}
-
-void RecordingHost::SetProgressStep(int step) {
-  std::lock_guard lock(mu_);
-  progress_.SetStep(step);
-  events_.push_back("step " + std::to_string(step));
-}
-
-void RecordingHost::SetProgressPos(int pos) {
-  std::lock_guard lock(mu_);
-  progress_.SetPos(pos);
-  events_.push_back("pos " + std::to_string(pos));
+  (progress_.*apply)(value);
+  events_.push_back(std::string(what) + " " + std::to_string(value));
 }
 
 void RecordingHost::StepProgress() {
@@ -66,12 +53,9 @@ void RecordingHost::ShowMessage(const std::string& text, const std::string& capt
 
 bool RecordingHost::AskQuestion(const std::string& text, const std::string& caption) {
   std::lock_guard lock(mu_);
-  notices_.push_back(Notice{text, caption, panel::NoticeStyle::Plain, true});
-  bool yes = false;
-  if (!answers_.empty()) {
-    yes = answers_.front();
-    answers_.pop_front();
-  }
+  notices_.push_back(Question(text, caption));
+  const bool yes = !answers_.empty() && answers_.front();
+  if (!answers_.empty()) answers_.pop_front();
   events_.push_back("ask " + caption + "|" + text + (yes ? " -> yes" : " -> no"));
   return yes;
 }
@@ -79,6 +63,14 @@ bool RecordingHost::AskQuestion(const std::string& text, const std::string& capt
 void RecordingHost::AnswerNext(bool yes) {
   std::lock_guard lock(mu_);
   answers_.push_back(yes);
+}
+
+void RecordingHost::Forget() {
+  std::lock_guard lock(mu_);
+  notices_.clear();
+  events_.clear();
+  answers_.clear();
+  steps_ = 0;
 }
 
 std::vector<Notice> RecordingHost::Notices() const {
@@ -121,19 +113,6 @@ panel::ProgressState RecordingHost::Progress() const {
 int RecordingHost::StepCount() const {
   std::lock_guard lock(mu_);
   return steps_;
-}
-
-Notice Plain(const std::string& text, const std::string& caption) {
-  return Notice{text, caption, panel::NoticeStyle::Plain, false};
-}
-Notice Warning(const std::string& text, const std::string& caption) {
-  return Notice{text, caption, panel::NoticeStyle::Warning, false};
-}
-Notice ErrorIcon(const std::string& text, const std::string& caption) {
-  return Notice{text, caption, panel::NoticeStyle::Error, false};
-}
-Notice Question(const std::string& text, const std::string& caption) {
-  return Notice{text, caption, panel::NoticeStyle::Plain, true};
 }
 
 void PrintTo(const Notice& n, std::ostream* os) {

@@ -21,6 +21,8 @@ UpdateRun::UpdateRun(sim::Config config) {
 }
 
 void UpdateRun::Reconfigure(sim::Config config) {
+  host.Forget();
+  sleeper.Forget();
   config_ = std::move(config);
   config_.address = "127.0.0.1";
   config_.tcpPort = 0;
@@ -62,13 +64,6 @@ update::JobOutcome UpdateRun::Run(std::vector<bool> answers) {
   return outcome;
 }
 
-int UpdateRun::ReceiveWaitMs() const {
-  return session_.link.ReceiveWaitMs();
-}
-int UpdateRun::ReplyWaitMs() const {
-  return session_.xport.ReplyWaitMs();
-}
-
 void UpdateRun::SetWaitsMs(int receiveMs, int replyMs) {
   session_.link.SetReceiveWaitMs(receiveMs);
   session_.xport.SetReplyWaitMs(replyMs);
@@ -83,9 +78,13 @@ sim::Memory UpdateRun::Image() {
 void UpdateRun::ExpectReadyAgain() const {
   EXPECT_EQ(host.Text(panel::IDC_STATUS), kFinalStatus);
   EXPECT_EQ(host.Progress().pos, 0);
-  for (int id : {panel::IDC_ADDRESS, panel::IDC_PORT, panel::ID_CONNECT, panel::ID_EXIT}) {
-    EXPECT_TRUE(host.Enabled(id)) << id;
-  }
+  for (int id : {panel::IDC_ADDRESS, panel::IDC_PORT, panel::ID_CONNECT, panel::ID_EXIT}) EXPECT_TRUE(host.Enabled(id));
+}
+
+std::string UpdateRun::Confirmation() const {
+  return "MAC:" + session_.xport.FormatMacAddress() + "\nModel:KT-40D(-W)\nVer:  12 ->   13" +
+         "\n\n(注意:KT-52-Wとの入出力延長機能が動作中は実行しないで下さい!!)\n\n" +
+         "\n\nファームの書換えを開始しますか？";
 }
 
 std::vector<std::string> UpdateRun::SavedFiles() const {

@@ -24,10 +24,10 @@ std::string Text(HWND window) {
   return platform::ToUtf8(std::wstring(buf, static_cast<std::size_t>(n)));
 }
 
-// Handles the dialog's messages until done is set (the worker's calls are sent messages
-// that only this loop delivers) or five seconds pass.
+// Handles the dialog's messages until done is set (the worker's calls are sent messages that
+// only this loop delivers) or a minute passes: Wine on a busy machine takes seconds for them.
 void PumpUntil(const std::atomic<bool>& done) {
-  const DWORD until = GetTickCount() + 5000;
+  const DWORD until = GetTickCount() + 60000;
   MSG msg;
   while (!done && GetTickCount() < until) {
     while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&msg);
@@ -57,45 +57,15 @@ class Win32Dialog : public ::testing::Test {
 
 TEST_F(Win32Dialog, StartsReadyWithTheTemplateAndTheTexts) {
   EXPECT_EQ(Text(dialog), "DERURUZUD Ver1.02");  // from this program's version resource
-  EXPECT_EQ(Text(Item(panel::IDC_ADDRESS)), "");
-  EXPECT_EQ(Text(Item(panel::IDC_PORT)), "10003");
-  EXPECT_EQ(Text(Item(panel::IDC_STATUS)), panel::Text(panel::TextId::InitialStatus));
-  EXPECT_EQ(Text(Item(panel::IDC_ADDRESS_LABEL)), "IP Address");
-  EXPECT_EQ(Text(Item(panel::IDC_PORT_LABEL)), "Port");
-  EXPECT_EQ(Text(Item(panel::IDC_MODEL)), "");
-  EXPECT_EQ(Text(Item(panel::IDC_VERSION)), "");
-  EXPECT_EQ(Text(Item(panel::IDC_CAUTION)), panel::Text(panel::TextId::Caution));
-  EXPECT_EQ(Text(Item(IDOK)), "接続");
-  EXPECT_EQ(Text(Item(IDCANCEL)), "終了");
-  EXPECT_EQ(Text(Item(panel::IDC_PROGRESS)), "Progress1");
+  const std::pair<int, std::string> texts[] = {
+      {panel::IDC_ADDRESS, ""}, {panel::IDC_PORT, "10003"}, {panel::IDC_MODEL, ""}, {panel::IDC_VERSION, ""},
+      {panel::IDC_STATUS, panel::Text(panel::TextId::InitialStatus)}, {panel::IDC_CAUTION, panel::Text(panel::TextId::Caution)},
+      {panel::IDC_ADDRESS_LABEL, "IP Address"}, {panel::IDC_PORT_LABEL, "Port"}, {IDOK, "接続"},
+      {IDCANCEL, "終了"}, {panel::IDC_PROGRESS, "Progress1"}};
+  for (const auto& [id, text] : texts) EXPECT_EQ(Text(Item(id)), text) << id;
   EXPECT_EQ(SendMessageW(Item(panel::IDC_ADDRESS), EM_GETLIMITTEXT, 0, 0), 15);
   EXPECT_EQ(SendMessageW(Item(panel::IDC_PROGRESS), PBM_GETRANGE, FALSE, 0), 100);
-  // The template as stored: classic form, frame style, eleven controls, 214 x 112 units.
-  const HRSRC found = FindResourceW(nullptr, MAKEINTRESOURCEW(ui::win32::kMainDialogTemplate),
-                                    MAKEINTRESOURCEW(5));  // RT_DIALOG
-  ASSERT_NE(found, nullptr);
-  const auto* tmpl = static_cast<const DLGTEMPLATE*>(LockResource(LoadResource(nullptr, found)));
-  ASSERT_NE(tmpl, nullptr);
-  EXPECT_EQ(tmpl->style, 0x80C800C0u);
-  EXPECT_EQ(tmpl->dwExtendedStyle, 0u);
-  EXPECT_EQ(tmpl->cdit, 11);
-  EXPECT_EQ(tmpl->cx, 214);
-  EXPECT_EQ(tmpl->cy, 112);
-  const DWORD style = static_cast<DWORD>(GetWindowLongW(dialog, GWL_STYLE));
-  EXPECT_EQ(style & 0x80C800C0u, 0x80C800C0u);
   EXPECT_TRUE(IsWindowVisible(dialog));
-
-  // Eleven controls in template order, which is also the tab order.
-  const int order[] = {IDOK, IDCANCEL, panel::IDC_PORT, panel::IDC_PROGRESS, panel::IDC_ADDRESS_LABEL,
-                       panel::IDC_PORT_LABEL, panel::IDC_STATUS, panel::IDC_MODEL, panel::IDC_VERSION,
-                       panel::IDC_CAUTION, panel::IDC_ADDRESS};
-  HWND child = GetWindow(dialog, GW_CHILD);
-  for (int id : order) {
-    ASSERT_NE(child, nullptr);
-    EXPECT_EQ(GetDlgCtrlID(child), id);
-    child = GetWindow(child, GW_HWNDNEXT);
-  }
-  EXPECT_EQ(child, nullptr);
 
   // Centred on the desktop's right and bottom edges.
   RECT desktop{}, rect{};
@@ -162,6 +132,17 @@ TEST_F(Win32Dialog, CloseWithoutAWorkerClosesAtOnce) {
   }
   EXPECT_TRUE(quit);
   EXPECT_FALSE(IsWindow(dialog));
+}
+
+// Exit between Connect and the moment the run disables it: the window goes, and the shell's
+// last look still sees the worker (so it ends the process rather than run destructors).
+TEST_F(Win32Dialog, ExitUnderARunningWorkerLeavesItVisibleToTheShell) {
+  SendMessageW(dialog, WM_COMMAND, IDOK, 0);  // the worker waits on this thread (a call or a notice)
+  SendMessageW(dialog, WM_COMMAND, IDCANCEL, 0);
+  EXPECT_FALSE(IsWindow(dialog));
+  EXPECT_TRUE(ui::win32::WorkerRunning());
+  // Its window gone, the worker's calls fail and it ends by itself.
+  for (int i = 0; i < 500 && ui::win32::WorkerRunning(); ++i) Sleep(10);
 }
 
 }  // namespace

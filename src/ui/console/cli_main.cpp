@@ -7,6 +7,7 @@
 // the XPorts on a network instead (discover_command.h).
 #include <CLI/CLI.hpp>
 #include <cstdio>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -19,6 +20,7 @@
 #include "panel/text_catalog.h"
 #include "platform/clock.h"
 #include "platform/interrupt.h"
+#include "platform/program_folder.h"
 #include "platform/state_folder.h"
 #include "platform/terminal.h"
 #include "platform/user_environment.h"
@@ -50,7 +52,8 @@ std::string Format(TextId format, const std::string& value) {
 
 // A count typed on the command line: decimal digits only, at most nine of them.
 bool ParseCount(const std::string& text, std::size_t* out) {
-  if (text.empty() || text.size() > 9 || text.find_first_not_of("0123456789") != std::string::npos) {
+  if (text.empty() || text.size() > 9 ||
+      text.find_first_not_of("0123456789") != std::string::npos) {
     return false;
   }
   *out = std::stoul(text);
@@ -70,11 +73,11 @@ bool WriteReport(const std::string& where, const std::vector<fleet::DeviceReport
     std::fputs(json.c_str(), stdout);
     return std::fflush(stdout) == 0;
   }
-  return platform::WriteFileAtomically(where, json.data(), json.size());
+  return platform::WriteFileAtomically(platform::PathFromUtf8(where), json.data(), json.size());
 }
 
 int PrintHistory(std::size_t last) {
-  const std::string path = fleet::HistoryPath();
+  const std::filesystem::path path = fleet::HistoryPath();
   if (path.empty()) {
     std::printf("%s\n", Text(TextId::HistoryNoFolder));
     return 0;
@@ -83,7 +86,8 @@ int PrintHistory(std::size_t last) {
   const auto entries = fleet::ReadHistory(path, last, &warnings);
   for (const std::string& w : warnings) std::fprintf(stderr, "%s\n", w.c_str());
   if (entries.empty()) {
-    std::printf("%s\n", fleet::Fill(Text(TextId::HistoryEmpty), {path}).c_str());
+    std::printf("%s\n",
+                fleet::Fill(Text(TextId::HistoryEmpty), {platform::PathToUtf8(path)}).c_str());
     return 0;
   }
   std::printf("%s  %s  %s  %s  %s  %s  %s  %s\n", ui::PadTo(Text(TextId::ColumnTime), 20).c_str(),
@@ -149,8 +153,12 @@ int main(int argc, char** argv) {
   app.set_version_flag("--version", panel::VersionText("DERURUZUD-cli"), Text(TextId::HelpVersion));
   app.footer(Format(TextId::HelpCliFooter, platform::UserDataFolderHint()));
   const ui::DiscoverCommand discover(app);
+  // UTF-8 on every platform, so that a path such as C:\田中\quivo.HEX survives.
+  const std::vector<std::string> args = platform::CommandLineArgs(argc, argv);
+  std::vector<const char*> argp;
+  for (const std::string& a : args) argp.push_back(a.c_str());
   try {
-    app.parse(argc, argv);
+    app.parse(static_cast<int>(argp.size()), argp.data());
   } catch (const CLI::ParseError& e) {
     const int code = app.exit(e);
     return code == 0 ? 0 : kUsageError;
@@ -177,7 +185,7 @@ int main(int argc, char** argv) {
   }
   if (!devicesFile.empty()) {
     std::string text;
-    if (!platform::ReadWholeFile(devicesFile, &text)) {
+    if (!platform::ReadWholeFile(platform::PathFromUtf8(devicesFile), &text)) {
       return UsageError(fleet::Fill(Text(TextId::DevicesUnreadable), {devicesFile}));
     }
     const std::size_t before = targets.size();
@@ -202,7 +210,7 @@ int main(int argc, char** argv) {
   std::vector<fleet::DeviceReport> reports;
   if (batch) {
     fleet::FleetOptions fleetOptions;
-    fleetOptions.dataFile = dataFile;
+    fleetOptions.dataFile = platform::PathFromUtf8(dataFile);
     fleetOptions.jobs = jobs;
     if (portOption->count() > 0) {
       for (fleet::DeviceTarget& t : targets) {
@@ -235,15 +243,18 @@ int main(int argc, char** argv) {
 
     fleet::SingleRun single(host, platform::RealSleeper());
     if (!restoreFile.empty()) {
-      return fleet::RestoreSavedRecord(single.session(), restoreFile) == 1 ? 0 : 1;
+      return fleet::RestoreSavedRecord(single.session(), platform::PathFromUtf8(restoreFile)) == 1
+                 ? 0
+                 : 1;
     }
     platform::LowerTimerSlack();
     update::JobOutcome outcome;
-    reports.push_back(single.Run(dataFile, &interrupted, fleet::HistoryPath(), &outcome));
+    reports.push_back(
+        single.Run(platform::PathFromUtf8(dataFile), &interrupted, fleet::HistoryPath(), &outcome));
     if (!outcome.dataFileLookedIn.empty()) {
       std::fprintf(out, "%s\n", Text(TextId::DataFileLookedIn));
-      for (const std::string& place : outcome.dataFileLookedIn) {
-        std::fprintf(out, "  %s\n", place.c_str());
+      for (const std::filesystem::path& place : outcome.dataFileLookedIn) {
+        std::fprintf(out, "  %s\n", platform::PathToUtf8(place).c_str());
       }
     }
   }

@@ -13,6 +13,7 @@
 #include "panel/panel_texts.h"
 #include "panel/text_catalog.h"
 #include "platform/clock.h"
+#include "platform/program_folder.h"
 #include "platform/user_environment.h"
 #include "ui/qt/app.h"
 #include "update/update_procedure.h"
@@ -84,12 +85,12 @@ int main(int argc, char** argv) {
     platform::LowerTimerSlack();
     if (!run) run = std::make_unique<fleet::SingleRun>(owner, platform::RealSleeper());
     update::JobOutcome outcome;
-    run->Run(namedFile.empty() ? dropped.Get() : namedFile, nullptr, fleet::HistoryPath(),
-             &outcome);
+    run->Run(platform::PathFromUtf8(namedFile.empty() ? dropped.Get() : namedFile), nullptr,
+             fleet::HistoryPath(), &outcome);
     if (!outcome.dataFileLookedIn.empty()) {
       std::fprintf(stderr, "%s\n", Text(TextId::DataFileLookedIn));
       for (const auto& place : outcome.dataFileLookedIn)
-        std::fprintf(stderr, "  %s\n", place.c_str());
+        std::fprintf(stderr, "  %s\n", platform::PathToUtf8(place).c_str());
     }
   };
   // A file named on the command line comes first: the window then takes no drops.

@@ -4,6 +4,7 @@
 #include <QEvent>
 #include <QProgressBar>
 #include <QThread>
+#include <QTimer>
 #include <algorithm>
 #include <condition_variable>
 #include <mutex>
@@ -104,9 +105,13 @@ QtDialogHost::~QtDialogHost() = default;
 template <class Fn>
 void QtDialogHost::OnGui(Fn&& fn) {
   if (QThread::currentThread() == dialog_.thread()) {
+    ApplyStored();
     fn();
   } else {
-    guiCaller_->Post([&fn] { fn(); });
+    guiCaller_->Post([this, &fn] {
+      ApplyStored();
+      fn();
+    });
   }
 }
 
@@ -114,8 +119,69 @@ void QtDialogHost::RunOnGui(const std::function<void()>& fn) {
   OnGui([&fn] { fn(); });
 }
 
+template <class Change>
+void QtDialogHost::Store(Change change) {
+  const bool onGui = QThread::currentThread() == dialog_.thread();
+  std::unique_lock lock(storeMutex_);
+  change(pending_, progress_);
+  if (onGui) {
+    lock.unlock();
+    ApplyStored();
+    return;
+  }
+  if (applyQueued_) return;
+  applyQueued_ = true;
+  lock.unlock();
+  guiCaller_->PostWithoutWaiting([this] { ApplyWhenDue(); });
+}
+
+void QtDialogHost::ApplyWhenDue() {
+  const qint64 wait = lastApplied_.isValid() ? kApplyPeriodMs - lastApplied_.elapsed() : 0;
+  if (wait > 0) {
+    QTimer::singleShot(wait, Qt::PreciseTimer, guiCaller_.get(), [this] { ApplyStored(); });
+  } else {
+    ApplyStored();
+  }
+}
+
+void QtDialogHost::ApplyStored() {
+  std::unique_lock lock(storeMutex_);
+  if (pending_.Empty()) return;
+  Pending taken = std::exchange(pending_, Pending{});
+  const panel::ProgressState bar = progress_;
+  applyQueued_ = false;
+  lock.unlock();
+  lastApplied_.start();
+  for (const auto& [id, text] : taken.texts) dialog_.SetControlText(id, text);
+  for (const auto& [id, enable] : taken.enabled) {
+    if (QWidget* w = dialog_.Control(id)) w->setEnabled(enable);
+  }
+  if (taken.progress) {
+    QProgressBar* progress = dialog_.ProgressBar();
+    if (progress->maximum() != bar.high) progress->setRange(0, bar.high);
+    progress->setValue(std::clamp(bar.pos, 0, bar.high));
+  }
+}
+
+namespace {
+
+// The latest value for a control replaces one stored before it.
+template <class Value>
+void Keep(std::vector<std::pair<int, Value>>& values, int id, Value value) {
+  for (auto& [storedId, stored] : values) {
+    if (storedId == id) {
+      stored = std::move(value);
+      return;
+    }
+  }
+  values.emplace_back(id, std::move(value));
+}
+
+}  // namespace
+
 void QtDialogHost::SetControlText(int id, const std::string& text) {
-  OnGui([&] { dialog_.SetControlText(id, QString::fromStdString(text)); });
+  QString value = QString::fromStdString(text);
+  Store([&](Pending& p, panel::ProgressState&) { Keep(p.texts, id, std::move(value)); });
 }
 
 std::string QtDialogHost::GetControlText(int id, std::size_t maxChars) {
@@ -128,58 +194,34 @@ std::string QtDialogHost::GetControlText(int id, std::size_t maxChars) {
 }
 
 void QtDialogHost::EnableControl(int id, bool enable) {
-  OnGui([&] {
-    if (QWidget* w = dialog_.Control(id)) w->setEnabled(enable);
-  });
-}
-
-void QtDialogHost::ShowProgress(const panel::ProgressState& state) {
-  QProgressBar* bar = dialog_.ProgressBar();
-  if (bar->maximum() != state.high) bar->setRange(0, state.high);
-  bar->setValue(std::clamp(state.pos, 0, state.high));
-}
-
-template <class Change>
-void QtDialogHost::ChangeProgress(Change change) {
-  OnGui([&] {
-    std::unique_lock lock(progressMutex_);
-    change(progress_);
-    const panel::ProgressState state = progress_;
-    lock.unlock();
-    ShowProgress(state);
-  });
+  Store([&](Pending& p, panel::ProgressState&) { Keep(p.enabled, id, enable); });
 }
 
 void QtDialogHost::SetProgressRange(int high) {
-  ChangeProgress([high](panel::ProgressState& p) { p.SetRange(high); });
+  Store([high](Pending& p, panel::ProgressState& bar) {
+    bar.SetRange(high);
+    p.progress = true;
+  });
 }
 
 void QtDialogHost::SetProgressStep(int step) {
-  ChangeProgress([step](panel::ProgressState& p) { p.SetStep(step); });
+  Store([step](Pending& p, panel::ProgressState& bar) {
+    bar.SetStep(step);
+    p.progress = true;
+  });
 }
 
 void QtDialogHost::SetProgressPos(int pos) {
-  ChangeProgress([pos](panel::ProgressState& p) { p.SetPos(pos); });
+  Store([pos](Pending& p, panel::ProgressState& bar) {
+    bar.SetPos(pos);
+    p.progress = true;
+  });
 }
 
 void QtDialogHost::StepProgress() {
-  std::unique_lock lock(progressMutex_);
-  progress_.Step();
-  if (QThread::currentThread() == dialog_.thread()) {
-    const panel::ProgressState state = progress_;
-    lock.unlock();
-    ShowProgress(state);
-    return;
-  }
-  if (renderQueued_) return;
-  renderQueued_ = true;
-  lock.unlock();
-  guiCaller_->PostWithoutWaiting([this] {
-    std::unique_lock l(progressMutex_);
-    renderQueued_ = false;
-    const panel::ProgressState state = progress_;
-    l.unlock();
-    ShowProgress(state);
+  Store([](Pending& p, panel::ProgressState& bar) {
+    bar.Step();
+    p.progress = true;
   });
 }
 
@@ -198,7 +240,7 @@ void QtDialogHost::ShowMessage(const std::string& text, const std::string& capti
     box.setTextFormat(Qt::PlainText);
     box.setIcon(style == panel::NoticeStyle::Warning ? QMessageBox::Warning
                 : style == panel::NoticeStyle::Error ? QMessageBox::Critical
-                                              : QMessageBox::NoIcon);
+                                                     : QMessageBox::NoIcon);
     box.setStandardButtons(QMessageBox::Ok);
     box.setDefaultButton(QMessageBox::Ok);
     box.setEscapeButton(QMessageBox::Ok);

@@ -1,16 +1,22 @@
-// The DialogHost of the Qt dialog. Every call takes effect on the GUI thread before it
-// returns: from another thread it is posted to the GUI thread and the caller waits until it
-// has run (or was dropped unrun), on the GUI thread it runs at once. The GUI thread never waits for
-// the worker.
+// The DialogHost of the Qt dialog. A change from the worker (a text, an enabling, the
+// progress bar) is stored in the host and the call returns at once; the GUI thread puts
+// the stored values into the controls at its own pace, and painting follows as usual. A
+// read, a notice and a question are handed to the GUI thread, which first puts every value
+// stored before them into the controls: a read returns the latest value, and a notice
+// shows the panel as the worker left it. The GUI thread never waits for the worker.
 //
 // Thread notes: any thread may call the DialogHost methods; construct, destroy and set the
 // answerer on the GUI thread. The dialog must outlive every call.
 #pragma once
 
+#include <QElapsedTimer>
 #include <QMessageBox>
+#include <QString>
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <utility>
+#include <vector>
 
 #include "panel/dialog_host.h"
 #include "panel/progress_state.h"
@@ -40,30 +46,49 @@ class QtDialogHost : public panel::DialogHost {
   void SetProgressStep(int step) override;
   void SetProgressPos(int pos) override;
   void StepProgress() override;
-  void ShowMessage(const std::string& text, const std::string& caption, panel::NoticeStyle style) override;
+  void ShowMessage(const std::string& text, const std::string& caption,
+                   panel::NoticeStyle style) override;
   bool AskQuestion(const std::string& text, const std::string& caption) override;
 
-  // Runs fn on the GUI thread and returns when it has run.
+  // Runs fn on the GUI thread, after every value stored before it has reached the
+  // controls, and returns when it has run.
   void RunOnGui(const std::function<void()>& fn);
 
  private:
   class GuiCaller;
+  // The values stored since the controls last took them: each control's latest text and
+  // enabling, and whether the bar changed. The GUI thread takes them all at once, so the
+  // controls always show a state the worker's panel passed through, states in the order
+  // they were made; the per-block counter and the progress steps in between are skipped
+  // when the GUI thread is slower than the worker.
+  struct Pending {
+    std::vector<std::pair<int, QString>> texts;
+    std::vector<std::pair<int, bool>> enabled;
+    bool progress = false;
+    bool Empty() const { return texts.empty() && enabled.empty() && !progress; }
+  };
+
   template <class Fn>
   void OnGui(Fn&& fn);
-  void ShowProgress(const panel::ProgressState& state);
-  // Applies change to the bar's state and shows it, on the GUI thread, before returning.
+  // Records a change under the lock, then has the controls take it: at once on the GUI
+  // thread, otherwise through one queued hand-over at a time.
   template <class Change>
-  void ChangeProgress(Change change);
+  void Store(Change change);
+  // GUI thread: puts every stored value into the controls.
+  void ApplyStored();
+  // GUI thread, for the worker's hand-over: ApplyStored, at most once per kApplyPeriodMs.
+  // The per-block counter changes some 300 times a second and the operator reads a few;
+  // the GUI thread's work, and the CPU it takes from the update, shrink with them.
+  void ApplyWhenDue();
   QMessageBox::StandardButton Answer(QMessageBox& box);
 
   MainDialog& dialog_;
-  // The bar's state is recorded at once on the calling thread and rendered on the GUI
-  // thread. Steps (14,840 per verification) do not wait for their rendering: one render is
-  // queued at a time and shows the latest state. Since every later call is queued behind
-  // it, a step has always been rendered by the time any later call returns.
-  std::mutex progressMutex_;
-  panel::ProgressState progress_;       // guarded by progressMutex_
-  bool renderQueued_ = false;    // guarded by progressMutex_
+  std::mutex storeMutex_;
+  Pending pending_;                // guarded by storeMutex_
+  panel::ProgressState progress_;  // guarded by storeMutex_
+  bool applyQueued_ = false;       // guarded by storeMutex_
+  static constexpr qint64 kApplyPeriodMs = 25;
+  QElapsedTimer lastApplied_;  // GUI thread only
   Answerer answerer_;
   std::unique_ptr<GuiCaller> guiCaller_;  // lives on the GUI thread
 };

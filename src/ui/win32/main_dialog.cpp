@@ -152,7 +152,8 @@ INT_PTR CALLBACK MainDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM
       // the Exit button is still enabled, closing the window whatever the answer was.
       return TRUE;
     case WM_DESTROY:
-      CloseWorkerHandle();
+      // The worker's handle stays: RunShell's final check needs it to see a worker that
+      // Exit left running (pressed before the run disabled it).
       PostQuitMessage(0);
       return 0;
     default:
@@ -214,6 +215,7 @@ int RunShell(HINSTANCE instance, int showState) {
   // Closing while an update runs ends the process at once, wherever the worker stands;
   // no destructor may run under its feet.
   if (WorkerRunning()) ExitProcess(static_cast<UINT>(msg.wParam));
+  CloseWorkerHandle();
   return static_cast<int>(msg.wParam);
 }
 
