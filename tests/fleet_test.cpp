@@ -240,10 +240,10 @@ TEST(FleetRestore, ARecordGoesBackOnlyToTheXPortItCameFrom) {
     r[40] ^= 0xFF;  // so that the XPort is seen to take it
     return records.Save(info, r);
   };
-  const std::string other = withMac(0x99);
+  const std::filesystem::path other = withMac(0x99);
   // A file of the earlier form under a name that does not say whose it is.
-  const std::string anonymous = cab.dir.Write("record.setup", std::string(124, '\x01'));
-  for (const std::string& refused : {other, anonymous}) {
+  const std::filesystem::path anonymous = cab.dir.Write("record.setup", std::string(124, '\x01'));
+  for (const std::filesystem::path& refused : {other, anonymous}) {
     EXPECT_EQ(fleet::RestoreSavedRecord(session, refused), 0);
     EXPECT_TRUE(std::filesystem::exists(refused));
   }
@@ -251,7 +251,7 @@ TEST(FleetRestore, ARecordGoesBackOnlyToTheXPortItCameFrom) {
   const std::string refusal = host.Notices()[0].text;
   EXPECT_TRUE(refusal.find("00-20-4A-10-00-99") < refusal.find("00-20-4A-10-00-02")) << refusal;
 
-  const std::string own = withMac(0x02);
+  const std::filesystem::path own = withMac(0x02);
   EXPECT_EQ(fleet::RestoreSavedRecord(session, own), 1);
   EXPECT_FALSE(std::filesystem::exists(own));
   EXPECT_TRUE(device.SetRequests() == 1 && device.SetupRecord() != cab.originals[0]);
@@ -259,7 +259,7 @@ TEST(FleetRestore, ARecordGoesBackOnlyToTheXPortItCameFrom) {
 
 TEST(FleetHistory, ABrokenLineIsSkippedAndSpoilsNothingElse) {
   testing_support::TempDir dir;
-  const std::string path = fleet::HistoryPath(dir.path());
+  const std::filesystem::path path = fleet::HistoryPath(dir.path());
   ASSERT_TRUE(fleet::AppendHistory({.address = "192.168.0.20"}, path));
   // A crash in the middle of the next line, then a line edited by hand.
   std::string text;

@@ -4,7 +4,6 @@
 #include <ctime>
 #include <nlohmann/json.hpp>
 
-#include "fleet/text_fill.h"
 #include "link/device_link.h"
 #include "panel/panel_texts.h"
 #include "platform/clock.h"
@@ -46,7 +45,7 @@ std::string FailureReason(const update::UpdateSession& s,
   if (s.facts.macRead && !s.facts.identified && code != 0 && !ModelName(code)) {
     char hex[8];
     std::snprintf(hex, sizeof hex, "%02X", static_cast<unsigned>(code) & 0xFFu);
-    return Fill(panel::Text(panel::TextId::ReasonUnlistedModel), {hex});
+    return panel::FormatText(panel::TextId::ReasonUnlistedModel, {hex});
   }
   if (!notices.empty()) return WithoutTrailingLineEnds(notices.back().text);
   return panel::Text(panel::TextId::ReasonUnknown);

@@ -6,7 +6,6 @@
 
 #include "fleet/history.h"
 #include "fleet/sleep_mode.h"
-#include "fleet/text_fill.h"
 #include "panel/dialog_host.h"
 #include "xport/saved_records.h"
 
@@ -230,7 +229,7 @@ std::string FleetRun::QuestionText(std::size_t* identified) const {
   std::string text = std::string(panel::Text(panel::TextId::BatchQuestionHead)) + "\n" + listed;
   if (!failed.empty())
     text += std::string("\n") + panel::Text(panel::TextId::BatchQuestionFailedHead) + "\n" + failed;
-  text += "\n" + Fill(panel::Text(panel::TextId::BatchQuestionAsk), {std::to_string(*identified)});
+  text += "\n" + panel::FormatText(panel::TextId::BatchQuestionAsk, {std::to_string(*identified)});
   return text;
 }
 

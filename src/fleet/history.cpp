@@ -2,7 +2,6 @@
 
 #include <nlohmann/json.hpp>
 
-#include "fleet/text_fill.h"
 #include "panel/text_catalog.h"
 #include "platform/program_folder.h"
 #include "platform/state_folder.h"
@@ -56,8 +55,8 @@ std::vector<HistoryEntry> ReadHistory(const std::filesystem::path& path, std::si
                         line["address"].is_string() && line.contains("result") &&
                         line["result"].is_string();
     if (!record) {
-      warnings->push_back(Fill(panel::Text(panel::TextId::HistorySkipped),
-                               {platform::PathToUtf8(path), std::to_string(lineNo)}));
+      warnings->push_back(panel::FormatText(panel::TextId::HistorySkipped,
+                                            {platform::PathToUtf8(path), std::to_string(lineNo)}));
       continue;
     }
     entries.push_back({Field(line, "time"), Field(line, "address"), Field(line, "mac"),

@@ -1,6 +1,5 @@
 #include "fleet/restore_record.h"
 
-#include "fleet/text_fill.h"
 #include "panel/text_catalog.h"
 #include "platform/program_folder.h"
 #include "update/update_procedure.h"
@@ -13,7 +12,7 @@ int RestoreSavedRecord(update::UpdateSession& s, const std::filesystem::path& fi
   return update::RestoreSavedRecord(s, file, [&](const std::string& savedMac) {
     const std::string expected = savedMac.empty() ? xport::MacKeyOfFileName(file) : savedMac;
     if (expected.empty()) {
-      panel::ShowNotice(s.owner, Fill(panel::Text(panel::TextId::RestoreMacUnknown), {path}),
+      panel::ShowNotice(s.owner, panel::FormatText(panel::TextId::RestoreMacUnknown, {path}),
                         "Error", panel::NoticeStyle::Plain);
       return false;
     }
@@ -25,8 +24,8 @@ int RestoreSavedRecord(update::UpdateSession& s, const std::filesystem::path& fi
     const std::string actual = xport::MacKey(s.xport.XPortInfo());
     if (actual == expected) return true;
     panel::ShowNotice(s.owner,
-                      Fill(panel::Text(panel::TextId::RestoreOtherXPort),
-                           {expected, s.shared.AddressText.data(), actual, path}),
+                      panel::FormatText(panel::TextId::RestoreOtherXPort,
+                                        {expected, s.shared.AddressText.data(), actual, path}),
                       "Error", panel::NoticeStyle::Plain);
     return false;
   });

@@ -2,7 +2,6 @@
 
 #include <map>
 
-#include "fleet/text_fill.h"
 #include "panel/text_catalog.h"
 
 namespace fleet {
@@ -50,13 +49,13 @@ bool AddTarget(const std::string& text, const std::string& origin,
   const std::size_t colon = text.find(':');
   target.address = text.substr(0, colon);
   if (!IsDeviceAddress(target.address)) {
-    *error = Fill(panel::Text(panel::TextId::BadAddress), {text});
+    *error = panel::FormatText(panel::TextId::BadAddress, {text});
     return false;
   }
   if (colon != std::string::npos) {
     const std::string port = text.substr(colon + 1);
     if (!IsDigits(port) || port.size() > 5 || std::stoi(port) < 1 || std::stoi(port) > 65535) {
-      *error = Fill(panel::Text(panel::TextId::BadPort), {text});
+      *error = panel::FormatText(panel::TextId::BadPort, {text});
       return false;
     }
     target.port = static_cast<std::uint16_t>(std::stoi(port));
@@ -81,8 +80,8 @@ bool ParseDevicesText(const std::string& text, const std::string& fileName,
     const std::string origin = fileName + ":" + std::to_string(lineNo);
     if (!AddTarget(entry, origin, targets, &ignored)) {
       if (!error->empty()) *error += "\n";
-      *error += Fill(panel::Text(panel::TextId::BadDeviceLine),
-                     {fileName, std::to_string(lineNo), entry});
+      *error += panel::FormatText(panel::TextId::BadDeviceLine,
+                                  {fileName, std::to_string(lineNo), entry});
       ok = false;
     }
   }
@@ -94,8 +93,8 @@ bool CheckDistinct(const std::vector<DeviceTarget>& targets, std::string* error)
   for (const DeviceTarget& t : targets) {
     const auto [it, fresh] = seen.emplace(t.address, &t);
     if (!fresh) {
-      *error = Fill(panel::Text(panel::TextId::DuplicateDevice),
-                    {t.address, it->second->origin, t.origin});
+      *error = panel::FormatText(panel::TextId::DuplicateDevice,
+                                 {t.address, it->second->origin, t.origin});
       return false;
     }
   }

@@ -15,7 +15,6 @@
 #include "fleet/history.h"
 #include "fleet/restore_record.h"
 #include "fleet/targets.h"
-#include "fleet/text_fill.h"
 #include "panel/panel_texts.h"
 #include "panel/text_catalog.h"
 #include "platform/clock.h"
@@ -87,7 +86,7 @@ int PrintHistory(std::size_t last) {
   for (const std::string& w : warnings) std::fprintf(stderr, "%s\n", w.c_str());
   if (entries.empty()) {
     std::printf("%s\n",
-                fleet::Fill(Text(TextId::HistoryEmpty), {platform::PathToUtf8(path)}).c_str());
+                panel::FormatText(TextId::HistoryEmpty, {platform::PathToUtf8(path)}).c_str());
     return 0;
   }
   std::printf("%s  %s  %s  %s  %s  %s  %s  %s\n", ui::PadTo(Text(TextId::ColumnTime), 20).c_str(),
@@ -168,7 +167,7 @@ int main(int argc, char** argv) {
   if (historyOption->count() > 0) {
     std::size_t last = kHistoryDefault;
     if (!historyText.empty() && !ParseCount(historyText, &last)) {
-      return UsageError(fleet::Fill(Text(TextId::BadHistoryCount), {historyText}));
+      return UsageError(panel::FormatText(TextId::BadHistoryCount, {historyText}));
     }
     return PrintHistory(last);
   }
@@ -176,7 +175,7 @@ int main(int argc, char** argv) {
   // Everything the operator named is checked before anything goes on the network.
   std::size_t jobs = 0;
   if (!jobsText.empty() && (!ParseCount(jobsText, &jobs) || jobs == 0)) {
-    return UsageError(fleet::Fill(Text(TextId::BadJobs), {jobsText}));
+    return UsageError(panel::FormatText(TextId::BadJobs, {jobsText}));
   }
   std::vector<fleet::DeviceTarget> targets;
   std::string error;
@@ -186,12 +185,12 @@ int main(int argc, char** argv) {
   if (!devicesFile.empty()) {
     std::string text;
     if (!platform::ReadWholeFile(platform::PathFromUtf8(devicesFile), &text)) {
-      return UsageError(fleet::Fill(Text(TextId::DevicesUnreadable), {devicesFile}));
+      return UsageError(panel::FormatText(TextId::DevicesUnreadable, {devicesFile}));
     }
     const std::size_t before = targets.size();
     if (!fleet::ParseDevicesText(text, devicesFile, &targets, &error)) return UsageError(error);
     if (targets.size() == before) {
-      return UsageError(fleet::Fill(Text(TextId::NoDevices), {devicesFile}));
+      return UsageError(panel::FormatText(TextId::NoDevices, {devicesFile}));
     }
   }
   if (!fleet::CheckDistinct(targets, &error)) return UsageError(error);
@@ -261,7 +260,7 @@ int main(int argc, char** argv) {
 
   if (!jsonFile.empty() && !WriteReport(jsonFile, reports)) {
     std::fprintf(stderr, "DERURUZUD-cli: %s\n",
-                 fleet::Fill(Text(TextId::ReportUnwritten), {jsonFile}).c_str());
+                 panel::FormatText(TextId::ReportUnwritten, {jsonFile}).c_str());
   }
   if (interrupted.load()) return platform::kInterruptedExitCode;
   for (const fleet::DeviceReport& r : reports) {

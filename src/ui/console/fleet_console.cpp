@@ -2,7 +2,6 @@
 
 #include <algorithm>
 
-#include "fleet/text_fill.h"
 #include "panel/text_catalog.h"
 #include "platform/clock.h"
 
@@ -38,7 +37,9 @@ bool Wide(char32_t c) {
          (c >= 0xFFE0 && c <= 0xFFE6);
 }
 
-std::string Version(const std::optional<int>& v) { return v ? std::to_string(*v) : "-"; }
+std::string Version(const std::optional<int>& v) {
+  return v ? std::to_string(*v) : "-";
+}
 
 }  // namespace
 
@@ -149,10 +150,11 @@ bool FleetConsole::Confirm(const std::string& text, const std::string& caption) 
 void FleetConsole::PrintSummary(const std::vector<fleet::DeviceReport>& reports) {
   using panel::Text;
   using panel::TextId;
-  std::fprintf(out_, "\n%s  %s  %s  %s  %s  %s  %s\n", PadTo(Text(TextId::ColumnAddress), 15).c_str(),
-               PadTo("MAC", 17).c_str(), PadTo(Text(TextId::ColumnModel), 10).c_str(),
-               PadTo(Text(TextId::ColumnVersion), 12).c_str(), PadTo(Text(TextId::ColumnResult), 10).c_str(),
-               PadTo(Text(TextId::ColumnSeconds), 6).c_str(), Text(TextId::ColumnReason));
+  std::fprintf(
+      out_, "\n%s  %s  %s  %s  %s  %s  %s\n", PadTo(Text(TextId::ColumnAddress), 15).c_str(),
+      PadTo("MAC", 17).c_str(), PadTo(Text(TextId::ColumnModel), 10).c_str(),
+      PadTo(Text(TextId::ColumnVersion), 12).c_str(), PadTo(Text(TextId::ColumnResult), 10).c_str(),
+      PadTo(Text(TextId::ColumnSeconds), 6).c_str(), Text(TextId::ColumnReason));
   int updated = 0, failed = 0, declined = 0;
   for (const fleet::DeviceReport& r : reports) {
     updated += r.result == fleet::Result::Updated;
@@ -166,10 +168,11 @@ void FleetConsole::PrintSummary(const std::vector<fleet::DeviceReport>& reports)
                  PadTo(panel::Text(fleet::ResultText(r)), 10).c_str(), PadTo(secs, 6).c_str(),
                  OneLine(r.reason).c_str());
   }
-  std::fprintf(out_, "%s\n",
-               fleet::Fill(Text(TextId::SummaryCounts), {std::to_string(updated), std::to_string(failed),
-                                                  std::to_string(declined)})
-                   .c_str());
+  std::fprintf(
+      out_, "%s\n",
+      panel::FormatText(TextId::SummaryCounts,
+                        {std::to_string(updated), std::to_string(failed), std::to_string(declined)})
+          .c_str());
   std::fflush(out_);
 }
 
