@@ -14,6 +14,7 @@
 #include "fleet/fleet_run.h"
 #include "fleet/history.h"
 #include "fleet/restore_record.h"
+#include "fleet/sleep_mode.h"
 #include "fleet/targets.h"
 #include "panel/panel_texts.h"
 #include "panel/text_catalog.h"
@@ -240,7 +241,7 @@ int main(int argc, char** argv) {
     host.Prefill(panel::IDC_ADDRESS, ui::LimitChars(address, ui::kAddressBoxChars));
     host.Prefill(panel::IDC_PORT, port);
 
-    fleet::SingleRun single(host, platform::RealSleeper());
+    fleet::SingleRun single(host, platform::RealSleeper(fleet::SleepModeForBatch(1)));
     if (!restoreFile.empty()) {
       return fleet::RestoreSavedRecord(single.session(), platform::PathFromUtf8(restoreFile)) == 1
                  ? 0
