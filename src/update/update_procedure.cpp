@@ -266,7 +266,7 @@ class Run {
     char status[64];
     const char* writing = Text(TextId::Writing);
 
-    for (int k = 0; k < kBulkBlocks && !stop; ++k) {
+    for (int k = 0; k < kBulkBlocks; ++k) {
       const std::size_t p = image::kBulkFirstByte + 8 * static_cast<std::size_t>(k);
       send.fill(0);
       std::copy_n(image.begin() + static_cast<std::ptrdiff_t>(p), 8, send.begin());
