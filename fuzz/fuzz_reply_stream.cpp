@@ -337,6 +337,11 @@ UNTRACED Expect Walk(const Script& s) {
     return e;
   }
   const int model = (0x81 ^ gChange[1]) & 0xF0;
+  // The tool's own code for a wrong device is 0xF0, so a model nibble of F reads as one.
+  if (model == 0xF0) {
+    e.notices.push_back(kWrongDevice);
+    return e;
+  }
   if (model != 0x60 && model != 0x80 && model != 0xA0) return e;
   e.notices.push_back(kQuestion);
   if (!s.yes) {
