@@ -1,4 +1,4 @@
-// Shared pieces of the benchmark programs: their common options, a panel that shows
+// Shared pieces of the benchmark programs: their common options, an observer that shows
 // nothing, figures with median and spread, and the bulk write's span read from
 // quivo-sim's event log.
 #pragma once
@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "panel/dialog_host.h"
+#include "panel/events.h"
 
 namespace bench {
 
@@ -40,26 +40,21 @@ inline bool ParseOptions(int argc, char** argv, const char* usage, Options* o,
   return true;
 }
 
-// A panel that shows nothing, keeps the last notice and answers every question alike.
-class SilentHost final : public panel::DialogHost {
+// A run's observer that shows nothing, keeps the last notice and answers every question
+// alike.
+class SilentHost final : public panel::RunObserver {
  public:
   explicit SilentHost(bool answer = true) : answer_(answer) {}
-  void SetControlText(int id, const std::string& text) override { texts_[id] = text; }
-  std::string GetControlText(int id, std::size_t) override { return texts_[id]; }
-  void EnableControl(int, bool) override {}
-  void SetProgressRange(int) override {}
-  void SetProgressStep(int) override {}
-  void SetProgressPos(int) override {}
-  void StepProgress() override {}
-  void ShowMessage(const std::string& text, const std::string& caption, panel::NoticeStyle) override {
-    last_ = caption + ": " + text;
+  void OnEvent(const panel::Event& event) override {
+    if (const auto* n = std::get_if<panel::NoticeRaised>(&event)) {
+      last_ = std::string(panel::CaptionText(n->caption)) + ": " + panel::Render(n->message);
+    }
   }
-  bool AskQuestion(const std::string&, const std::string&) override { return answer_; }
+  bool OnQuestion(const panel::Question&) override { return answer_; }
   const std::string& last() const { return last_; }
 
  private:
   bool answer_;
-  std::map<int, std::string> texts_;
   std::string last_;
 };
 

@@ -36,14 +36,13 @@ std::optional<double> OneRun(const std::string& address, const std::string& hex,
     return std::nullopt;
   }
   bench::SilentHost host;
-  host.SetControlText(panel::IDC_ADDRESS, address);
-  host.SetControlText(panel::IDC_PORT, std::to_string(device.TcpPort()));
+  const device::Target target{platform::InetAddr(address.c_str()), device.TcpPort()};
   update::UpdateSession session(host, platform::RealSleeper());
   int result = 0;
-  if (session.images.LoadDataFile(host, hex) && session.images.ParseDataFile(host)) {
+  if (session.Images().LoadDataFile(host, hex) && session.Images().ParseDataFile(host)) {
     std::optional<platform::TimerResolutionGuard> guard;
     if (raise) guard.emplace();
-    result = update::UpdateProcedure(session);
+    result = update::UpdateProcedure(session, target).result == update::Result::Updated;
   }
   device.WaitForNoConnection(2000);
   if (result != 1 || device.VersionWord() != 102) {

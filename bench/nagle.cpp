@@ -18,7 +18,7 @@
 #include "platform/clock.h"
 #include "platform/socket.h"
 #include "sim/simulator.h"
-#include "panel/dialog_host.h"
+#include "ui/dialog/dialog_host.h"
 #include "xport/query_client.h"
 
 namespace {
@@ -61,15 +61,12 @@ double BulkWrite(const image::ImageSet& images, bool noDelay, int blocks) {
   std::thread device(Device, std::move(listener), blocks);
 
   bench::SilentHost host(false);  // the port question: keep the typed port
-  host.SetControlText(panel::IDC_ADDRESS, "127.0.0.1");
-  host.SetControlText(panel::IDC_PORT, std::to_string(local.port));
-  xport::SharedBuffers shared;
-  xport::QueryClient xport(host, shared);
-  device::DeviceLink link(host, shared, xport);
-  device::BootProtocol protocol(link, shared, images, platform::RealSleeper());
+  xport::QueryClient xport(host);
+  device::DeviceLink link(host, xport);
+  device::BootProtocol protocol(link, images, platform::RealSleeper());
   link.UseNoDelay(noDelay);
   double seconds = -1;
-  if (link.OpenDeviceLink()) {
+  if (link.OpenDeviceLink({0x7F000001, local.port})) {
     const auto start = std::chrono::steady_clock::now();
     protocol.StartBulkWrite(0x304);
     const auto& image = images.FirmwareImage();

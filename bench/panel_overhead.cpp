@@ -16,11 +16,13 @@
 #include <thread>
 
 #include "bench/bench_support.h"
+#include "ui/dialog/dialog_panel.h"
 #include "platform/clock.h"
 #include "sim/simulator.h"
 #include "ui/console/console_host.h"
 #include "ui/qt/main_dialog.h"
 #include "ui/qt/qt_dialog_host.h"
+#include "ui/dialog/dialog_panel.h"
 #include "update/update_procedure.h"
 
 namespace {
@@ -39,13 +41,13 @@ double RunDialog(QApplication& app, const std::string& address, std::uint16_t po
     return box.standardButtons() & QMessageBox::Yes ? QMessageBox::Yes : QMessageBox::Ok;
   });
   dialog.show();
-  host.SetControlText(panel::IDC_ADDRESS, address);
-  host.SetControlText(panel::IDC_PORT, std::to_string(port));
-  update::UpdateSession session(host, platform::RealSleeper());
+  ui::DialogPanel panel(host);
+  update::UpdateSession session(panel, platform::RealSleeper());
+  const device::Target target{platform::InetAddr(address.c_str()), port};
   const auto start = std::chrono::steady_clock::now();
   std::thread worker([&] {
     platform::LowerTimerSlack();
-    *result = update::UpdateJob(session, hex).result;
+    *result = update::UpdateJob(session, target, hex).result == update::Result::Updated;
     // exit, not quit: quit asks the dialog to close first, and its close guard may refuse.
     QMetaObject::invokeMethod(
         &app, [] { QCoreApplication::exit(0); }, Qt::QueuedConnection);
@@ -59,12 +61,12 @@ double RunConsole(const std::string& address, std::uint16_t port, const std::str
                   int* result) {
   std::FILE* sink = std::fopen("/dev/null", "w");
   ui::ConsoleHost host(nullptr, sink, ui::ConsoleOptions{true, false, false});
-  host.Prefill(panel::IDC_ADDRESS, address);
-  host.Prefill(panel::IDC_PORT, std::to_string(port));
-  update::UpdateSession session(host, platform::RealSleeper());
+  ui::DialogPanel panel(host);
+  update::UpdateSession session(panel, platform::RealSleeper());
+  const device::Target target{platform::InetAddr(address.c_str()), port};
   const auto start = std::chrono::steady_clock::now();
   platform::LowerTimerSlack();
-  *result = update::UpdateJob(session, hex).result;
+  *result = update::UpdateJob(session, target, hex).result == update::Result::Updated;
   const double s = Seconds(start);
   std::fclose(sink);
   return s;

@@ -28,7 +28,7 @@ double Run(ui::qt::QtDialogHost& host, bool withStatus, int* calls) {
       host.StepProgress();
       ++*calls;
       if (withStatus) {
-        host.SetControlText(panel::IDC_STATUS, "書込み中... " + std::to_string(echoed));
+        host.SetControlText(ui::IDC_STATUS, "書込み中... " + std::to_string(echoed));
         ++*calls;
       }
     }

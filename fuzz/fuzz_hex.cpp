@@ -78,7 +78,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   if (!ok) return 0;  // the data file's verdict is the text's: only an accepted one is read again
   std::ofstream(path, std::ios::binary | std::ios::trunc)
       .write(reinterpret_cast<const char*>(data), static_cast<std::streamsize>(size));
-  fuzzing::LeanHost host;
+  fuzzing::LeanObserver host;
   image::ImageSet set;
   Check(set.LoadDataFile(host, path) == 1, "the data file was not read");
   Check(set.ParseDataFile(host) == 1, "verdict of the data file");

@@ -110,7 +110,10 @@ class ScriptedDevice final : public device::LinkPort {
   int StartLayer() override { return 0; }
   void CleanupLayer() override {}
   bool Open(bool) override { return open_ = true; }
-  bool Connect(const platform::Ipv4Endpoint&) override { return true; }
+  device::ConnectResult Connect(const platform::Ipv4Endpoint&, const platform::Ipv4Endpoint&, int,
+                                const std::atomic<bool>*) override {
+    return device::ConnectResult::Connected;
+  }
   UNTRACED platform::WaitResult WaitReadable(int) override {
     if (!open_) return platform::WaitResult::Failed;
     Check(++waits_ < 3 * kStreamSize, "the exchange does not end");
@@ -271,7 +274,7 @@ class ScriptedDevice final : public device::LinkPort {
 class QuietXPort final : public xport::QueryPort {
  public:
   bool Open() override { return true; }
-  bool Bind(std::uint16_t) override { return true; }
+  bool Bind(const platform::Ipv4Endpoint&) override { return true; }
   bool SendTo(const std::uint8_t* data, std::size_t size, const platform::Ipv4Endpoint&) override {
     pending_ = size == 4 && data[3] == 0xF6 ? 30 : size == 4 && data[3] == 0xF8 ? 124 : 0;
     return true;
@@ -448,23 +451,25 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const Script script = Read(data, size, &changes);
   const Expect expect = Walk(script);
 
-  fuzzing::LeanHost host;
+  fuzzing::LeanObserver host;
   host.answerYes = script.yes;
   fuzzing::NoSleep sleeper;
   update::UpdateSession session(host, sleeper);
-  session.savedRecords = xport::SavedRecords("/nonexistent/fuzz-state");
+  session.UseSavedRecords(xport::SavedRecords("/nonexistent/fuzz-state"));
   QuietXPort xport;
   ScriptedDevice device(script);
-  session.xport.UseQueryPort(&xport);
-  session.link.UseLinkPort(&device);
-  const update::JobOutcome outcome = update::UpdateJob(session, gDataFile);
+  session.XPort().UseQueryPort(&xport);
+  session.Link().UseLinkPort(&device);
+  const update::Outcome outcome =
+      update::UpdateJob(session, {platform::InetAddr("127.0.0.1"), 10003}, gDataFile);
 
   std::vector<std::string> notices;
   for (const std::string& n : host.notices) {
     if (!IsLinkNotice(n)) notices.push_back(n.rfind(kQuestion, 0) == 0 ? kQuestion : n);
   }
   Check(outcome.dataFileRead, "the data file was not read");
-  if (outcome.result != expect.result) fuzzing::Fail("result " + std::to_string(outcome.result));
+  const int result = outcome.result == update::Result::Updated ? 1 : 0;
+  if (result != expect.result) fuzzing::Fail("result " + std::to_string(result));
   std::string seen, wanted;
   for (const auto& n : notices) seen += "[" + n + "]";
   for (const auto& n : expect.notices) wanted += "[" + n + "]";

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "panel/dialog_host.h"
+#include "panel/events.h"
 #include "platform/clock.h"
 
 namespace fuzzing {
@@ -27,36 +27,22 @@ inline void Check(bool ok, const std::string& what) {
   if (!ok) Fail(what);
 }
 
-class LeanHost final : public panel::DialogHost {
+// Keeps the notices' texts and the questions as "?" and their first four bytes, answers
+// the questions as told.
+class LeanObserver final : public panel::RunObserver {
  public:
-  void SetControlText(int id, const std::string& text) override {
-    if (id == panel::IDC_ADDRESS) address = text;
-    if (id == panel::IDC_PORT) port = text;
+  void OnEvent(const panel::Event& event) override {
+    if (const auto* n = std::get_if<panel::NoticeRaised>(&event)) {
+      notices.push_back(panel::Render(n->message));
+    }
   }
-  std::string GetControlText(int id, std::size_t maxChars) override {
-    const std::string& t = id == panel::IDC_ADDRESS ? address : id == panel::IDC_PORT ? port : none;
-    return t.substr(0, maxChars);  // ASCII only
-  }
-  void EnableControl(int, bool) override {}
-  void SetProgressRange(int) override {}
-  void SetProgressStep(int) override {}
-  void SetProgressPos(int) override {}
-  void StepProgress() override {}
-  void ShowMessage(const std::string& text, const std::string&, panel::NoticeStyle) override {
-    notices.push_back(text);
-  }
-  bool AskQuestion(const std::string& text, const std::string&) override {
-    notices.push_back("?" + text.substr(0, 4));
+  bool OnQuestion(const panel::Question& question) override {
+    notices.push_back("?" + panel::Render(question.message).substr(0, 4));
     return answerYes;
   }
 
-  std::string address = "127.0.0.1";
-  std::string port = "10003";
-  std::vector<std::string> notices;  // questions as "?" and their first four bytes
+  std::vector<std::string> notices;
   bool answerYes = true;
-
- private:
-  std::string none;
 };
 
 class NoSleep final : public platform::Sleeper {

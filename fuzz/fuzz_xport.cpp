@@ -37,7 +37,7 @@ class ScriptedXPort final : public xport::QueryPort {
   std::vector<Bytes> requests;
 
   bool Open() override { return true; }
-  bool Bind(std::uint16_t localPort) override { return localPort == 10001; }
+  bool Bind(const platform::Ipv4Endpoint& local) override { return local.port == 10001; }
   bool SendTo(const std::uint8_t* data, std::size_t size, const platform::Ipv4Endpoint& to) override {
     Check(to.address == kXPort && to.port == 30718, "a request to the wrong place");
     requests.emplace_back(data, data + size);
@@ -74,10 +74,9 @@ std::string Mac(const std::array<std::uint8_t, 30>& info) {
   static const char hex[] = "0123456789ABCDEF";
   std::string out;
   for (int i = 24; i < 30; ++i) {
-    const int b = info[i];
     if (i > 24) out += '-';
-    out += i == 24 || b >= 16 ? hex[b >> 4] : ' ';
-    out += hex[b & 15];
+    out += hex[info[i] >> 4];
+    out += hex[info[i] & 15];
   }
   return out;
 }
@@ -99,10 +98,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     port.answers.push_back(std::move(datagrams));
   }
 
-  fuzzing::LeanHost host;
-  xport::SharedBuffers shared;
-  std::strcpy(shared.AddressText.data(), "127.0.0.1");
-  xport::QueryClient client(host, shared);
+  fuzzing::LeanObserver host;
+  xport::QueryClient client(host);
+  client.UseAddress(kXPort);
   client.UseQueryPort(&port);
 
   std::array<std::uint8_t, 30> info{};

@@ -7,7 +7,7 @@
 #include <fstream>
 #include <nlohmann/json.hpp>
 
-#include "fleet/discovery.h"
+#include "xport/discovery.h"
 #include "platform/clock.h"
 #include "platform/socket.h"
 #include "sim/simulator.h"
@@ -25,14 +25,14 @@ std::pair<int, std::string> Shell(const std::string& command) {
 }
 
 TEST(DiscoveryRange, CidrUpToSlash20OrBroadcast) {
-  using E = fleet::RangeError;
+  using E = xport::RangeError;
   for (const std::string c :  // range, first and last address, count
        {"127.0.0.0/24 127.0.0.1 127.0.0.254 254",
         "10.1.2.77/24 10.1.2.1 10.1.2.254 254",  // host bits ignored
         "192.168.16.0/20 192.168.16.1 192.168.31.254 4094", "127.0.0.9/30 127.0.0.9 127.0.0.10 2",
         "127.0.0.9/31 127.0.0.8 127.0.0.9 2", "127.0.0.9 127.0.0.9 127.0.0.9 1"}) {
-    fleet::DiscoveryRange r;
-    ASSERT_EQ(fleet::ParseDiscoveryRange(c.substr(0, c.find(' ')), &r), E::None) << c;
+    xport::DiscoveryRange r;
+    ASSERT_EQ(xport::ParseDiscoveryRange(c.substr(0, c.find(' ')), &r), E::None) << c;
     const auto& a = r.addresses;
     EXPECT_EQ(c.substr(0, c.find(' ') + 1) + platform::FormatIpv4(a.front()) + " " +
                   platform::FormatIpv4(a.back()) + " " + std::to_string(a.size()),
@@ -45,13 +45,13 @@ TEST(DiscoveryRange, CidrUpToSlash20OrBroadcast) {
        {"1.2.3", "1.2.3.4/33", "1.2.3.256", "1.2.3.4/", "1.2.3.4/24x", "-1.2.3.4", ""}}};
   for (const auto& [error, texts] : bad) {
     for (const char* text : texts) {
-      fleet::DiscoveryRange range{false, {7}};
-      EXPECT_EQ(fleet::ParseDiscoveryRange(text, &range), error) << text;
+      xport::DiscoveryRange range{false, {7}};
+      EXPECT_EQ(xport::ParseDiscoveryRange(text, &range), error) << text;
       EXPECT_EQ(range.addresses, std::vector<std::uint32_t>{7}) << text;  // untouched
     }
   }
-  fleet::DiscoveryRange range;
-  EXPECT_TRUE(fleet::ParseDiscoveryRange("broadcast", &range) == E::None && range.broadcast);
+  xport::DiscoveryRange range;
+  EXPECT_TRUE(xport::ParseDiscoveryRange("broadcast", &range) == E::None && range.broadcast);
 }
 
 template <typename F>
@@ -79,9 +79,9 @@ TEST(Discovery, ReadsEachXPortWithoutSettingOrConnecting) {
     }));
     ASSERT_TRUE(sims.back());
   }
-  fleet::DiscoveryRange range;
-  ASSERT_EQ(fleet::ParseDiscoveryRange("127.0.0.40/29", &range), fleet::RangeError::None);
-  const fleet::DiscoveryResult r = fleet::Discover(range, {5, 10, 400});
+  xport::DiscoveryRange range;
+  ASSERT_EQ(xport::ParseDiscoveryRange("127.0.0.40/29", &range), xport::RangeError::None);
+  const xport::DiscoveryResult r = xport::Discover(range, {5, 10, 400});
   std::size_t next = 0;
   for (std::size_t i = 0; i < std::size(rows); ++i) {
     SCOPED_TRACE(i);
@@ -91,9 +91,9 @@ TEST(Discovery, ReadsEachXPortWithoutSettingOrConnecting) {
     EXPECT_EQ(sims[i]->SetRequests() + sims[i]->Connections(), 0);
     if (!found) continue;
     ASSERT_LT(next, r.xports.size());
-    const fleet::DiscoveredXPort& x = r.xports[next++];
+    const xport::DiscoveredXPort& x = r.xports[next++];
     EXPECT_EQ(x.address, platform::InetAddr(("127.0.0." + std::to_string(41 + i)).c_str()));
-    EXPECT_EQ(fleet::FormatMac(x.mac), "00-20-4A-0B-4C-A" + std::to_string(i));
+    EXPECT_EQ(xport::FormatMac(x.mac), "00-20-4A-0B-4C-A" + std::to_string(i));
     EXPECT_EQ(x.recordRead, fault == X::None);
     if (!x.recordRead) continue;
     EXPECT_EQ(std::size_t{x.localPort}, 10100 + i);
@@ -107,16 +107,16 @@ TEST(Discovery, EndsOnceAllAnsweredAndPacesItsBursts) {
   const auto a = StartSim("127.0.0.50", [](sim::Config&) {});
   const auto b = StartSim("127.0.0.51", [](sim::Config&) {});
   ASSERT_TRUE(a && b);
-  fleet::DiscoveryRange pair, wide;
-  ASSERT_EQ(fleet::ParseDiscoveryRange("127.0.0.50/31", &pair), fleet::RangeError::None);
+  xport::DiscoveryRange pair, wide;
+  ASSERT_EQ(xport::ParseDiscoveryRange("127.0.0.50/31", &pair), xport::RangeError::None);
   auto start = platform::MonotonicMs();
-  EXPECT_EQ(fleet::Discover(pair, {5, 10, 5000}).xports.size(), 2u);
+  EXPECT_EQ(xport::Discover(pair, {5, 10, 5000}).xports.size(), 2u);
   EXPECT_LT(platform::MonotonicMs() - start, 1000);  // all answered: no 5 s wait
 
   // 254 info queries in bursts of 5 with 10 ms gaps take at least 0.5 s to go out.
-  ASSERT_EQ(fleet::ParseDiscoveryRange("127.0.0.0/24", &wide), fleet::RangeError::None);
+  ASSERT_EQ(xport::ParseDiscoveryRange("127.0.0.0/24", &wide), xport::RangeError::None);
   start = platform::MonotonicMs();
-  const fleet::DiscoveryResult r = fleet::Discover(wide, {5, 10, 100});
+  const xport::DiscoveryResult r = xport::Discover(wide, {5, 10, 100});
   EXPECT_GE(platform::MonotonicMs() - start, 500);
   EXPECT_LT(platform::MonotonicMs() - start, 2500);
   EXPECT_EQ(r.queriesSent, 254 + 2);  // and the two record queries

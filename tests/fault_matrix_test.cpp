@@ -157,7 +157,7 @@ TEST(FaultMatrix, EveryStageWithEveryFaultThroughOneSession) {
   run.SetWaitsMs(kWaitMs, kWaitMs);
   // A good run first: its time, scaled, bounds the work every cell does besides waiting,
   // so that the bound follows the build (sanitizers) and the machine's load.
-  ASSERT_EQ(run.Run().result, 1);
+  ASSERT_EQ(Code(run.Run()), 1);
   const std::int64_t boundMs = 7 * kQuietWaitMs + 3 * run.ElapsedMs() + 2000;
   run.StopDevice();
   const int descriptors = OpenDescriptorCount();
@@ -186,7 +186,7 @@ TEST(FaultMatrix, EveryStageWithEveryFaultThroughOneSession) {
     run.SetWaitsMs(cell.quiet ? kQuietWaitMs : kWaitMs, cell.quiet ? kQuietWaitMs : kWaitMs);
     std::filesystem::remove_all(run.dir().path() + "/state");
     run.port = cell.refusedPort ? std::to_string(*config.localPort) : "";
-    const int result = run.Run({cell.yes}).result;
+    const int result = Code(run.Run({cell.yes}));
     slowestMs = std::max(slowestMs, run.ElapsedMs());
 
     std::vector<Notice> notices = run.host.Notices();
@@ -211,8 +211,8 @@ TEST(FaultMatrix, EveryStageWithEveryFaultThroughOneSession) {
                                     : cell.stage == Stage::Confirm ? "Ver:  12 ->   13"
                                     : result ? "Ver:  12 ->   13 書込み成功"
                                              : "Ver:  12 ->   13 書込み失敗";
-    hold(run.host.Text(panel::IDC_VERSION) == versionLine, name,
-               "version line " + run.host.Text(panel::IDC_VERSION));
+    hold(run.host.Text(ui::IDC_VERSION) == versionLine, name,
+               "version line " + run.host.Text(ui::IDC_VERSION));
     if (cell.stage == Stage::XPort) hold(device.Connections() == 0, name, "device contacted");
 
     // Exactly one clean-up.
@@ -220,15 +220,15 @@ TEST(FaultMatrix, EveryStageWithEveryFaultThroughOneSession) {
     const auto events = run.host.Events();
     hold(Count(status, kFinalStatus) == 1 && status.back() == kFinalStatus, name,
                "the final status is not shown once, at the end");
-    for (int id : {panel::IDC_ADDRESS, panel::IDC_PORT, panel::ID_CONNECT, panel::ID_EXIT}) {
+    for (int id : {ui::IDC_ADDRESS, ui::IDC_PORT, ui::ID_CONNECT, ui::ID_EXIT}) {
       const std::string on = "enable " + std::to_string(id) + " 1";
       hold(Count(events, on) == 1 && Count(events, "enable " + std::to_string(id) + " 0") == 1 &&
                      run.host.Enabled(id),
                  name, "control " + std::to_string(id) + " not disabled once and enabled once");
     }
     hold(run.host.Progress().pos == 0, name, "progress not at 0");
-    hold(!run.session().images.HasImages(), name, "images not released");
-    hold(!run.session().link.ConnectedFlag(), name, "link still marked open");
+    hold(!run.session().Images().HasImages(), name, "images not released");
+    hold(!run.session().Link().ConnectedFlag(), name, "link still marked open");
 
     // The version word: the image's only after a passed verification; 0 once the clear
     // block reached the device; untouched before that.

@@ -100,7 +100,7 @@ TEST(FleetCli, CtrlCInTheMiddleOfABatchRestoresEveryChangedXPort) {
   ASSERT_EQ(report["devices"].size(), 3u);
   for (int i : {0, 1}) {
     const auto& d = report["devices"][i];
-    EXPECT_TRUE(d["result"] == "failed" && d["interrupted"] == true) << d;
+    EXPECT_TRUE(d["result"] == "interrupted" && d["interrupted"] == true) << d;
     EXPECT_TRUE(d["xport_overridden"] == true && d["xport_restored"] == true) << d;
     EXPECT_TRUE(d["saved_record"].is_null() && d["version_after"] == 0) << d;
   }

@@ -19,10 +19,10 @@ TEST(DataFile, GoodFileLoadsIntoExactImages) {
   image::ImageSet set;
   // A type-4 record (placed as data), data at byte 0x10 and at the version word.
   const std::string text = ":020000040000FA\n:020010000A28BC\n:030600002A0111BB\n:00000001FF\r\n\x1a";
-  ASSERT_EQ(set.LoadDataFile(host, dir.Write("quivo.HEX", text)), 1);
+  ASSERT_EQ(set.LoadDataFile(host.Panel(), dir.Write("quivo.HEX", text)), 1);
   // Read as binary: CR LF and the bytes after the end record are kept.
   EXPECT_EQ(std::string(set.DataFileText().begin(), set.DataFileText().end()), text);
-  ASSERT_EQ(set.ParseDataFile(host), 1);
+  ASSERT_EQ(set.ParseDataFile(host.Panel()), 1);
   EXPECT_TRUE(set.DataFileText().empty());
   EXPECT_TRUE(host.Notices().empty());
   image::ImageBuffer want;
@@ -48,16 +48,16 @@ TEST(DataFile, FilesThatCannotBeReadGiveTheirNoticeAndNoImages) {
   for (const std::string& path : {dir.path() + "/missing.HEX", dir.path()}) {
     RecordingHost host;
     image::ImageSet set;
-    EXPECT_EQ(set.LoadDataFile(host, path), 0);
+    EXPECT_EQ(set.LoadDataFile(host.Panel(), path), 0);
     EXPECT_TRUE(host.Notices() == cannotOpen || (path == dir.path() && host.Notices() == readError))
         << testing::PrintToString(host.Notices());
-    EXPECT_EQ(set.ParseDataFile(host), 0);
+    EXPECT_EQ(set.ParseDataFile(host.Panel()), 0);
     EXPECT_FALSE(set.HasImages());
   }
   RecordingHost host;  // an empty file loads but holds no stopping record
   image::ImageSet set;
-  ASSERT_EQ(set.LoadDataFile(host, dir.Write("empty.HEX", "")), 1);
-  EXPECT_EQ(set.ParseDataFile(host), 0);
+  ASSERT_EQ(set.LoadDataFile(host.Panel(), dir.Write("empty.HEX", "")), 1);
+  EXPECT_EQ(set.ParseDataFile(host.Panel()), 0);
   EXPECT_FALSE(set.HasImages());
   EXPECT_TRUE(host.Notices().empty());
 }

@@ -9,6 +9,7 @@
 #include "support/temp_dir.h"
 #include "support/recording_host.h"
 #include "support/scripted_ports.h"
+#include "ui/dialog/dialog_panel.h"
 
 namespace {
 
@@ -45,10 +46,10 @@ struct Session {
   Session() {
     link.UseLinkPort(&device);
     xport.UseQueryPort(&xportPort);
-    std::strcpy(shared.AddressText.data(), "127.0.0.1");
+    xport.UseAddress(platform::InetAddr("127.0.0.1"));
     const std::string hex = ":0804D8000A288301FF3F002008\n:00000001FF\n";  // kBlock26C
-    EXPECT_EQ(images.LoadDataFile(host, dir.Write("quivo.HEX", hex)), 1);
-    EXPECT_EQ(images.ParseDataFile(host), 1);
+    EXPECT_EQ(images.LoadDataFile(panel, dir.Write("quivo.HEX", hex)), 1);
+    EXPECT_EQ(images.ParseDataFile(panel), 1);
   }
   void SetLocalPort(std::uint16_t port) {
     Bytes record(124, 0);
@@ -59,27 +60,27 @@ struct Session {
   }
   int Open() {
     SetLocalPort(10003);
-    host.SetControlText(panel::IDC_ADDRESS, "127.0.0.1");
-    host.SetControlText(panel::IDC_PORT, "10003");
-    return link.OpenDeviceLink();
+    host.SetControlText(ui::IDC_ADDRESS, "127.0.0.1");
+    host.SetControlText(ui::IDC_PORT, "10003");
+    return link.OpenDeviceLink(panel.TargetFromBoxes());
   }
 
   TempDir dir;
   RecordingHost host;
+  ui::DialogPanel& panel = host.Panel();
   RecordingSleeper sleeper;
-  xport::SharedBuffers shared;
-  xport::QueryClient xport{host, shared};
-  device::DeviceLink link{host, shared, xport};
+  xport::QueryClient xport{panel};
+  device::DeviceLink link{panel, xport};
   ScriptedLink device;
   ScriptedXPort xportPort;
   image::ImageSet images;
-  device::BootProtocol proto{link, shared, images, sleeper};
+  device::BootProtocol proto{link, images, sleeper};
 };
 
 TEST(PortInput, ReadLikeAtoiAndReconciledWithLocalPort) {
   const std::pair<const char*, int> texts[] = {{"", 0}, {" \t+0010003 7", 10003}, {"-12x", -12},
                                                {"+-5", 0}, {"99999999999", INT_MAX}, {"-2147483649", INT_MIN}};
-  for (const auto& [text, value] : texts) EXPECT_EQ(device::ParsePortText(text), value) << text;
+  for (const auto& [text, value] : texts) EXPECT_EQ(ui::ParsePortText(text), value) << text;
 
   const struct {
     const char* typed;
@@ -95,10 +96,10 @@ TEST(PortInput, ReadLikeAtoiAndReconciledWithLocalPort) {
   for (const auto& c : cases) {
     Session s;
     s.SetLocalPort(c.localPort);
-    s.host.SetControlText(panel::IDC_PORT, c.typed);
+    s.host.SetControlText(ui::IDC_PORT, c.typed);
     if (c.answer >= 0) s.host.AnswerNext(c.answer == 1);
-    EXPECT_EQ(s.link.ReadPortInput(), c.port) << c.typed;
-    EXPECT_EQ(s.host.Text(panel::IDC_PORT), c.boxAfter) << c.typed;
+    EXPECT_EQ(s.link.ReadPortInput(s.panel.TargetFromBoxes()), c.port) << c.typed;
+    EXPECT_EQ(s.host.Text(ui::IDC_PORT), c.boxAfter) << c.typed;
     EXPECT_EQ(s.host.Notices(), c.answer >= 0 ? std::vector{kPortQuestion} : std::vector<Notice>{});
   }
 }
@@ -118,18 +119,17 @@ TEST(DeviceLink, InputsAndConnectFailuresLeaveNothingForCloseToDo) {
     Session s;
     s.device.refuseConnect = true;
     s.SetLocalPort(c.localPort);
-    s.host.SetControlText(panel::IDC_ADDRESS, c.address);
-    s.host.SetControlText(panel::IDC_PORT, c.port);
-    EXPECT_EQ(s.link.OpenDeviceLink(), 0);
+    s.host.SetControlText(ui::IDC_ADDRESS, c.address);
+    s.host.SetControlText(ui::IDC_PORT, c.port);
+    EXPECT_EQ(s.link.OpenDeviceLink(s.panel.TargetFromBoxes()), 0);
     EXPECT_FALSE(s.link.ConnectedFlag());
     s.link.CloseDeviceLink();
     s.link.CloseDeviceLink();
     EXPECT_EQ(s.host.Notices(), std::vector{c.notice});
   }
   Session s;  // the address as typed, at most 15 characters
-  s.host.SetControlText(panel::IDC_ADDRESS, "255.255.255.2559");
-  EXPECT_EQ(s.link.ReadAddressInput(), 1);
-  EXPECT_STREQ(s.shared.AddressText.data(), "255.255.255.255");
+  s.host.SetControlText(ui::IDC_ADDRESS, "255.255.255.2559");
+  EXPECT_EQ(s.panel.TargetFromBoxes().address, platform::InetAddr("255.255.255.255"));
 }
 
 TEST(DeviceLink, ReceivesCloseTimeOutAndReset) {
@@ -251,7 +251,7 @@ TEST(Protocol, BlockBytesPauseAfterEverySecondAndAllGoOutAfterAFailure) {
     std::vector<std::size_t> at;
   } pauses;
   pauses.device = &s.device;
-  device::BootProtocol(s.link, s.shared, s.images, pauses).SendBlockBytes({1, 2, 3, 4, 5, 6, 7, 8});
+  device::BootProtocol(s.link, s.images, pauses).SendBlockBytes({1, 2, 3, 4, 5, 6, 7, 8});
   EXPECT_EQ(pauses.at, (std::vector<std::size_t>{2, 4, 6}));
   EXPECT_EQ(s.device.sent, (Bytes{1, 2, 3, 4, 5, 6, 7, 8}));
 

@@ -8,7 +8,7 @@
 
 #include "support/recording_host.h"
 #include "ui/console/console_host.h"
-#include "panel/operator_panel.h"
+#include "ui/dialog/dialog_panel.h"
 #include "panel/panel_texts.h"
 #include "panel/progress_state.h"
 
@@ -24,20 +24,20 @@ TEST(OperatorPanel, IdentityInputsAndProgress) {
                {0xA0, 12345, "Model:KT-52W", "Ver:12345"}, {0x40, 77, "KT-?", ""}};
   for (const auto& c : cases) {
     RecordingHost host;
-    panel::OperatorPanel(host).ShowIdentity({c.model, 0, static_cast<std::uint16_t>(c.version)});
+    host.Panel().ShowIdentity({c.model, 0, static_cast<std::uint16_t>(c.version)});
     EXPECT_EQ(host.Events(), (std::vector<std::string>{std::string("text 1006 ") + c.modelLine,
                                                        std::string("text 1007 ") + c.versionLine}));
   }
   RecordingHost host;
-  panel::OperatorPanel panel(host);
+  ui::DialogPanel& panel = host.Panel();
   panel.EnableInputs(false);
   EXPECT_EQ(host.Events(), (std::vector<std::string>{"enable 1000 0", "enable 1001 0",
                                                      "enable 1 0", "enable 2 0"}));
   // 1,855 steps of 8 fill the writing pass exactly; one more starts again from 0.
   panel.ResetProgress(14840, 8);
-  for (int i = 0; i < 1855; ++i) panel.StepProgress();
+  for (int i = 0; i < 1855; ++i) panel.OnEvent(panel::ProgressStepped{});
   EXPECT_EQ(host.Progress().pos, 14840);
-  panel.StepProgress();
+  panel.OnEvent(panel::ProgressStepped{});
   EXPECT_EQ(host.Progress().pos, 0);
   panel::ProgressState p;  // the range is an unsigned 16-bit value
   p.SetRange(70000);
@@ -107,15 +107,15 @@ TEST(ConsoleHost, NoticesPrintAndWaitOnlyOnATerminal) {
 
 TEST(ConsoleHost, ProgressIsSummarisedWithoutATerminal) {
   Console con("");
-  panel::OperatorPanel panel(*con.host);
-  panel.ResetProgress(14840, 8);
-  panel.SetStatus("書込み中...");
+  ui::DialogPanel panel(*con.host);
+  panel.OnEvent(panel::ProgressReset{14840, 8});
+  panel.OnEvent(panel::StatusChanged{panel::TextId::Writing});
   for (int i = 1; i <= 1855; ++i) {
-    panel.StepProgress();
-    panel.SetStatus("書込み中... " + std::to_string(8 * i));
+    panel.OnEvent(panel::ProgressStepped{});
+    panel.OnEvent(panel::StatusChanged{panel::TextId::Writing, 0, 8 * i});
   }
-  panel.SetProgress(0);
-  panel.SetStatus("ﾍﾞﾘﾌｧｲ中...");
+  panel.OnEvent(panel::ProgressSet{0});
+  panel.OnEvent(panel::StatusChanged{panel::TextId::Verifying});
   const std::string out = con.Output();
   // Status lines and a handful of milestones, never a line per block.
   EXPECT_LE(std::count(out.begin(), out.end(), '\n'), 8) << out;
@@ -128,10 +128,10 @@ TEST(ConsoleHost, BoxesKeepTheirLimits) {
   EXPECT_EQ(ui::LimitChars("192.168.100.200.7", 15), "192.168.100.200");
   EXPECT_EQ(ui::LimitChars("あいう", 2), "あい");
   Console con("");
-  con.host->Prefill(panel::IDC_PORT, "10003");
-  EXPECT_EQ(con.host->GetControlText(panel::IDC_PORT, 255), "10003");
+  con.host->Prefill(ui::IDC_PORT, "10003");
+  EXPECT_EQ(con.host->GetControlText(ui::IDC_PORT, 255), "10003");
   EXPECT_EQ(con.Output(), "");  // a prefill prints nothing
-  con.host->SetControlText(panel::IDC_PORT, "10004");
+  con.host->SetControlText(ui::IDC_PORT, "10004");
   EXPECT_EQ(con.Output(), "Port: 10004\n");
 }
 

@@ -16,11 +16,11 @@ using namespace testing_support;
 
 TEST(UpdateRun, GoodRunWritesTheImageAndTheVersionLast) {
   UpdateRun run;
-  EXPECT_EQ(run.Run().result, 1);
+  EXPECT_EQ(Code(run.Run()), 1);
   EXPECT_EQ(run.host.Notices(),
             (std::vector{Question(run.Confirmation(), "確認"), Plain(kDone, "DERURUZUD")}));
-  EXPECT_EQ(run.host.Text(panel::IDC_MODEL), "Model:KT-40D(-W)");
-  EXPECT_EQ(run.host.Text(panel::IDC_VERSION), "Ver:  12 ->   13 書込み成功");
+  EXPECT_EQ(run.host.Text(ui::IDC_MODEL), "Model:KT-40D(-W)");
+  EXPECT_EQ(run.host.Text(ui::IDC_VERSION), "Ver:  12 ->   13 書込み成功");
   run.ExpectReadyAgain();
 
   // Every written word reached the device; the words never written kept their content.
@@ -51,7 +51,7 @@ TEST(UpdateRun, AnEchoThatDiffersIsNotCounted) {
   sim::Config c;
   c.faults.blocks.push_back({"bulk:2", sim::BlockFault::WrongEcho});
   UpdateRun run(c);
-  EXPECT_EQ(run.Run().result, 0);
+  EXPECT_EQ(Code(run.Run()), 0);
   const auto status = run.host.StatusTexts();
   EXPECT_NE(std::find(status.begin(), status.end(), "書込み中... 8"), status.end());
   EXPECT_EQ(std::find(status.begin(), status.end(), "書込み中... 16"), status.end());
@@ -62,7 +62,7 @@ TEST(UpdateRun, OverrideIsSentAndTheRecordPutBack) {
   sim::Config c;
   c.needsOverride = true;
   UpdateRun run(c);
-  EXPECT_EQ(run.Run().result, 1);
+  EXPECT_EQ(Code(run.Run()), 1);
   EXPECT_EQ(run.host.Notices(),
             (std::vector{Plain(kOverrideNotice, "注意"), Question(run.Confirmation(), "確認"),
                          Plain(kDone, "DERURUZUD"), Plain(kRestoreNotice, "注意")}));
@@ -85,7 +85,7 @@ TEST(UpdateRun, ARecordNotPutBackIsKeptAndAnnouncedToTheNextRun) {
   refused.needsOverride = true;
   refused.faults.refuseSet = 2;
   UpdateRun run(refused);
-  EXPECT_EQ(run.Run().result, 1);
+  EXPECT_EQ(Code(run.Run()), 1);
   EXPECT_EQ(run.host.Notices().back(), Plain(kRestoreRefused, "Error"));
   const auto saved = run.SavedFiles();
   ASSERT_EQ(saved.size(), 1u);
@@ -94,7 +94,7 @@ TEST(UpdateRun, ARecordNotPutBackIsKeptAndAnnouncedToTheNextRun) {
   EXPECT_TRUE(std::equal(kept.begin() + 4, kept.end(), run.originalRecord().begin() + 4));
 
   run.Reconfigure({});
-  EXPECT_EQ(run.Run().result, 1);
+  EXPECT_EQ(Code(run.Run()), 1);
   const auto notices = run.host.Notices();
   ASSERT_EQ(notices.size(), 3u);
   EXPECT_EQ(notices[0].caption, "注意");
@@ -106,7 +106,7 @@ TEST(UpdateRun, RunsThatNeverReachTheDevice) {
   {
     UpdateRun run;
     run.address = "";
-    EXPECT_EQ(run.Run().result, 0);
+    EXPECT_EQ(Code(run.Run()), 0);
     EXPECT_EQ(run.host.Notices(), std::vector{Plain("IPアドレスを入力してください", "")});
     EXPECT_EQ(run.device().UdpRequests(), 0);
     run.ExpectReadyAgain();
@@ -133,20 +133,20 @@ TEST(UpdateRun, XPortSocketFailuresEndTheRunAndTheNextRunWorks) {
   {
     platform::Socket holder = platform::OpenUdpSocket();  // the local port taken
     ASSERT_TRUE(platform::Bind(holder, {0, 10001}));
-    EXPECT_EQ(run.Run().result, 0);
+    EXPECT_EQ(Code(run.Run()), 0);
     EXPECT_EQ(run.host.Notices(), (std::vector{Plain("UDP受信ポート番号の指定に失敗\n", "Error"),
                                                Plain(kNoInformation, "Error")}));
   }
   run.Reconfigure({});
   run.address = "abc";  // 255.255.255.255, which a socket without broadcast may not send to
-  EXPECT_EQ(run.Run().result, 0);
+  EXPECT_EQ(Code(run.Run()), 0);
   EXPECT_EQ(run.host.Notices(), (std::vector{Plain("サーバへの送信失敗\n", "Error"),
                                              Plain(kNoInformation, "Error")}));
   EXPECT_EQ(run.device().UdpRequests(), 0);
   // Each failed exchange closed its socket: the next run binds local port 10001 again.
   run.Reconfigure({});
   run.address = "127.0.0.1";
-  EXPECT_EQ(run.Run().result, 1);
+  EXPECT_EQ(Code(run.Run()), 1);
 }
 
 TEST(UpdateRun, DevicesThatFloodOrNeverSpeakEndTheRunWithItsNotice) {
@@ -166,8 +166,8 @@ TEST(UpdateRun, DevicesThatFloodOrNeverSpeakEndTheRunWithItsNotice) {
     UpdateRun run;
     ScriptedLink device;
     if (!c.flood.empty()) device.Flood(c.flood);
-    run.session().link.UseLinkPort(&device);
-    EXPECT_EQ(run.Run().result, 0);
+    run.session().Link().UseLinkPort(&device);
+    EXPECT_EQ(Code(run.Run()), 0);
     std::vector<std::string> notices;
     for (const auto& n : run.host.Notices()) notices.push_back(n.question ? "?" : n.text);
     EXPECT_EQ(notices, c.notices);

@@ -58,7 +58,7 @@ TEST(English, WholeRunsLeaveNothingInJapanese) {
   }
   run.dataFile = run.dir().Write("cut.HEX", ":10000000");
   run.Run();
-  EXPECT_EQ(run.host.Text(panel::IDC_STATUS), "Switch the QUIVO off and on again, then connect.");
+  EXPECT_EQ(run.host.Text(ui::IDC_STATUS), "Switch the QUIVO off and on again, then connect.");
   for (const std::string& event : run.host.Events()) EXPECT_TRUE(Ascii(event)) << event;
 }
 

@@ -17,19 +17,18 @@ using namespace testing_support;
 
 struct Client {
   Client() {
-    std::strcpy(shared.AddressText.data(), "127.0.0.1");
+    client.UseAddress(platform::InetAddr("127.0.0.1"));
     client.UseQueryPort(&port);
   }
   RecordingHost host;
-  xport::SharedBuffers shared;
-  xport::QueryClient client{host, shared};
+  xport::QueryClient client{host.Panel()};
   ScriptedXPort port;
 };
 
 TEST(XPortClient, ForgedDatagramsDoNotStretchTheWait) {
   struct Endless : xport::QueryPort {
     bool Open() override { return true; }
-    bool Bind(std::uint16_t) override { return true; }
+    bool Bind(const platform::Ipv4Endpoint&) override { return true; }
     bool SendTo(const std::uint8_t*, std::size_t, const platform::Ipv4Endpoint&) override { return true; }
     bool WaitReadable(int) override { return true; }
     long ReceiveFrom(std::uint8_t*, std::size_t, platform::Ipv4Endpoint* from, bool* cut) override {
@@ -42,7 +41,7 @@ TEST(XPortClient, ForgedDatagramsDoNotStretchTheWait) {
   Client c;
   c.client.UseQueryPort(&endless);
   c.client.SetReplyWaitMs(150);
-  EXPECT_EQ(xport::QueryClient(c.host, c.shared).ReplyWaitMs(), 5000);  // production's wait
+  EXPECT_EQ(xport::QueryClient(c.host.Panel()).ReplyWaitMs(), 5000);  // production's wait
   const std::int64_t start = platform::MonotonicMs();
   EXPECT_EQ(c.client.QuerySetupRecord(), 0);
   EXPECT_GE(platform::MonotonicMs() - start, 150);

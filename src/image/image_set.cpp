@@ -4,7 +4,6 @@
 #include <filesystem>
 #include <new>
 
-#include "panel/text_catalog.h"
 #include "platform/program_folder.h"
 #include "platform/user_environment.h"
 
@@ -16,11 +15,10 @@ struct FileCloser {
 };
 using File = std::unique_ptr<std::FILE, FileCloser>;
 
-using panel::Text;
 using panel::TextId;
 
-void Warn(panel::DialogHost& owner, TextId text) {
-  panel::ShowNotice(owner, Text(text), Text(TextId::CaptionError), panel::NoticeStyle::Warning);
+void Warn(panel::RunObserver& events, TextId text) {
+  events.OnEvent(panel::NoticeRaised{{text}, panel::Caption::Error, panel::NoticeStyle::Warning});
 }
 
 int HexDigit(std::uint8_t c) {
@@ -112,7 +110,7 @@ DataFileSearch FindDataFile(const std::filesystem::path& namedFile) {
   return search;
 }
 
-int ImageSet::LoadDataFile(panel::DialogHost& owner, const std::filesystem::path& fileName) {
+int ImageSet::LoadDataFile(panel::RunObserver& events, const std::filesystem::path& fileName) {
   dataFileText_.clear();
   textLoaded_ = false;
   const std::filesystem::path path = platform::ProgramFolder() / fileName;
@@ -120,7 +118,7 @@ int ImageSet::LoadDataFile(panel::DialogHost& owner, const std::filesystem::path
   File file(platform::OpenFile(path, "rb"));
   std::error_code ec;
   if (!file) {
-    Warn(owner, TextId::CantOpenDataFile);
+    Warn(events, TextId::CantOpenDataFile);
     return 0;
   }
   long size = -1;
@@ -128,31 +126,31 @@ int ImageSet::LoadDataFile(panel::DialogHost& owner, const std::filesystem::path
   if (size < 0 || std::fseek(file.get(), 0, SEEK_SET) != 0 ||
       std::filesystem::is_directory(path, ec)) {
     // Not a seekable file (a folder, a pipe): its bytes cannot be counted.
-    Warn(owner, TextId::DataFileReadError);
+    Warn(events, TextId::DataFileReadError);
     return 0;
   }
   try {
     dataFileText_.resize(static_cast<std::size_t>(size));
   } catch (const std::bad_alloc&) {
     dataFileText_ = {};
-    Warn(owner, TextId::NotEnoughMemory);
+    Warn(events, TextId::NotEnoughMemory);
     return 0;
   } catch (const std::length_error&) {
     dataFileText_ = {};
-    Warn(owner, TextId::NotEnoughMemory);
+    Warn(events, TextId::NotEnoughMemory);
     return 0;
   }
   const std::size_t got = std::fread(dataFileText_.data(), 1, dataFileText_.size(), file.get());
   if (got < dataFileText_.size()) {
     dataFileText_ = {};
-    Warn(owner, TextId::DataFileReadError);
+    Warn(events, TextId::DataFileReadError);
     return 0;
   }
   textLoaded_ = true;
   return 1;
 }
 
-int ImageSet::ParseDataFile(panel::DialogHost& owner) {
+int ImageSet::ParseDataFile(panel::RunObserver& events) {
   ReleaseImages();
   // DataFileText is released on every path out of here.
   std::vector<std::uint8_t> text = std::move(dataFileText_);
@@ -164,7 +162,7 @@ int ImageSet::ParseDataFile(panel::DialogHost& owner) {
   std::unique_ptr<ImageBuffer> readback;
   if (firmware) readback.reset(new (std::nothrow) ImageBuffer);
   if (!firmware || !readback) {
-    Warn(owner, TextId::NotEnoughMemoryForImages);
+    Warn(events, TextId::NotEnoughMemoryForImages);
     return 0;
   }
   FillErased(*firmware);
@@ -176,6 +174,17 @@ int ImageSet::ParseDataFile(panel::DialogHost& owner) {
   firmware_ = std::move(firmware);
   readback_ = std::move(readback);
   return 1;
+}
+
+bool ImageSet::UseFirmware(std::shared_ptr<const ImageBuffer> firmware, std::uint16_t version) {
+  ReleaseImages();
+  std::unique_ptr<ImageBuffer> readback(new (std::nothrow) ImageBuffer);
+  if (!firmware || !readback) return false;
+  FillErased(*readback);
+  firmware_ = std::move(firmware);
+  readback_ = std::move(readback);
+  imageVersion_ = version;
+  return true;
 }
 
 void ImageSet::ReleaseImages() {

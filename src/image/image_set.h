@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "panel/dialog_host.h"
+#include "panel/events.h"
 
 namespace image {
 
@@ -43,8 +43,8 @@ class ImageSet {
  public:
   // Reads the whole data file into DataFileText. A relative fileName is looked for in the
   // program's own folder; an absolute one is used as it is. Returns 1 on success; on 0 a
-  // notice has been shown on owner and nothing is held.
-  int LoadDataFile(panel::DialogHost& owner, const std::filesystem::path& fileName);
+  // notice has been raised and nothing is held.
+  int LoadDataFile(panel::RunObserver& events, const std::filesystem::path& fileName);
 
   // Builds FirmwareImage and ReadbackImage from DataFileText and takes ImageVersion from
   // word 0x300. REQUIRES: a successful LoadDataFile. Returns 1 on success. Returns 0 when
@@ -52,7 +52,13 @@ class ImageSet {
   // the text ends before a stopping record (address 0x4000 or type 1) or inside a
   // record: a cut-short file must never reach a device as if it were whole.
   // DataFileText is released on every path.
-  int ParseDataFile(panel::DialogHost& owner);
+  int ParseDataFile(panel::RunObserver& events);
+
+  // Takes an image parsed elsewhere (a batch reads its data file once for every device)
+  // and a fresh read-back image. False when the read-back image cannot be obtained.
+  bool UseFirmware(std::shared_ptr<const ImageBuffer> firmware, std::uint16_t version);
+  // The firmware image, to be shared with other sessions; null when none is held.
+  std::shared_ptr<const ImageBuffer> SharedFirmware() const { return firmware_; }
 
   // Drops both images (the end of an update run).
   void ReleaseImages();
@@ -73,7 +79,7 @@ class ImageSet {
  private:
   std::vector<std::uint8_t> dataFileText_;
   bool textLoaded_ = false;
-  std::unique_ptr<ImageBuffer> firmware_;
+  std::shared_ptr<const ImageBuffer> firmware_;
   std::unique_ptr<ImageBuffer> readback_;
   std::uint16_t imageVersion_ = 0;
 };

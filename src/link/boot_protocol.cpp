@@ -21,20 +21,16 @@ std::uint8_t High(int v) {
   return static_cast<std::uint8_t>((v >> 8) & 0xFF);
 }
 
-bool IsListedModel(int code) {
-  return code == kModelKT21 || code == kModelKT40D || code == kModelKT52W;
-}
-
 }  // namespace
 
-BootProtocol::BootProtocol(DeviceLink& link, xport::SharedBuffers& shared,
-                           const image::ImageSet& images, platform::Sleeper& sleeper)
-    : link_(link), shared_(shared), images_(images), sleeper_(sleeper) {}
+BootProtocol::BootProtocol(DeviceLink& link, const image::ImageSet& images,
+                           platform::Sleeper& sleeper)
+    : link_(link), images_(images), sleeper_(sleeper) {}
 
 int BootProtocol::GatherReply(std::uint8_t* out, int n) {
   if (out == nullptr || n <= 0) return 0;
   std::memset(out, 0, static_cast<std::size_t>(n));
-  auto& buffer = shared_.ReceiveBuffer;
+  std::array<std::uint8_t, kReceiveBytes> buffer;
   int gathered = 0;
   while (gathered < n) {
     const int r = link_.ReceiveFromDevice(buffer.data(), static_cast<int>(buffer.size()));
@@ -49,12 +45,8 @@ int BootProtocol::GatherReply(std::uint8_t* out, int n) {
 }
 
 int BootProtocol::Identify() {
-  shared_.SendBuffer.fill(0);
-  shared_.ReceiveBuffer.fill(0);
   identity_.ModelCode = 0;
-
-  std::memcpy(shared_.SendBuffer.data(), kIdentifyRequest, sizeof kIdentifyRequest);
-  link_.SendToDevice(shared_.SendBuffer.data(), sizeof kIdentifyRequest);
+  link_.SendToDevice(kIdentifyRequest, sizeof kIdentifyRequest);
 
   std::uint8_t reply[4];
   if (GatherReply(reply, 4) < 4) {
@@ -67,7 +59,7 @@ int BootProtocol::Identify() {
   }
   identity_.ModelCode = reply[1] & 0xF0;
   identity_.SubCode = reply[1] & 0x0F;
-  if (!IsListedModel(identity_.ModelCode)) return 0;
+  if (FindModel(identity_.ModelCode) == nullptr) return 0;
   identity_.ReportedVersion = static_cast<std::uint16_t>(reply[2] | (reply[3] << 8));
   return 1;
 }
@@ -95,13 +87,7 @@ int BootProtocol::ClearVersionBlock() {
 }
 
 int BootProtocol::ExchangeBlock(const std::uint8_t command[5], const DataBlock& block) {
-  auto& send = shared_.SendBuffer;
-  send.fill(0);
-  std::memcpy(send.data(), command, 5);
-  link_.SendToDevice(send.data(), 5);
-
-  send.fill(0);
-  std::copy(block.begin(), block.end(), send.begin());
+  link_.SendToDevice(command, 5);
   SendBlockBytes(block);
 
   EchoReply reply;
@@ -111,21 +97,13 @@ int BootProtocol::ExchangeBlock(const std::uint8_t command[5], const DataBlock& 
 
 void BootProtocol::StartBulkWrite(int startWord) {
   const int count = kProgramWords - startWord;
-  auto& send = shared_.SendBuffer;
-  send.fill(0);
-  send[0] = kWriteCommand;
-  send[1] = Low(count);
-  send[2] = High(count);
-  send[3] = Low(startWord);
-  send[4] = High(startWord);
-  link_.SendToDevice(send.data(), 5);
+  const std::uint8_t command[5] = {kWriteCommand, Low(count), High(count), Low(startWord),
+                                   High(startWord)};
+  link_.SendToDevice(command, 5);
 }
 
 int BootProtocol::LeaveBootMode() {
-  auto& send = shared_.SendBuffer;
-  send.fill(0);
-  send[0] = kLeaveCommand;
-  link_.SendToDevice(send.data(), 1);
+  link_.SendToDevice(&kLeaveCommand, 1);
   std::uint8_t reply[1];
   if (GatherReply(reply, 1) < 1) return 0;
   return reply[0] == kLeaveReply ? 1 : 0;

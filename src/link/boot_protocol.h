@@ -1,6 +1,6 @@
 // The boot-mode command protocol spoken over the DeviceLink: identify, write blocks of
 // four words with their echo, leave. Replies are gathered across any fragmentation.
-// Only the worker thread uses a BootProtocol.
+// Each exchange owns its bytes. Only the session's thread uses a BootProtocol.
 #pragma once
 
 #include <array>
@@ -11,7 +11,6 @@
 #include "link/device_link.h"
 #include "panel/device_identity.h"
 #include "platform/clock.h"
-#include "xport/shared_buffers.h"
 
 namespace device {
 
@@ -20,6 +19,8 @@ inline constexpr int kProgramWords = 8192;
 
 // An echo reply's length on the wire.
 inline constexpr int kEchoSize = 18;
+// The most one receive takes from the link.
+inline constexpr std::size_t kReceiveBytes = 1024;
 
 using DataBlock = std::array<std::uint8_t, 8>;
 using EchoReply = std::array<std::uint8_t, kEchoSize>;
@@ -31,8 +32,7 @@ inline constexpr std::size_t kEchoEndAt = 16;
 
 class BootProtocol {
  public:
-  BootProtocol(DeviceLink& link, xport::SharedBuffers& shared, const image::ImageSet& images,
-               platform::Sleeper& sleeper);
+  BootProtocol(DeviceLink& link, const image::ImageSet& images, platform::Sleeper& sleeper);
 
   // Sends "@QUIVO" and gathers the 4-byte reply. 1 for a listed model (0x60, 0x80,
   // 0xA0); 0 otherwise, with ModelCode 0xF0 (not the device), 0xFF (no complete reply)
@@ -64,7 +64,6 @@ class BootProtocol {
   int ExchangeBlock(const std::uint8_t command[5], const DataBlock& block);
 
   DeviceLink& link_;
-  xport::SharedBuffers& shared_;
   const image::ImageSet& images_;
   platform::Sleeper& sleeper_;
   DeviceIdentity identity_;

@@ -1,128 +1,107 @@
 #include "link/device_link.h"
 
 #include <algorithm>
-#include <climits>
-#include <cstdio>
-#include <cstdlib>
 #include <cstring>
 
-#include "panel/text_catalog.h"
-
 namespace device {
-namespace {
 
-using panel::Text;
 using panel::TextId;
 
-// Texts with the error code filled in, "%d" being a signed decimal.
-std::string WithCode(TextId format, int code) {
-  char text[160];
-  std::snprintf(text, sizeof text, Text(format), code);
-  return text;
+DeviceLink::DeviceLink(panel::RunObserver& events, const xport::QueryClient& xport)
+    : events_(events), xport_(xport) {}
+
+void DeviceLink::Notice(panel::Message message, panel::NoticeStyle style, panel::Caption caption) {
+  events_.OnEvent(panel::NoticeRaised{std::move(message), caption, style});
 }
 
-bool IsSpace(char c) {
-  return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
+void DeviceLink::Failed(LinkFailure why, int code) {
+  // The first failure is the one a run reports; the sends and waits after it on the torn
+  // down link fail too, but only because of it.
+  if (failure_ != LinkFailure::None) return;
+  failure_ = why;
+  failureCode_ = code;
 }
 
-}  // namespace
-
-int ParsePortText(const std::string& text) {
-  std::size_t i = 0;
-  while (i < text.size() && IsSpace(text[i])) ++i;
-  bool negative = false;
-  if (i < text.size() && (text[i] == '+' || text[i] == '-')) {
-    negative = text[i] == '-';
-    ++i;
-  }
-  // Accumulate toward the sign's side so that INT_MIN is reachable, stopping at the bound.
-  long long value = 0;
-  for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i) {
-    const int digit = text[i] - '0';
-    value = value * 10 + (negative ? -digit : digit);
-    if (value > INT_MAX) return INT_MAX;
-    if (value < INT_MIN) return INT_MIN;
-  }
-  return static_cast<int>(value);
+int DeviceLink::ReadAddressInput(const device::Target& target) {
+  return target.address ? 1 : 0;
 }
 
-DeviceLink::DeviceLink(panel::DialogHost& owner, xport::SharedBuffers& shared,
-                       const xport::QueryClient& xport)
-    : owner_(owner), shared_(shared), xport_(xport) {}
-
-int DeviceLink::ReadAddressInput() {
-  auto& address = shared_.AddressText;
-  address.fill('\0');
-  const std::string text = owner_.GetControlText(panel::IDC_ADDRESS, kAddressMaxChars);
-  // The box counts characters; the buffer holds 15 bytes and its terminating zero.
-  std::memcpy(address.data(), text.data(), std::min(text.size(), kAddressMaxChars));
-  return address[0] != '\0' ? 1 : 0;
-}
-
-int DeviceLink::ReadPortInput() {
+int DeviceLink::ReadPortInput(const device::Target& target) {
   const int localPort = xport_.LocalPort();
-  const int typed = ParsePortText(owner_.GetControlText(panel::IDC_PORT, kPortMaxChars));
+  const int typed = target.port.value_or(0);
   if (typed == 0) {
-    owner_.SetControlText(panel::IDC_PORT, std::to_string(localPort));
+    events_.OnEvent(panel::PortReplaced{localPort});
     return localPort;
   }
   if (typed == localPort) return typed;
-  if (panel::AskYesNo(owner_, Text(TextId::PortQuestion), Text(TextId::CaptionConfirm))) {
-    owner_.SetControlText(panel::IDC_PORT, std::to_string(localPort));
+  if (events_.OnQuestion({{TextId::PortQuestion}, panel::Caption::Confirm})) {
+    events_.OnEvent(panel::PortReplaced{localPort});
     return localPort;
   }
   return typed;
 }
 
-void DeviceLink::StartSockets() {
+bool DeviceLink::StartSockets() {
   connected_ = false;
-  if (layerStarted_) return;  // an earlier attempt's start-up still stands
+  if (layerStarted_) return true;  // an earlier attempt's start-up still stands
   const int error = port_->StartLayer();
   if (error != 0) {
-    panel::ShowNotice(owner_, WithCode(TextId::SocketLayerFailed, error),
-                      Text(TextId::CaptionError), panel::NoticeStyle::Error);
-    std::exit(-1);
+    // The run ends here like any other failure: in a batch, ending the process would
+    // take every other device's clean-up with it.
+    Failed(LinkFailure::SocketLayer, error);
+    Notice({TextId::SocketLayerFailed, {std::to_string(error)}}, panel::NoticeStyle::Error);
+    return false;
   }
   layerStarted_ = true;
+  return true;
 }
 
-int DeviceLink::OpenDeviceLink() {
-  if (!ReadAddressInput()) {
-    panel::ShowNotice(owner_, Text(TextId::EnterAddress), "", panel::NoticeStyle::Plain);
+int DeviceLink::OpenDeviceLink(const device::Target& target) {
+  failure_ = LinkFailure::None;
+  failureCode_ = 0;
+  if (!ReadAddressInput(target)) {
+    Failed(LinkFailure::AddressMissing);
+    Notice({TextId::EnterAddress}, panel::NoticeStyle::Plain, panel::Caption::None);
     return 0;
   }
-  const int port = ReadPortInput();
+  const int port = ReadPortInput(target);
+  portUsed_ = port;
   if (port == 0) {
-    panel::ShowNotice(owner_, Text(TextId::EnterPort), "", panel::NoticeStyle::Plain);
+    Failed(LinkFailure::PortMissing);
+    Notice({TextId::EnterPort}, panel::NoticeStyle::Plain, panel::Caption::None);
     return 0;
   }
-  StartSockets();
+  if (!StartSockets()) return 0;
 
-  const platform::Ipv4Endpoint peer{platform::InetAddr(shared_.AddressText.data()),
-                                    static_cast<std::uint16_t>(port & 0xFFFF)};
+  const platform::Ipv4Endpoint peer{*target.address, static_cast<std::uint16_t>(port & 0xFFFF)};
   if (!port_->Open(noDelay_)) {
-    panel::ShowNotice(owner_, Text(TextId::SocketFailed), Text(TextId::CaptionError),
-                      panel::NoticeStyle::Plain);
+    Failed(LinkFailure::Socket);
+    Notice({TextId::SocketFailed});
     CleanupLayer();
     return 0;
   }
-  if (!port_->Connect(peer)) {
-    const int error = port_->LastError();
-    panel::ShowNotice(owner_, WithCode(TextId::ConnectFailed, error), Text(TextId::CaptionError),
-                      panel::NoticeStyle::Warning);
-    return 0;
+  switch (port_->Connect({localAddress_, 0}, peer, connectWaitMs_, stop_)) {
+    case ConnectResult::Connected:
+      connected_ = true;
+      return 1;
+    case ConnectResult::TimedOut:
+      Failed(LinkFailure::ConnectTimedOut, port_->LastError());
+      break;
+    case ConnectResult::Stopped:
+    case ConnectResult::Failed:
+      Failed(LinkFailure::Connect, port_->LastError());
+      break;
   }
-  connected_ = true;
-  return 1;
+  Notice({TextId::ConnectFailed, {std::to_string(failureCode_)}}, panel::NoticeStyle::Warning);
+  return 0;
 }
 
 int DeviceLink::WaitReadable(int ms) {
   const platform::WaitResult result = port_->WaitReadable(ms);
   if (result == platform::WaitResult::Ready) return 1;
-  panel::ShowNotice(owner_,
-                    Text(result == platform::WaitResult::Timeout ? TextId::TimedOut
-                                                                 : TextId::ReceiveFromDeviceFailed),
-                    Text(TextId::CaptionError), panel::NoticeStyle::Plain);
+  const bool timedOut = result == platform::WaitResult::Timeout;
+  Failed(timedOut ? LinkFailure::TimedOut : LinkFailure::WaitFailed);
+  Notice({timedOut ? TextId::TimedOut : TextId::ReceiveFromDeviceFailed});
   port_->Close();
   connected_ = false;
   return 0;
@@ -132,8 +111,8 @@ int DeviceLink::SendToDevice(const std::uint8_t* bytes, int length) {
   const std::size_t n = bytes == nullptr || length < 0 ? 0 : static_cast<std::size_t>(length);
   if (port_->Send(bytes, n) < 0) {
     const int error = port_->LastError();
-    panel::ShowNotice(owner_, WithCode(TextId::SendFailed, error), Text(TextId::CaptionError),
-                      panel::NoticeStyle::Plain);
+    Failed(LinkFailure::Send, error);
+    Notice({TextId::SendFailed, {std::to_string(error)}});
     port_->Close();
     CleanupLayer();
     connected_ = false;
@@ -148,8 +127,8 @@ int DeviceLink::ReceiveFromDevice(std::uint8_t* buffer, int size) {
   const long r = port_->Recv(buffer, n);
   if (r >= 0) return static_cast<int>(r);
   const int error = port_->LastError();
-  panel::ShowNotice(owner_, WithCode(TextId::ReceiveFailed, error), Text(TextId::CaptionError),
-                    panel::NoticeStyle::Plain);
+  Failed(LinkFailure::Receive, error);
+  Notice({TextId::ReceiveFailed, {std::to_string(error)}});
   port_->Close();
   CleanupLayer();
   connected_ = false;

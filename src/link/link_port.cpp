@@ -11,4 +11,13 @@ bool SocketLinkPort::Open(bool noDelay) {
   return true;
 }
 
+ConnectResult SocketLinkPort::Connect(const platform::Ipv4Endpoint& local,
+                                     const platform::Ipv4Endpoint& peer, int timeoutMs,
+                                     const std::atomic<bool>* stop) {
+  if (local.address != 0 && !platform::Bind(socket_, local)) return ConnectResult::Failed;
+  (void)timeoutMs;
+  (void)stop;
+  return platform::Connect(socket_, peer) ? ConnectResult::Connected : ConnectResult::Failed;
+}
+
 }  // namespace device

@@ -6,12 +6,20 @@
 // Thread notes: only the worker thread of the link's session uses its port.
 #pragma once
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 
 #include "platform/socket.h"
 
 namespace device {
+
+enum class ConnectResult {
+  Connected,
+  Failed,    // refused or failed; LastError() says why
+  TimedOut,  // no answer within the bound
+  Stopped,   // a stop request ended the wait
+};
 
 class LinkPort {
  public:
@@ -23,8 +31,11 @@ class LinkPort {
   // Creates the TCP socket (TCP_NODELAY when noDelay), replacing one still held. False
   // when it cannot be created.
   virtual bool Open(bool noDelay) = 0;
-  // Blocking connect with the platform's own time-out.
-  virtual bool Connect(const platform::Ipv4Endpoint& peer) = 0;
+  // Binds local (when its address is not 0) and connects to peer, giving up after
+  // timeoutMs or once *stop is set.
+  virtual ConnectResult Connect(const platform::Ipv4Endpoint& local,
+                                const platform::Ipv4Endpoint& peer, int timeoutMs,
+                                const std::atomic<bool>* stop) = 0;
   virtual platform::WaitResult WaitReadable(int ms) = 0;
   // One send or receive call: the count, or -1 (Recv: 0 when the peer has closed).
   virtual long Send(const std::uint8_t* data, std::size_t size) = 0;
@@ -41,9 +52,8 @@ class SocketLinkPort final : public LinkPort {
   int StartLayer() override { return platform::StartSocketLayer(); }
   void CleanupLayer() override { platform::CleanupSocketLayer(); }
   bool Open(bool noDelay) override;
-  bool Connect(const platform::Ipv4Endpoint& peer) override {
-    return platform::Connect(socket_, peer);
-  }
+  ConnectResult Connect(const platform::Ipv4Endpoint& local, const platform::Ipv4Endpoint& peer,
+                        int timeoutMs, const std::atomic<bool>* stop) override;
   platform::WaitResult WaitReadable(int ms) override { return platform::WaitReadable(socket_, ms); }
   long Send(const std::uint8_t* data, std::size_t size) override {
     return platform::Send(socket_, data, size);

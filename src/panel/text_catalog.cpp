@@ -49,6 +49,8 @@ constexpr CatalogEntry kCatalog[] = {
     {VersionNotWritten, "書込み失敗", "failed"},
 
     {ConfirmStart, "ファームの書換えを開始しますか？", "Start rewriting the firmware?"},
+    {ConfirmQuestion, "MAC:%s\n%s\n%s%s\n\nファームの書換えを開始しますか？",
+     "MAC:%s\n%s\n%s%s\n\nStart rewriting the firmware?"},
     {CautionWithKT52, "\n\n(注意:KT-52-Wとの入出力延長機能が動作中は実行しないで下さい!!)\n\n",
      "\n\n(Caution: do not run this while the I/O extension with a KT-52-W is "
      "working!!)\n\n"},
@@ -75,7 +77,7 @@ constexpr CatalogEntry kCatalog[] = {
      "Could not enter the firmware rewrite mode!! Stopping."},
     {VersionClearError, "0x0300 Clear Error", "0x0300 Clear Error"},
     {FirstBlockWriteError, "0x026C Write Error", "0x026C Write Error"},
-    {BlockWriteError, "0x%04x Write Error", "0x%04x Write Error"},
+    {BlockWriteError, "0x%s Write Error", "0x%s Write Error"},
     {VersionWriteError, "0x0300 Write Error", "0x0300 Write Error"},
     {BulkFailed, "Error: 書込み失敗しました。\n", "Error: Writing failed.\n"},
     {VerifyError, "Error: ベリファイエラー\n", "Error: Verify error\n"},
@@ -89,8 +91,8 @@ constexpr CatalogEntry kCatalog[] = {
      "Characterを設定できませんでした\n設定を確認してください。",
      "Could not set the XPort's DisConnectionMode back to On Mdm_Ctrl_In Drop(DTR) and\nits "
      "Active Connection to With Any Character.\nPlease check the settings."},
-    {RestoreAdvice, "\n(SetupRecordファイルなどでXPortの設定を初期値に設定してください。)",
-     "\n(Please set the XPort back to its initial settings, for example with a SetupRecord "
+    {RestoreAdvice, "%s\n(SetupRecordファイルなどでXPortの設定を初期値に設定してください。)",
+     "%s\n(Please set the XPort back to its initial settings, for example with a SetupRecord "
      "file.)"},
     {SavedRecordFound,
      "このXPortの元の設定が前回の処理で戻されていない可能性があります。\n保存されている設定: "
@@ -104,8 +106,8 @@ constexpr CatalogEntry kCatalog[] = {
      "Could not save the XPort's original settings to a file.\n(%s)\nIf they cannot be put "
      "back, please check the XPort's settings."},
     {NoSaveFolder, "保存先なし", "no folder to save in"},
-    {SavedRecordUnreadable, "保存されたXPortの設定を読めませんでした。\n",
-     "Could not read the saved XPort settings.\n"},
+    {SavedRecordUnreadable, "保存されたXPortの設定を読めませんでした。\n%s",
+     "Could not read the saved XPort settings.\n%s"},
     {XPortRestored, "XPortの設定を戻しました。", "The XPort's settings have been put back."},
     {DataFileError, "Error: データファイル読込みエラー\n", "Error: data file read error\n"},
 
@@ -121,13 +123,13 @@ constexpr CatalogEntry kCatalog[] = {
      "XPortに設定されたLocalPortで接続しますか?",
      "The port number entered may differ from the LocalPort set in the XPort.\n"
      "Connect with the XPort's LocalPort?"},
-    {SocketLayerFailed, "%d is the err", "%d is the err"},
+    {SocketLayerFailed, "%s is the err", "%s is the err"},
     {SocketFailed, "ソケットの作成に失敗しました。", "Could not create the socket."},
-    {ConnectFailed, "接続に失敗しました。\nError=%d", "Could not connect.\nError=%d"},
-    {SendFailed, "送信に失敗しました。切断します。\nError=%d",
-     "Sending failed. Disconnecting.\nError=%d"},
-    {ReceiveFailed, "受信に失敗しました。切断します。\nError=%d",
-     "Receiving failed. Disconnecting.\nError=%d"},
+    {ConnectFailed, "接続に失敗しました。\nError=%s", "Could not connect.\nError=%s"},
+    {SendFailed, "送信に失敗しました。切断します。\nError=%s",
+     "Sending failed. Disconnecting.\nError=%s"},
+    {ReceiveFailed, "受信に失敗しました。切断します。\nError=%s",
+     "Receiving failed. Disconnecting.\nError=%s"},
     {ReceiveFromDeviceFailed, "QUIVOからの受信失敗\n", "Receiving from the QUIVO failed\n"},
     {TimedOut, "タイムアウトしました\n", "Timed out\n"},
 
@@ -195,6 +197,15 @@ constexpr CatalogEntry kCatalog[] = {
      "識別できなかった機器 (書換えません):",
      "Devices that were not identified (not written):"},
     {BatchQuestionAsk, "%s台のファームの書換えを開始しますか？", "Start rewriting the firmware of %s devices?"},
+    {BatchQuestionSkippedHead, "データファイルと同じバージョンの機器 (書換えません):",
+     "Already at the data file's version (not written):"},
+    {BatchQuestionRefusedHead, "データファイルより新しいバージョンの機器 (書換えません):",
+     "Newer than the data file (not written):"},
+    {BatchQuestionCanary, "先に%s台を書換え、すべて成功したら残りの%s台を書換えます。",
+     "%s first; the other %s only when all of them succeed."},
+    {BatchQuestionFailureLimit, "%s台が失敗したら、それ以降は書換えを開始しません。",
+     "No further device is started once %s have failed."},
+    {BatchQuestionDataFile, "データファイルのバージョン: %s", "Data file version: %s"},
     {PhaseQueued, "待機中", "queued"},
     {PhasePreparing, "準備中", "preparing"},
     {PhaseXPort, "XPort確認中", "XPort"},
@@ -209,10 +220,50 @@ constexpr CatalogEntry kCatalog[] = {
     {ResultFailed, "失敗", "failed"},
     {ResultDeclined, "書換えせず", "declined"},
     {ResultInterrupted, "中断", "interrupted"},
+    {ResultSkipped, "スキップ (同じバージョン)", "skipped"},
+    {ResultRefused, "拒否 (ダウングレード)", "refused"},
+    {ResultNotStarted, "未実施", "not started"},
+    {ResultWouldUpdate, "書換え予定", "would update"},
+    // The Japanese reasons are the notices that have always said what went wrong.
+    {ReasonDataFile, "データファイル読込みエラー", "the data file could not be read"},
+    {ReasonAddressMissing, "IPアドレスを入力してください", "no device address"},
+    {ReasonXPortSocket, "UDPソケット作成失敗", "could not create a UDP socket"},
+    {ReasonXPortPortTaken, "UDP受信ポート番号の指定に失敗", "UDP port 10001 is in use"},
+    {ReasonXPortSend, "サーバへの送信失敗", "could not send to the XPort"},
+    {ReasonXPortNoReply, "情報を取得出来ませんでした!!処理を中断します。",
+     "the XPort did not answer"},
+    {ReasonXPortRefused,
+     "XPortの設定DisConnectionModeにOn Mdm_Ctrl_In Drop(DTR)又は\nActive ConnectionにWith Any "
+     "Characterが設定されている可能性があります\n設定を無効にしてください。処理を中断します。",
+     "the XPort refused the settings change"},
+    {ReasonRecordNotSaved, "XPortの元の設定を保存できませんでした (%s)",
+     "the XPort's original settings could not be saved (%s)"},
+    {ReasonXPortStateUnknown, "XPortの設定が変更されたか確認できませんでした",
+     "could not tell whether the XPort's settings were changed"},
+    {ReasonSocketLayer, "%s is the err", "the sockets layer could not be started (error %s)"},
+    {ReasonPortMissing, "ポート番号を入力してください", "no port"},
+    {ReasonSocketFailed, "ソケットの作成に失敗しました。", "could not create a socket"},
+    {ReasonConnectFailed, "接続に失敗しました。\nError=%s",
+     "could not connect to the device (error %s)"},
+    {ReasonConnectTimedOut, "接続に失敗しました。\nError=%s",
+     "the device did not answer the connection (error %s)"},
+    {ReasonDeviceTimedOut, "タイムアウトしました", "timed out waiting for the device"},
+    {ReasonDeviceWaitFailed, "QUIVOからの受信失敗", "waiting for the device failed"},
+    {ReasonSendFailed, "送信に失敗しました。切断します。\nError=%s",
+     "sending to the device failed (error %s)"},
+    {ReasonReceiveFailed, "受信に失敗しました。切断します。\nError=%s",
+     "receiving from the device failed (error %s)"},
+    {ReasonWrongDevice, "接続機器が異なります!!処理を中断します。", "wrong device"},
+    {ReasonNoUpdateMode, "ファーム書換えモードに入れませんでした!!処理を中断します。",
+     "the device is not in update mode"},
     {ReasonUnlistedModel, "未登録の機種です (0x%s)", "unlisted model (0x%s)"},
+    {ReasonVersionClear, "0x0300 Clear Error", "the version block was not cleared"},
+    {ReasonBlockWrite, "0x%s Write Error", "block 0x%s was not written"},
+    {ReasonBulkWrite, "Error: 書込み失敗しました。", "writing failed"},
+    {ReasonVerify, "Error: ベリファイエラー", "verification failed"},
+    {ReasonVersionWrite, "0x0300 Write Error", "the version block was not written"},
     {ReasonInterrupted, "中断しました", "interrupted"},
-    {ReasonNotStarted, "中断したため開始しませんでした", "not started: interrupted"},
-    {ReasonUnknown, "失敗しました", "failed"},
+    {ReasonNotStarted, "開始しませんでした", "not started"},
     {ColumnAddress, "アドレス", "address"},
     {ColumnModel, "機種", "model"},
     {ColumnVersion, "バージョン", "version"},
@@ -355,6 +406,10 @@ std::string FormatText(TextId id, std::initializer_list<std::string_view> args) 
 
 void SetLanguage(Language language) {
   g_language.store(language, std::memory_order_relaxed);
+}
+
+Language CurrentLanguage() {
+  return g_language.load(std::memory_order_relaxed);
 }
 
 Language ChooseLanguage(std::string_view langOption) {

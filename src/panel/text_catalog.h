@@ -45,6 +45,7 @@ enum class TextId : int {
   VersionNotWritten,  // likewise
   // The confirmation question.
   ConfirmStart,
+  ConfirmQuestion,  // %s MAC, %s model line, %s version text, %s caution
   CautionWithKT52,
   CautionIoExtension,
   // Notices of the update procedure.
@@ -56,7 +57,7 @@ enum class TextId : int {
   NoBootMode,
   VersionClearError,
   FirstBlockWriteError,
-  BlockWriteError,  // %04x: the block's word address
+  BlockWriteError,  // %s: the block's word address, four lower-case hex digits
   VersionWriteError,
   BulkFailed,
   VerifyError,
@@ -64,11 +65,11 @@ enum class TextId : int {
   LeaveError,
   RestoreNotice,
   RestoreRefused,
-  RestoreAdvice,
+  RestoreAdvice,  // %s: what could not be restored
   SavedRecordFound,  // %s: the saved file
   SaveFailed,        // %s: the folder
   NoSaveFolder,
-  SavedRecordUnreadable,  // followed by the file's path
+  SavedRecordUnreadable,  // %s: the file's path
   XPortRestored,
   DataFileError,
   // The data file.
@@ -79,11 +80,11 @@ enum class TextId : int {
   // The device link.
   EnterPort,
   PortQuestion,
-  SocketLayerFailed,  // %d: the error
+  SocketLayerFailed,  // %s: the error code
   SocketFailed,
-  ConnectFailed,  // %d: the socket error
-  SendFailed,     // %d
-  ReceiveFailed,  // %d
+  ConnectFailed,  // %s: the socket error code
+  SendFailed,     // %s: the socket error code
+  ReceiveFailed,  // %s: the socket error code
   ReceiveFromDeviceFailed,
   TimedOut,
   // The XPort queries.
@@ -113,6 +114,11 @@ enum class TextId : int {
   BatchQuestionHead,
   BatchQuestionFailedHead,
   BatchQuestionAsk,
+  BatchQuestionSkippedHead,
+  BatchQuestionRefusedHead,
+  BatchQuestionCanary,        // %s devices first, then %s
+  BatchQuestionFailureLimit,  // %s failures
+  BatchQuestionDataFile,      // %s: the data file's version
   PhaseQueued,
   PhasePreparing,
   PhaseXPort,
@@ -127,10 +133,39 @@ enum class TextId : int {
   ResultFailed,
   ResultDeclined,
   ResultInterrupted,
-  ReasonUnlistedModel,
+  ResultSkipped,
+  ResultRefused,
+  ResultNotStarted,
+  ResultWouldUpdate,
+  // Why a run failed, one text per failure kind; "%s" as the kind gives them.
+  ReasonDataFile,
+  ReasonAddressMissing,
+  ReasonXPortSocket,
+  ReasonXPortPortTaken,
+  ReasonXPortSend,
+  ReasonXPortNoReply,
+  ReasonXPortRefused,
+  ReasonRecordNotSaved,     // %s: why
+  ReasonXPortStateUnknown,
+  ReasonSocketLayer,        // %s: the error code
+  ReasonPortMissing,
+  ReasonSocketFailed,
+  ReasonConnectFailed,      // %s: the error code
+  ReasonConnectTimedOut,
+  ReasonDeviceTimedOut,
+  ReasonDeviceWaitFailed,
+  ReasonSendFailed,         // %s: the error code
+  ReasonReceiveFailed,      // %s: the error code
+  ReasonWrongDevice,
+  ReasonNoUpdateMode,
+  ReasonUnlistedModel,      // %s: the model code, two hex digits
+  ReasonVersionClear,
+  ReasonBlockWrite,         // %s: the block's word address
+  ReasonBulkWrite,
+  ReasonVerify,
+  ReasonVersionWrite,
   ReasonInterrupted,
   ReasonNotStarted,
-  ReasonUnknown,
   ColumnAddress,
   ColumnModel,
   ColumnVersion,
@@ -197,6 +232,7 @@ const char* Text(TextId id, Language language);
 std::string FormatText(TextId id, std::initializer_list<std::string_view> args);
 
 void SetLanguage(Language language);
+Language CurrentLanguage();
 
 // The language a program runs in: "en" or "ja" from --lang when given; otherwise English
 // when the user's session names a locale whose language part (before '_', '.', '@' or '-')

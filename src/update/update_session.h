@@ -1,107 +1,143 @@
-// UpdateSession: everything one update run works on, owned in one place instead of as
-// process-wide records, so that tests (and a later batch mode) can run independent
-// sessions side by side.
+// UpdateSession: everything one device's update works on, owned in one place, so that
+// tests and the batch run independent sessions side by side.
 //
-// A front end keeps one session for as long as its window lives: the XPort records, the
+// A run is split at the question: BeginRun takes a typed target through the XPort stage
+// to the device's identity (or to a failure, the clean-up done), and FinishRun takes the
+// answer, writes or not, and ends with the clean-up. Between the two the session holds
+// the device's TCP connection and, where it changed them, the XPort's settings; the
+// clean-up (leave command, link closed, XPort restored) runs exactly once, in FinishRun,
+// or in the destructor of a session whose run was begun and never finished.
+//
+// A dialog keeps one session for as long as its window lives: the XPort records, the
 // device identity and OverrideFlag outlast a run and the next run replaces or clears them.
-// Only the worker thread of a run touches a session.
+// Thread notes: only the thread of a run touches its session; the stop flag may be set
+// from any thread.
 #pragma once
 
 #include <atomic>
 #include <filesystem>
-#include <functional>
+#include <optional>
 #include <string>
 
 #include "image/image_set.h"
 #include "link/boot_protocol.h"
 #include "link/device_link.h"
-#include "panel/dialog_host.h"
-#include "panel/operator_panel.h"
+#include "panel/events.h"
+#include "panel/target.h"
 #include "platform/clock.h"
+#include "update/outcome.h"
 #include "xport/query_client.h"
 #include "xport/saved_records.h"
-#include "xport/shared_buffers.h"
 
 namespace update {
 
 // The four 2,000 ms steps while the XPort restarts after a new record.
 inline constexpr int kXPortStepMs = 2000;
 
-// Where a run stands, for a view of many runs at once. Written by the run's worker only.
-enum class Stage {
-  Idle,
-  Preparing,
-  XPort,
-  Linked,
-  Identified,
-  Writing,
-  Verifying,
-  Leaving,
-  CleanUp
+struct SessionOptions {
+  // The local address the XPort exchanges and the TCP link bind (0: every one).
+  std::uint32_t localAddress = 0;
+  // Tests shorten the waits; production keeps these.
+  int receiveWaitMs = device::kReceiveWaitMs;
+  int replyWaitMs = xport::kReplyWaitMs;
+  int connectWaitMs = device::kConnectWaitMs;
 };
 
-// What the question before the writing is made of: the text the owner is asked, and the
-// pieces a batch lists in its one question instead.
-struct Confirmation {
-  std::string text;
-  std::string caption;
-  std::string mac;          // as in the text (FormatMacAddress)
-  std::string model;        // "Model:KT-21"
-  std::string versionText;  // "Ver:  12 ->   13"
-  std::string caution;      // with its surrounding line ends, as in the text
-};
-
-// What the last run came to, beyond its result: filled as it goes, read by reports.
-struct RunFacts {
-  bool macRead = false;        // XPortInfo came from this run
-  bool overridden = false;     // the XPort took this run's override record
-  bool identified = false;     // Identify succeeded
-  bool confirmed = false;      // the question was answered Yes
-  bool writeStarted = false;   // the version block was cleared: version 0 unless completed
-  bool xportRestored = false;  // the XPort took its own record back
-  bool stopped = false;        // a stop request ended the run early
+// What the question before the writing shows, once a device is identified.
+struct Identified {
+  xport::Mac mac{};
+  int port = 0;  // the TCP port the link stands on
+  device::DeviceIdentity identity{};
+  std::uint16_t imageVersion = 0;
 };
 
 class UpdateSession {
  public:
-  UpdateSession(panel::DialogHost& ownerHost, platform::Sleeper& sleeperRef)
-      : owner(ownerHost),
-        sleeper(sleeperRef),
-        xport(ownerHost, shared),
-        link(ownerHost, shared, xport),
-        protocol(link, shared, images, sleeperRef),
-        panel(ownerHost) {}
+  UpdateSession(panel::RunObserver& events, platform::Sleeper& sleeper,
+                SessionOptions options = {});
+  // Runs the clean-up of a run begun and never finished.
+  ~UpdateSession();
   UpdateSession(const UpdateSession&) = delete;
   UpdateSession& operator=(const UpdateSession&) = delete;
 
-  panel::DialogHost& owner;
-  platform::Sleeper& sleeper;
-  xport::SharedBuffers shared;
-  image::ImageSet images;
-  xport::QueryClient xport;
-  device::DeviceLink link;
-  device::BootProtocol protocol;
-  panel::OperatorPanel panel;
-  // 1 while the XPort carries this run's override record; the clean-up restores then.
-  bool OverrideFlag = false;
-  // Where the XPort's original record is kept while it is overridden (tests point it at
-  // a folder of their own).
-  xport::SavedRecords savedRecords;
-  std::filesystem::path savedRecordPath;  // this run's saved record, empty when none
+  // The identify half: from the panel reset through the XPort stage, the link and the
+  // identify exchange. REQUIRES: images held (ParseDataFile or UseFirmware). True: the
+  // device is identified and waits at the question, Identification() says what it is.
+  // False: the run has ended (clean-up done) and Outcome() says why.
+  bool BeginRun(const device::Target& target);
+  // The write half, after BeginRun returned true: yes writes, verifies and writes the
+  // version block last; no leaves the device alone. Then the leave command and the
+  // clean-up. Returns the outcome.
+  const Outcome& FinishRun(bool yes);
 
-  // The question before the writing. Empty: AskYesNo on the owner. A batch gathers every
-  // device's question into one; the function blocks until that one is answered.
-  std::function<bool(const Confirmation&)> confirm;
+  // The confirmation question, as a single run asks it.
+  panel::Question ConfirmationQuestion() const;
+
+  const Identified& Identification() const { return identified_; }
+  const Outcome& LastOutcome() const { return outcome_; }
+  bool RunOpen() const { return runOpen_; }
+
   // Set from any thread: the run stops at its next block and runs its clean-up (leave
   // command where the link stands, XPort restore where overridden). Null: never.
-  const std::atomic<bool>* stopRequest = nullptr;
+  void UseStopFlag(const std::atomic<bool>* stop);
   bool StopRequested() const {
-    return stopRequest != nullptr && stopRequest->load(std::memory_order_relaxed);
+    return stop_ != nullptr && stop_->load(std::memory_order_relaxed);
   }
+  // Where the XPort's original record is kept while it is changed (tests point it at a
+  // folder of their own).
+  void UseSavedRecords(xport::SavedRecords records) { savedRecords_ = std::move(records); }
+  xport::SavedRecords& SavedRecords() { return savedRecords_; }
 
-  RunFacts facts;
-  // Read from any thread (a live view); written by the run.
-  std::atomic<Stage> stage{Stage::Idle};
+  image::ImageSet& Images() { return images_; }
+  xport::QueryClient& XPort() { return xport_; }
+  device::DeviceLink& Link() { return link_; }
+  device::BootProtocol& Protocol() { return protocol_; }
+  panel::RunObserver& Events() { return events_; }
+  platform::Sleeper& Sleeper() { return sleeper_; }
+  bool OverrideFlag() const { return overrideFlag_; }
+
+ private:
+  void Emit(const panel::Event& event) { events_.OnEvent(event); }
+  void Status(panel::TextId id, int dots = 0, int echoed = -1);
+  void Stage(panel::Stage stage);
+  void Notice(panel::Message message, panel::Caption caption = panel::Caption::Error);
+  // Records the run's failure unless one was recorded before (the first error counts).
+  void Fail(FailureKind kind, std::vector<std::string> args = {});
+  void FailFromLink();
+  void FailFromXPort();
+  bool StopHere();
+
+  bool XPortStage();
+  bool DeviceStage(const device::Target& target);
+  void WriteAndVerify();
+  device::EchoReply BulkWrite(bool* allSent);
+  bool GatherEcho(device::EchoReply& reply, int& count, int need, int& owed);
+  void BlockFailure(FailureKind kind, panel::Message text, std::vector<std::string> args = {});
+  void LeaveBootModeStep();
+  void CleanUp();
+  void RestoreXPort();
+  void WaitWithDots();
+  void AnnounceSavedRecords();
+  void SaveOriginalRecord();
+  void ForgetSavedRecord();
+  panel::VersionLineChanged VersionLine(panel::VersionLineChanged::Mark mark) const;
+
+  panel::RunObserver& events_;
+  platform::Sleeper& sleeper_;
+  image::ImageSet images_;
+  xport::QueryClient xport_;
+  device::DeviceLink link_;
+  device::BootProtocol protocol_;
+  xport::SavedRecords savedRecords_;
+  const std::atomic<bool>* stop_ = nullptr;
+
+  // 1 while the XPort carries this run's override record; the clean-up restores then.
+  bool overrideFlag_ = false;
+  std::filesystem::path savedRecordPath_;  // this run's saved record, empty when none
+  bool runOpen_ = false;                   // BeginRun succeeded, FinishRun not yet run
+  bool result_ = false;                    // the procedure's result flag
+  Identified identified_;
+  Outcome outcome_;
 };
 
 }  // namespace update

@@ -13,8 +13,8 @@ bool SocketQueryPort::Open() {
   return true;
 }
 
-bool SocketQueryPort::Bind(std::uint16_t localPort) {
-  return platform::Bind(socket_, platform::Ipv4Endpoint{0, localPort});
+bool SocketQueryPort::Bind(const platform::Ipv4Endpoint& local) {
+  return platform::Bind(socket_, local);
 }
 
 bool SocketQueryPort::SendTo(const std::uint8_t* data, std::size_t size,

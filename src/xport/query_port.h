@@ -23,8 +23,8 @@ class QueryPort {
   // Starts the sockets layer and creates the exchange's socket. On false nothing is held
   // and nothing needs undoing.
   virtual bool Open() = 0;
-  // Binds the local port (on every local address). False when refused.
-  virtual bool Bind(std::uint16_t localPort) = 0;
+  // Binds the local endpoint (address 0: every local address). False when refused.
+  virtual bool Bind(const platform::Ipv4Endpoint& local) = 0;
   // Sends one datagram. False when refused.
   virtual bool SendTo(const std::uint8_t* data, std::size_t size,
                       const platform::Ipv4Endpoint& to) = 0;
@@ -42,7 +42,7 @@ class QueryPort {
 class SocketQueryPort final : public QueryPort {
  public:
   bool Open() override;
-  bool Bind(std::uint16_t localPort) override;
+  bool Bind(const platform::Ipv4Endpoint& local) override;
   bool SendTo(const std::uint8_t* data, std::size_t size,
               const platform::Ipv4Endpoint& to) override;
   bool WaitReadable(int ms) override;

@@ -38,10 +38,7 @@ std::filesystem::path InFolder(const std::filesystem::path& folder,
 }  // namespace
 
 std::string MacKey(const XPortInfoBytes& info) {
-  char buf[24];
-  std::snprintf(buf, sizeof buf, "%02X-%02X-%02X-%02X-%02X-%02X", info[24], info[25], info[26],
-                info[27], info[28], info[29]);
-  return buf;
+  return FormatMac(MacOfInfo(info));
 }
 
 SavedRecords::SavedRecords(std::filesystem::path folder)

@@ -14,7 +14,7 @@
 #include <string>
 #include <vector>
 
-#include "xport/query_client.h"
+#include "xport/wire.h"
 
 namespace xport {
 

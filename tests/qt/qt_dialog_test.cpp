@@ -26,7 +26,7 @@ using ui::qt::Shell;
 
 namespace {
 
-const int kInputs[] = {panel::IDC_ADDRESS, panel::IDC_PORT, panel::ID_CONNECT, panel::ID_EXIT};
+const int kInputs[] = {ui::IDC_ADDRESS, ui::IDC_PORT, ui::ID_CONNECT, ui::ID_EXIT};
 
 // An answered box as text: title, text, icon, buttons and, for a question, its default.
 QString Box(const QString& title, const QString& text, QMessageBox::Icon icon,
@@ -70,7 +70,7 @@ struct HeldJob {
   std::atomic<int> runs{0};
 
   ui::qt::Job Job() {
-    return [this](panel::DialogHost&) {
+    return [this](ui::DialogHost&) {
       ++runs;
       released.wait_for(std::chrono::seconds(10));
     };
@@ -122,11 +122,11 @@ void QtDialogTest::initialStateAndLayout() {
   QCOMPARE(d.windowTitle(), QStringLiteral("DERURUZUD Ver1.02"));
   QVERIFY(d.isVisible());
   const std::pair<int, const char*> texts[] = {
-      {panel::IDC_ADDRESS, ""}, {panel::IDC_PORT, "10003"}, {panel::IDC_MODEL, ""}, {panel::IDC_VERSION, ""},
-      {panel::IDC_STATUS, "QUIVOの電源を入れ直してから接続して下さい。"},
-      {panel::IDC_CAUTION, "<注意>書込み中はLANケーブルを抜いたり電源を切らないで下さい。"},
-      {panel::IDC_ADDRESS_LABEL, "IP Address"}, {panel::IDC_PORT_LABEL, "Port"},
-      {panel::ID_CONNECT, "接続"}, {panel::ID_EXIT, "終了"}};
+      {ui::IDC_ADDRESS, ""}, {ui::IDC_PORT, "10003"}, {ui::IDC_MODEL, ""}, {ui::IDC_VERSION, ""},
+      {ui::IDC_STATUS, "QUIVOの電源を入れ直してから接続して下さい。"},
+      {ui::IDC_CAUTION, "<注意>書込み中はLANケーブルを抜いたり電源を切らないで下さい。"},
+      {ui::IDC_ADDRESS_LABEL, "IP Address"}, {ui::IDC_PORT_LABEL, "Port"},
+      {ui::ID_CONNECT, "接続"}, {ui::ID_EXIT, "終了"}};
   for (const auto& [id, text] : texts) QCOMPARE(d.ControlText(id), QString::fromUtf8(text));
   QCOMPARE(d.ProgressBar()->maximum(), 100);
   QVERIFY(d.ConnectButton()->isDefault());
@@ -159,28 +159,28 @@ void QtDialogTest::hostDrivesControlsAndProgressBarFromTheWorker() {
   });
   QCOMPARE(seen, (std::vector<int>{14840, 0, 14840, 70000 & 0xFFFF}));
   for (int id : kInputs) QVERIFY(!t.d.Control(id)->isEnabled());
-  QVERIFY(t.d.Control(panel::IDC_STATUS)->isEnabled());  // only the four
+  QVERIFY(t.d.Control(ui::IDC_STATUS)->isEnabled());  // only the four
 
   // Texts are read back cut to at most maxChars characters (not bytes, not UTF-16 units).
-  t.host.SetControlText(panel::IDC_STATUS, "書込み中... 8");
-  QCOMPARE(t.host.GetControlText(panel::IDC_STATUS, 3), std::string("書込み"));
-  t.host.SetControlText(panel::IDC_MODEL,
+  t.host.SetControlText(ui::IDC_STATUS, "書込み中... 8");
+  QCOMPARE(t.host.GetControlText(ui::IDC_STATUS, 3), std::string("書込み"));
+  t.host.SetControlText(ui::IDC_MODEL,
                         "\xF0\x9F\x94\x8C"
                         "ab");  // a character outside the BMP
-  QCOMPARE(t.host.GetControlText(panel::IDC_MODEL, 2), std::string("\xF0\x9F\x94\x8C"
+  QCOMPARE(t.host.GetControlText(ui::IDC_MODEL, 2), std::string("\xF0\x9F\x94\x8C"
                                                                 "a"));
 }
 
 void QtDialogTest::workerUpdatesTakeEffectInOrderBeforeReturning() {
   Dialog t;
-  auto* status = static_cast<QLabel*>(t.d.Control(panel::IDC_STATUS));
+  auto* status = static_cast<QLabel*>(t.d.Control(ui::IDC_STATUS));
   constexpr int kCalls = 2000;
   std::vector<int> mismatches;
   OnWorker([&] {
     for (int i = 0; i < kCalls; ++i) {
       const std::string text = "書込み中... " + std::to_string(i);
-      t.host.SetControlText(panel::IDC_STATUS, text);  // stored; the label takes it later
-      if (t.host.GetControlText(panel::IDC_STATUS, 20) != text) mismatches.push_back(i);
+      t.host.SetControlText(ui::IDC_STATUS, text);  // stored; the label takes it later
+      if (t.host.GetControlText(ui::IDC_STATUS, 20) != text) mismatches.push_back(i);
     }
   });
   QVERIFY(mismatches.empty());
@@ -195,11 +195,11 @@ void QtDialogTest::noticesAndQuestionsFromTheWorker() {
   t.host.SetAnswerer(answers.Answerer());
   std::vector<bool> replies;
   OnWorker([&] {
-    panel::ShowNotice(t.host, "plain", "", panel::NoticeStyle::Plain);
-    panel::ShowNotice(t.host, "warn", "注意", panel::NoticeStyle::Warning);
-    panel::ShowNotice(t.host, "Error: 書込み失敗しました。\n", "Error", panel::NoticeStyle::Error);
-    replies.push_back(panel::AskYesNo(t.host, "開始しますか？", "確認"));
-    replies.push_back(panel::AskYesNo(t.host, "again", ""));
+    ui::ShowNotice(t.host, "plain", "", panel::NoticeStyle::Plain);
+    ui::ShowNotice(t.host, "warn", "注意", panel::NoticeStyle::Warning);
+    ui::ShowNotice(t.host, "Error: 書込み失敗しました。\n", "Error", panel::NoticeStyle::Error);
+    replies.push_back(ui::AskYesNo(t.host, "開始しますか？", "確認"));
+    replies.push_back(ui::AskYesNo(t.host, "again", ""));
   });
   QCOMPARE(replies, (std::vector<bool>{true, false}));
   const auto ok = QMessageBox::Ok, no = QMessageBox::No;
@@ -237,7 +237,7 @@ void QtDialogTest::enterConnectsEscapeExitsOnlyWhileExitIsUsable() {
   int exits = 0;
   std::atomic<int> runs{0};
   Shell shell(
-      t.d, t.host, [&](panel::DialogHost&) { ++runs; }, [] {});
+      t.d, t.host, [&](ui::DialogHost&) { ++runs; }, [] {});
   t.d.onExit = [&] { ++exits; };  // count instead of leaving
 
   t.d.AddressEdit()->setFocus();
@@ -245,10 +245,10 @@ void QtDialogTest::enterConnectsEscapeExitsOnlyWhileExitIsUsable() {
   QTRY_COMPARE(runs.load(), 1);
   QTRY_VERIFY(!shell.WorkerRunning());
 
-  t.host.EnableControl(panel::ID_EXIT, false);
+  t.host.EnableControl(ui::ID_EXIT, false);
   QTest::keyClick(&t.d, Qt::Key_Escape);
   QCOMPARE(exits, 0);
-  t.host.EnableControl(panel::ID_EXIT, true);
+  t.host.EnableControl(ui::ID_EXIT, true);
   QTest::keyClick(&t.d, Qt::Key_Escape);
   QCOMPARE(exits, 1);
   t.d.ExitButton()->click();
@@ -335,10 +335,10 @@ int ChildMain(int argc, char** argv, const QByteArray& mode) {
   std::atomic<bool> busy{false};
   std::promise<void> never;
   const std::shared_future<void> neverReady = never.get_future().share();
-  Shell shell(d, host, [&](panel::DialogHost& owner) {
+  Shell shell(d, host, [&](ui::DialogHost& owner) {
     busy = true;
     // A few stored texts, then blocked for good on nothing at all.
-    for (int i = 0; i < 100; ++i) owner.SetControlText(panel::IDC_STATUS, std::to_string(i));
+    for (int i = 0; i < 100; ++i) owner.SetControlText(ui::IDC_STATUS, std::to_string(i));
     neverReady.wait();
   });
   d.ConnectButton()->click();

@@ -17,8 +17,8 @@ constexpr int kBlocks = 1855;
 
 // The status counter, the version line and the bar as the dialog shows them.
 static std::array<int, 3> Shown(const ui::qt::MainDialog& d) {
-  return {d.ControlText(panel::IDC_STATUS).section(' ', 1).toInt(),
-          d.ControlText(panel::IDC_VERSION).toInt(), d.ProgressBar()->value()};
+  return {d.ControlText(ui::IDC_STATUS).section(' ', 1).toInt(),
+          d.ControlText(ui::IDC_VERSION).toInt(), d.ProgressBar()->value()};
 }
 
 class QtHostStoreTest : public QObject {
@@ -44,8 +44,8 @@ class QtHostStoreTest : public QObject {
         host.SetProgressStep(1);
         for (int i = 1; i <= kBlocks; ++i) {  // a bulk write's block, and a second control
           host.StepProgress();
-          host.SetControlText(panel::IDC_STATUS, "書込み中... " + std::to_string(i));
-          host.SetControlText(panel::IDC_VERSION, std::to_string(i));
+          host.SetControlText(ui::IDC_STATUS, "書込み中... " + std::to_string(i));
+          host.SetControlText(ui::IDC_VERSION, std::to_string(i));
           if (!guiBusy && i % 64 == 0) QThread::msleep(1);  // let the GUI thread sample
         }
         stored = true;

@@ -5,7 +5,7 @@
 namespace testing_support {
 
 RecordingHost::RecordingHost() {
-  for (int id : {panel::IDC_ADDRESS, panel::IDC_PORT, panel::ID_CONNECT, panel::ID_EXIT}) enabled_[id] = true;
+  for (int id : {ui::IDC_ADDRESS, ui::IDC_PORT, ui::ID_CONNECT, ui::ID_EXIT}) enabled_[id] = true;
 }
 
 void RecordingHost::SetControlText(int id, const std::string& text) {
@@ -86,7 +86,7 @@ std::vector<std::string> RecordingHost::Events() const {
 std::vector<std::string> RecordingHost::StatusTexts() const {
   std::lock_guard lock(mu_);
   std::vector<std::string> out;
-  const std::string prefix = "text " + std::to_string(panel::IDC_STATUS) + " ";
+  const std::string prefix = "text " + std::to_string(ui::IDC_STATUS) + " ";
   for (const auto& e : events_) {
     if (e.rfind(prefix, 0) == 0) out.push_back(e.substr(prefix.size()));
   }

@@ -10,7 +10,8 @@
 #include <string>
 #include <vector>
 
-#include "panel/dialog_host.h"
+#include "ui/dialog/dialog_host.h"
+#include "ui/dialog/dialog_panel.h"
 #include "panel/progress_state.h"
 #include "platform/clock.h"
 
@@ -24,7 +25,7 @@ struct Notice {
   bool operator==(const Notice&) const = default;
 };
 
-class RecordingHost : public panel::DialogHost {
+class RecordingHost : public ui::DialogHost {
  public:
   RecordingHost();
 
@@ -45,10 +46,13 @@ class RecordingHost : public panel::DialogHost {
   // run in one window.
   void Forget();
 
+  // A run's events shown on this host, as every dialog shows them.
+  ui::DialogPanel& Panel() { return panel_; }
+
   // What happened, in order.
   std::vector<Notice> Notices() const;           // notices and questions
   std::vector<std::string> Events() const;       // every call but StepProgress
-  std::vector<std::string> StatusTexts() const;  // every panel::IDC_STATUS text set
+  std::vector<std::string> StatusTexts() const;  // every ui::IDC_STATUS text set
   std::string Text(int id) const;
   bool Enabled(int id) const;
   panel::ProgressState Progress() const;
@@ -65,6 +69,7 @@ class RecordingHost : public panel::DialogHost {
   std::vector<Notice> notices_;
   std::vector<std::string> events_;
   std::deque<bool> answers_;
+  ui::DialogPanel panel_{*this};
 };
 
 // Short names for the notice lists that tests compare against.

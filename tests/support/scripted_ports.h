@@ -32,7 +32,10 @@ class ScriptedLink final : public device::LinkPort {
   int StartLayer() override { return 0; }
   void CleanupLayer() override {}
   bool Open(bool) override { return open_ = true; }
-  bool Connect(const platform::Ipv4Endpoint&) override { return !refuseConnect; }
+  device::ConnectResult Connect(const platform::Ipv4Endpoint&, const platform::Ipv4Endpoint&, int,
+                                const std::atomic<bool>*) override {
+    return refuseConnect ? device::ConnectResult::Failed : device::ConnectResult::Connected;
+  }
   platform::WaitResult WaitReadable(int) override {
     if (!open_) return platform::WaitResult::Failed;
     return script_.empty() ? platform::WaitResult::Timeout : platform::WaitResult::Ready;
@@ -89,7 +92,9 @@ class ScriptedXPort final : public xport::QueryPort {
   int closes = 0;
 
   bool Open() override { return !refuseOpen; }
-  bool Bind(std::uint16_t localPort) override { return !refuseBind && localPort == 10001; }
+  bool Bind(const platform::Ipv4Endpoint& local) override {
+    return !refuseBind && local.port == 10001;
+  }
   bool SendTo(const std::uint8_t* data, std::size_t size, const platform::Ipv4Endpoint&) override {
     if (refuseSend) return false;
     requests.emplace_back(data, data + size);

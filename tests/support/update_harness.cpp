@@ -16,7 +16,7 @@ constexpr std::int64_t kPortRetryMs = 20000;
 UpdateRun::UpdateRun(sim::Config config) {
   Reconfigure(std::move(config));
   hexPath_ = dir_.Write("quivo.HEX", sim::SampleHex(kImageVersion));
-  session_.savedRecords = xport::SavedRecords(dir_.path() + "/state");
+  session_.UseSavedRecords(xport::SavedRecords(dir_.path() + "/state"));
   SetWaitsMs(kHarnessWaitMs, kHarnessWaitMs);
 }
 
@@ -38,7 +38,7 @@ void UpdateRun::Reconfigure(sim::Config config) {
 
 UpdateRun::~UpdateRun() = default;
 
-update::JobOutcome UpdateRun::Run(std::vector<bool> answers) {
+update::Outcome UpdateRun::Run(std::vector<bool> answers) {
   sim_.reset();  // the last run's simulator frees its ports first
   sim_ = std::make_unique<sim::Simulator>(config_);
   // Other test programs on this machine may hold the XPort's fixed port for a moment.
@@ -51,12 +51,12 @@ update::JobOutcome UpdateRun::Run(std::vector<bool> answers) {
   }
   EXPECT_TRUE(started) << error;
   originalRecord_ = sim_->SetupRecord();
-  host.SetControlText(panel::IDC_ADDRESS, address);
-  host.SetControlText(panel::IDC_PORT, port.empty() ? std::to_string(sim_->TcpPort()) : port);
+  host.SetControlText(ui::IDC_ADDRESS, address);
+  host.SetControlText(ui::IDC_PORT, port.empty() ? std::to_string(sim_->TcpPort()) : port);
   for (bool a : answers) host.AnswerNext(a);
   const std::int64_t start = platform::MonotonicMs();
-  const update::JobOutcome outcome =
-      update::UpdateJob(session_, dataFile.empty() ? hexPath_ : dataFile);
+  const update::Outcome outcome =
+      update::UpdateJob(session_, panel.TargetFromBoxes(), dataFile.empty() ? hexPath_ : dataFile);
   elapsedMs_ = platform::MonotonicMs() - start;
   // The link is closed by now; let the device finish with what it was sent, so that its
   // counters and memory are final when the test reads them.
@@ -65,8 +65,8 @@ update::JobOutcome UpdateRun::Run(std::vector<bool> answers) {
 }
 
 void UpdateRun::SetWaitsMs(int receiveMs, int replyMs) {
-  session_.link.SetReceiveWaitMs(receiveMs);
-  session_.xport.SetReplyWaitMs(replyMs);
+  session_.Link().SetReceiveWaitMs(receiveMs);
+  session_.XPort().SetReplyWaitMs(replyMs);
 }
 
 sim::Memory UpdateRun::Image() {
@@ -76,13 +76,13 @@ sim::Memory UpdateRun::Image() {
 }
 
 void UpdateRun::ExpectReadyAgain() const {
-  EXPECT_EQ(host.Text(panel::IDC_STATUS), kFinalStatus);
+  EXPECT_EQ(host.Text(ui::IDC_STATUS), kFinalStatus);
   EXPECT_EQ(host.Progress().pos, 0);
-  for (int id : {panel::IDC_ADDRESS, panel::IDC_PORT, panel::ID_CONNECT, panel::ID_EXIT}) EXPECT_TRUE(host.Enabled(id));
+  for (int id : {ui::IDC_ADDRESS, ui::IDC_PORT, ui::ID_CONNECT, ui::ID_EXIT}) EXPECT_TRUE(host.Enabled(id));
 }
 
-std::string UpdateRun::Confirmation() const {
-  return "MAC:" + session_.xport.FormatMacAddress() + "\nModel:KT-40D(-W)\nVer:  12 ->   13" +
+std::string UpdateRun::Confirmation() {
+  return "MAC:" + session_.XPort().FormatMacAddress() + "\nModel:KT-40D(-W)\nVer:  12 ->   13" +
          "\n\n(注意:KT-52-Wとの入出力延長機能が動作中は実行しないで下さい!!)\n\n" +
          "\n\nファームの書換えを開始しますか？";
 }

@@ -11,6 +11,7 @@
 #include "sim/simulator.h"
 #include "support/temp_dir.h"
 #include "support/recording_host.h"
+#include "ui/dialog/dialog_panel.h"
 #include "update/update_procedure.h"
 
 namespace testing_support {
@@ -54,7 +55,7 @@ class UpdateRun {
 
   // Starts the simulator, fills the two boxes (IDC_PORT: port, else the simulator's) and
   // runs the job, the operator answering the questions in order.
-  update::JobOutcome Run(std::vector<bool> answers = {true});
+  update::Outcome Run(std::vector<bool> answers = {true});
 
   sim::Simulator& device() { return *sim_; }
   // Stops and drops the last run's simulator, closing its sockets.
@@ -72,12 +73,13 @@ class UpdateRun {
   // The state every run that reached the procedure ends in.
   void ExpectReadyAgain() const;
   // The confirmation question for the simulated KT-40D(-W), version 12 to 13.
-  std::string Confirmation() const;
+  std::string Confirmation();
   // The XPort records saved in this run's state folder.
   std::vector<std::string> SavedFiles() const;
   std::vector<int> Sleeps(int ms) const { return sleeper.Calls(ms); }
 
   RecordingHost host;
+  ui::DialogPanel& panel = host.Panel();
   RecordingSleeper sleeper;
   std::string address = "127.0.0.1";
   std::string port;  // empty: the simulator's TCP port
@@ -87,11 +89,16 @@ class UpdateRun {
   sim::Config config_;
   TempDir dir_;
   std::string hexPath_;
-  update::UpdateSession session_{host, sleeper};
+  update::UpdateSession session_{panel, sleeper};
   std::unique_ptr<sim::Simulator> sim_;
   sim::Record originalRecord_{};
   std::int64_t elapsedMs_ = 0;
 };
+
+// 1 for a run that updated the device, 0 for every other outcome.
+inline int Code(const update::Outcome& outcome) {
+  return outcome.result == update::Result::Updated ? 1 : 0;
+}
 
 // The number of open file descriptors of this process, or -1 where it cannot be counted.
 int OpenDescriptorCount();

@@ -10,7 +10,7 @@
 #include <string>
 #include <thread>
 
-#include "panel/operator_panel.h"
+#include "ui/dialog/dialog_panel.h"
 #include "panel/text_catalog.h"
 #include "platform/text_win32.h"
 #include "ui/win32/main_dialog.h"
@@ -58,13 +58,13 @@ class Win32Dialog : public ::testing::Test {
 TEST_F(Win32Dialog, StartsReadyWithTheTemplateAndTheTexts) {
   EXPECT_EQ(Text(dialog), "DERURUZUD Ver1.02");  // from this program's version resource
   const std::pair<int, std::string> texts[] = {
-      {panel::IDC_ADDRESS, ""}, {panel::IDC_PORT, "10003"}, {panel::IDC_MODEL, ""}, {panel::IDC_VERSION, ""},
-      {panel::IDC_STATUS, panel::Text(panel::TextId::InitialStatus)}, {panel::IDC_CAUTION, panel::Text(panel::TextId::Caution)},
-      {panel::IDC_ADDRESS_LABEL, "IP Address"}, {panel::IDC_PORT_LABEL, "Port"}, {IDOK, "接続"},
-      {IDCANCEL, "終了"}, {panel::IDC_PROGRESS, "Progress1"}};
+      {ui::IDC_ADDRESS, ""}, {ui::IDC_PORT, "10003"}, {ui::IDC_MODEL, ""}, {ui::IDC_VERSION, ""},
+      {ui::IDC_STATUS, panel::Text(panel::TextId::InitialStatus)}, {ui::IDC_CAUTION, panel::Text(panel::TextId::Caution)},
+      {ui::IDC_ADDRESS_LABEL, "IP Address"}, {ui::IDC_PORT_LABEL, "Port"}, {IDOK, "接続"},
+      {IDCANCEL, "終了"}, {ui::IDC_PROGRESS, "Progress1"}};
   for (const auto& [id, text] : texts) EXPECT_EQ(Text(Item(id)), text) << id;
-  EXPECT_EQ(SendMessageW(Item(panel::IDC_ADDRESS), EM_GETLIMITTEXT, 0, 0), 15);
-  EXPECT_EQ(SendMessageW(Item(panel::IDC_PROGRESS), PBM_GETRANGE, FALSE, 0), 100);
+  EXPECT_EQ(SendMessageW(Item(ui::IDC_ADDRESS), EM_GETLIMITTEXT, 0, 0), 15);
+  EXPECT_EQ(SendMessageW(Item(ui::IDC_PROGRESS), PBM_GETRANGE, FALSE, 0), 100);
   EXPECT_TRUE(IsWindowVisible(dialog));
 
   // Centred on the desktop's right and bottom edges.
@@ -82,25 +82,25 @@ TEST_F(Win32Dialog, WorkerCallsHaveTakenEffectWhenTheyReturn) {
   std::string statusSeen, modelSeen, addressRead;
   bool greyed = false, usable = false;
   long position = -1, high = -1;
-  SetWindowTextW(Item(panel::IDC_ADDRESS), L"192.168.100.200");
+  SetWindowTextW(Item(ui::IDC_ADDRESS), L"192.168.100.200");
   std::thread worker([&] {
     ui::win32::Win32Host host(dialog);
-    panel::OperatorPanel panel(host);
+    ui::OperatorPanel panel(host);
     // Read straight from the control, without a message: only a finished call shows.
     panel.SetStatus("書込み中... 1");
-    statusSeen = Text(Item(panel::IDC_STATUS));
+    statusSeen = Text(Item(ui::IDC_STATUS));
     panel.ShowIdentity(device::DeviceIdentity{0x80, 0, 5});
-    modelSeen = Text(Item(panel::IDC_MODEL)) + "|" + Text(Item(panel::IDC_VERSION));
-    addressRead = host.GetControlText(panel::IDC_ADDRESS, 15);
+    modelSeen = Text(Item(ui::IDC_MODEL)) + "|" + Text(Item(ui::IDC_VERSION));
+    addressRead = host.GetControlText(ui::IDC_ADDRESS, 15);
     panel.EnableInputs(false);
-    greyed = !IsWindowEnabled(Item(panel::IDC_ADDRESS)) && !IsWindowEnabled(Item(panel::IDC_PORT)) &&
+    greyed = !IsWindowEnabled(Item(ui::IDC_ADDRESS)) && !IsWindowEnabled(Item(ui::IDC_PORT)) &&
              !IsWindowEnabled(Item(IDOK)) && !IsWindowEnabled(Item(IDCANCEL));
     panel.ResetProgress(14840, 8);
     for (int i = 0; i < 1855; ++i) panel.StepProgress();
-    position = static_cast<long>(SendMessageW(Item(panel::IDC_PROGRESS), PBM_GETPOS, 0, 0));
-    high = static_cast<long>(SendMessageW(Item(panel::IDC_PROGRESS), PBM_GETRANGE, FALSE, 0));
+    position = static_cast<long>(SendMessageW(Item(ui::IDC_PROGRESS), PBM_GETPOS, 0, 0));
+    high = static_cast<long>(SendMessageW(Item(ui::IDC_PROGRESS), PBM_GETRANGE, FALSE, 0));
     panel.EnableInputs(true);
-    usable = IsWindowEnabled(Item(panel::IDC_ADDRESS)) && IsWindowEnabled(Item(IDCANCEL));
+    usable = IsWindowEnabled(Item(ui::IDC_ADDRESS)) && IsWindowEnabled(Item(IDCANCEL));
     done = true;
   });
   PumpUntil(done);

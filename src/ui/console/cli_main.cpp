@@ -11,11 +11,11 @@
 #include <string>
 #include <vector>
 
-#include "fleet/fleet_run.h"
-#include "fleet/history.h"
-#include "fleet/restore_record.h"
-#include "fleet/sleep_mode.h"
-#include "fleet/targets.h"
+#include "batch/batch_run.h"
+#include "batch/sleep_mode.h"
+#include "batch/targets.h"
+#include "report/history.h"
+#include "report/single_run.h"
 #include "panel/panel_texts.h"
 #include "panel/text_catalog.h"
 #include "platform/clock.h"
@@ -26,7 +26,8 @@
 #include "platform/user_environment.h"
 #include "ui/console/console_host.h"
 #include "ui/console/discover_command.h"
-#include "ui/console/fleet_console.h"
+#include "ui/console/batch_console.h"
+#include "ui/dialog/dialog_panel.h"
 
 namespace {
 
@@ -67,8 +68,8 @@ int UsageError(const std::string& message) {
 
 // The report as JSON, to a file or ("-") to standard output. False when it could not be
 // written.
-bool WriteReport(const std::string& where, const std::vector<fleet::DeviceReport>& reports) {
-  const std::string json = fleet::ReportJson(reports);
+bool WriteReport(const std::string& where, const std::vector<report::DeviceReport>& reports) {
+  const std::string json = report::ReportJson(reports);
   if (where == "-") {
     std::fputs(json.c_str(), stdout);
     return std::fflush(stdout) == 0;
@@ -76,14 +77,22 @@ bool WriteReport(const std::string& where, const std::vector<fleet::DeviceReport
   return platform::WriteFileAtomically(platform::PathFromUtf8(where), json.data(), json.size());
 }
 
+void PrintDataFileLookedIn(std::FILE* out, const std::vector<std::filesystem::path>& places) {
+  if (places.empty()) return;
+  std::fprintf(out, "%s\n", Text(TextId::DataFileLookedIn));
+  for (const std::filesystem::path& place : places) {
+    std::fprintf(out, "  %s\n", platform::PathToUtf8(place).c_str());
+  }
+}
+
 int PrintHistory(std::size_t last) {
-  const std::filesystem::path path = fleet::HistoryPath();
+  const std::filesystem::path path = report::HistoryPath();
   if (path.empty()) {
     std::printf("%s\n", Text(TextId::HistoryNoFolder));
     return 0;
   }
   std::vector<std::string> warnings;
-  const auto entries = fleet::ReadHistory(path, last, &warnings);
+  const auto entries = report::ReadHistory(path, last, &warnings);
   for (const std::string& w : warnings) std::fprintf(stderr, "%s\n", w.c_str());
   if (entries.empty()) {
     std::printf("%s\n",
@@ -98,12 +107,15 @@ int PrintHistory(std::size_t last) {
               ui::PadTo(Text(TextId::ColumnSeconds), 6).c_str(), Text(TextId::ColumnReason));
   auto orDash = [](const std::string& s) { return s.empty() ? std::string("-") : s; };
   auto resultText = [](const std::string& name) {
-    if (name == "updated") return std::string(Text(TextId::ResultUpdated));
-    if (name == "declined") return std::string(Text(TextId::ResultDeclined));
-    if (name == "failed") return std::string(Text(TextId::ResultFailed));
+    for (update::Result r : {update::Result::Updated, update::Result::Failed, update::Result::Declined,
+                             update::Result::Interrupted, update::Result::Skipped,
+                             update::Result::Refused, update::Result::NotStarted,
+                             update::Result::WouldUpdate}) {
+      if (name == update::ResultName(r)) return std::string(Text(update::ResultText(r)));
+    }
     return name;
   };
-  for (const fleet::HistoryEntry& e : entries) {
+  for (const report::HistoryEntry& e : entries) {
     std::string reason = e.reason;
     for (char& c : reason) c = c == '\n' ? ' ' : c;
     std::printf("%s  %s  %s  %s  %s  %s  %s  %s\n", ui::PadTo(e.time, 20).c_str(),
@@ -178,10 +190,10 @@ int main(int argc, char** argv) {
   if (!jobsText.empty() && (!ParseCount(jobsText, &jobs) || jobs == 0)) {
     return UsageError(panel::FormatText(TextId::BadJobs, {jobsText}));
   }
-  std::vector<fleet::DeviceTarget> targets;
+  std::vector<batch::NamedTarget> targets;
   std::string error;
   for (const std::string& a : addresses) {
-    if (!fleet::AddTarget(a, "--address", &targets, &error)) return UsageError(error);
+    if (!batch::AddTarget(a, "--address", &targets, &error)) return UsageError(error);
   }
   if (!devicesFile.empty()) {
     std::string text;
@@ -189,14 +201,14 @@ int main(int argc, char** argv) {
       return UsageError(panel::FormatText(TextId::DevicesUnreadable, {devicesFile}));
     }
     const std::size_t before = targets.size();
-    if (!fleet::ParseDevicesText(text, devicesFile, &targets, &error)) return UsageError(error);
+    if (!batch::ParseDevicesText(text, devicesFile, &targets, &error)) return UsageError(error);
     if (targets.size() == before) {
       return UsageError(panel::FormatText(TextId::NoDevices, {devicesFile}));
     }
   }
-  if (!fleet::CheckDistinct(targets, &error)) return UsageError(error);
-  const bool batch = !devicesFile.empty() || targets.size() > 1;
-  if (!restoreFile.empty() && batch) return UsageError(Text(TextId::RestoreOneAddress));
+  if (!batch::CheckDistinct(targets, &error)) return UsageError(error);
+  const bool isBatch = !devicesFile.empty() || targets.size() > 1;
+  if (!restoreFile.empty() && isBatch) return UsageError(Text(TextId::RestoreOneAddress));
 
   // With the report on standard output, everything else goes to the error stream.
   std::FILE* out = jsonFile == "-" ? stderr : stdout;
@@ -207,27 +219,29 @@ int main(int argc, char** argv) {
   platform::InstallInterruptHandler(Text(TextId::InterruptedAgain));
   const std::atomic<bool>& interrupted = platform::InterruptFlag();
 
-  std::vector<fleet::DeviceReport> reports;
-  if (batch) {
-    fleet::FleetOptions fleetOptions;
-    fleetOptions.dataFile = platform::PathFromUtf8(dataFile);
-    fleetOptions.jobs = jobs;
+  std::vector<report::DeviceReport> reports;
+  if (isBatch) {
+    batch::BatchOptions batchOptions;
+    batchOptions.dataFile = platform::PathFromUtf8(dataFile);
+    batchOptions.jobs = jobs;
     if (portOption->count() > 0) {
-      for (fleet::DeviceTarget& t : targets) {
-        if (!t.port) t.port = static_cast<std::uint16_t>(device::ParsePortText(port) & 0xFFFF);
+      for (batch::NamedTarget& t : targets) {
+        if (!t.target.port) t.target.port = ui::ParsePortText(port) & 0xFFFF;
       }
     }
     platform::LowerTimerSlack();
-    fleet::FleetRun run(std::move(targets), fleetOptions);
-    ui::FleetConsole console(stdin, out, options, options.drawInPlace, &interrupted);
+    batch::BatchRun run(std::move(targets), batchOptions);
+    ui::BatchConsole console(stdin, out, options, options.drawInPlace, &interrupted);
     run.Run(console);
     reports = run.Reports();
+    PrintDataFileLookedIn(out, run.DataFileLookedIn());
     console.PrintSummary(reports);
   } else {
     ui::ConsoleHost host(stdin, out, options);
     host.SetInterruptFlag(&interrupted);
-    std::string address = targets.empty() ? std::string() : targets[0].address;
-    if (!targets.empty() && targets[0].port) port = std::to_string(*targets[0].port);
+    std::string address =
+        targets.empty() ? std::string() : device::AddressText(targets[0].target);
+    if (!targets.empty() && targets[0].target.port) port = std::to_string(*targets[0].target.port);
     // Like the dialog's edit boxes: without an address on a terminal, ask for both.
     if (address.empty() && options.interactive && restoreFile.empty()) {
       std::fprintf(out, "%s: ", Text(TextId::AddressLabel));
@@ -238,25 +252,23 @@ int main(int argc, char** argv) {
       std::string typed;
       if (host.ReadLine(&typed) && !typed.empty()) port = typed;
     }
-    host.Prefill(panel::IDC_ADDRESS, ui::LimitChars(address, ui::kAddressBoxChars));
-    host.Prefill(panel::IDC_PORT, port);
+    host.Prefill(ui::IDC_ADDRESS, ui::LimitChars(address, ui::kAddressBoxChars));
+    host.Prefill(ui::IDC_PORT, port);
+    ui::DialogPanel panel(host);
+    const device::Target target = panel.TargetFromBoxes();
 
-    fleet::SingleRun single(host, platform::RealSleeper(fleet::SleepModeForBatch(1)));
+    report::SingleRun single(panel, platform::RealSleeper(batch::SleepModeForBatch(1)));
     if (!restoreFile.empty()) {
-      return fleet::RestoreSavedRecord(single.session(), platform::PathFromUtf8(restoreFile)) == 1
+      return update::RestoreSavedRecord(single.session(), target,
+                                        platform::PathFromUtf8(restoreFile)) == 1
                  ? 0
                  : 1;
     }
     platform::LowerTimerSlack();
-    update::JobOutcome outcome;
-    reports.push_back(
-        single.Run(platform::PathFromUtf8(dataFile), &interrupted, fleet::HistoryPath(), &outcome));
-    if (!outcome.dataFileLookedIn.empty()) {
-      std::fprintf(out, "%s\n", Text(TextId::DataFileLookedIn));
-      for (const std::filesystem::path& place : outcome.dataFileLookedIn) {
-        std::fprintf(out, "  %s\n", platform::PathToUtf8(place).c_str());
-      }
-    }
+    update::Outcome outcome;
+    reports.push_back(single.Run(target, platform::PathFromUtf8(dataFile), &interrupted,
+                                 report::HistoryPath(), &outcome));
+    PrintDataFileLookedIn(out, outcome.dataFileLookedIn);
   }
 
   if (!jsonFile.empty() && !WriteReport(jsonFile, reports)) {
@@ -264,8 +276,8 @@ int main(int argc, char** argv) {
                  panel::FormatText(TextId::ReportUnwritten, {jsonFile}).c_str());
   }
   if (interrupted.load()) return platform::kInterruptedExitCode;
-  for (const fleet::DeviceReport& r : reports) {
-    if (r.result != fleet::Result::Updated) return 1;
+  for (const report::DeviceReport& r : reports) {
+    if (r.result != update::Result::Updated) return 1;
   }
   return 0;
 }

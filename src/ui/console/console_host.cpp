@@ -34,7 +34,7 @@ void ConsoleHost::PrintLine(const std::string& text) {
 void ConsoleHost::SetControlText(int id, const std::string& text) {
   texts_[id] = text;
   switch (id) {
-    case panel::IDC_STATUS:
+    case ui::IDC_STATUS:
       // The per-block counter rides on the progress bar instead of 1,855 lines.
       if (StartsWith(text, counterPrefix_)) {
         counterLabel_ = text;
@@ -44,11 +44,11 @@ void ConsoleHost::SetControlText(int id, const std::string& text) {
         PrintLine(text);
       }
       break;
-    case panel::IDC_MODEL:
-    case panel::IDC_VERSION:
+    case ui::IDC_MODEL:
+    case ui::IDC_VERSION:
       if (!text.empty()) PrintLine(text);
       break;
-    case panel::IDC_PORT:
+    case ui::IDC_PORT:
       PrintLine(std::string(panel::Text(panel::TextId::PortLabel)) + ": " + text);
       break;
     default:

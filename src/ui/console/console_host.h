@@ -12,8 +12,8 @@
 #include <map>
 #include <string>
 
-#include "panel/dialog_host.h"
-#include "panel/operator_panel.h"
+#include "ui/dialog/dialog_host.h"
+#include "ui/dialog/dialog_panel.h"
 #include "panel/progress_state.h"
 
 namespace ui {
@@ -24,7 +24,7 @@ struct ConsoleOptions {
   bool drawInPlace = false;   // stdout is a terminal: progress redrawn on one line
 };
 
-class ConsoleHost final : public panel::DialogHost {
+class ConsoleHost final : public ui::DialogHost {
  public:
   // Texts in the catalog's current language (panel::SetLanguage before this).
   ConsoleHost(std::FILE* in, std::FILE* out, ConsoleOptions options);
@@ -70,9 +70,6 @@ class ConsoleHost final : public panel::DialogHost {
 };
 
 // The address box keeps at most this many characters, as the dialog's edit box does.
-inline constexpr std::size_t kAddressBoxChars = 15;
-
-// The first maxChars UTF-8 characters of text.
-using panel::LimitChars;
+inline constexpr std::size_t kAddressBoxChars = kAddressMaxChars;
 
 }  // namespace ui

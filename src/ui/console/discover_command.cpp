@@ -5,7 +5,7 @@
 #include <fstream>
 #include <nlohmann/json.hpp>
 
-#include "fleet/discovery.h"
+#include "xport/discovery.h"
 #include "panel/text_catalog.h"
 #include "platform/socket.h"
 
@@ -26,7 +26,7 @@ std::string Pad(std::string text, std::size_t width) {
 
 // The longest a scan can take with the default pace: every burst and gap, then the wait.
 std::string Seconds(std::size_t queries) {
-  const fleet::DiscoveryPace pace;
+  const xport::DiscoveryPace pace;
   const std::size_t ms = (queries + static_cast<std::size_t>(pace.burst) - 1) /
                              static_cast<std::size_t>(pace.burst) *
                              static_cast<std::size_t>(pace.gapMs) +
@@ -55,17 +55,17 @@ int DiscoverCommand::Run(std::FILE* out, std::FILE* err) const {
   const std::string json = app_.get_option("--json")->as<std::string>();
   std::FILE* table = json == "-" ? err : out;
 
-  fleet::DiscoveryRange range;
-  switch (fleet::ParseDiscoveryRange(range_, &range)) {
-    case fleet::RangeError::None:
+  xport::DiscoveryRange range;
+  switch (xport::ParseDiscoveryRange(range_, &range)) {
+    case xport::RangeError::None:
       break;
-    case fleet::RangeError::Unparseable:
+    case xport::RangeError::Unparseable:
       Line(err, FormatText(TextId::DiscoverUnparseable, {range_}));
       return 2;
-    case fleet::RangeError::TooLarge:
+    case xport::RangeError::TooLarge:
       Line(err, FormatText(TextId::DiscoverTooLarge, {range_}));
       return 2;
-    case fleet::RangeError::NotUnicast:
+    case xport::RangeError::NotUnicast:
       Line(err, FormatText(TextId::DiscoverNotUnicast, {range_}));
       return 2;
   }
@@ -75,26 +75,26 @@ int DiscoverCommand::Run(std::FILE* out, std::FILE* err) const {
                                             Seconds(range.addresses.size())}));
   std::fflush(table);
 
-  const fleet::DiscoveryResult result = fleet::Discover(range);
+  const xport::DiscoveryResult result = xport::Discover(range);
   switch (result.failure) {
-    case fleet::DiscoveryFailure::None:
+    case xport::DiscoveryFailure::None:
       break;
-    case fleet::DiscoveryFailure::Socket:
+    case xport::DiscoveryFailure::Socket:
       Line(err, panel::Text(TextId::DiscoverSocket));
       return 1;
-    case fleet::DiscoveryFailure::Broadcast:
+    case xport::DiscoveryFailure::Broadcast:
       Line(err, panel::Text(TextId::DiscoverBroadcast));
       return 1;
-    case fleet::DiscoveryFailure::Bind:
+    case xport::DiscoveryFailure::Bind:
       Line(err, panel::Text(TextId::DiscoverBind));
       return 1;
   }
 
   nlohmann::json devices = nlohmann::json::array();
   if (!result.xports.empty()) Line(table, panel::Text(TextId::DiscoverHeader));
-  for (const fleet::DiscoveredXPort& x : result.xports) {
+  for (const xport::DiscoveredXPort& x : result.xports) {
     const std::string address = platform::FormatIpv4(x.address);
-    const std::string mac = fleet::FormatMac(x.mac);
+    const std::string mac = xport::FormatMac(x.mac);
     const std::string port = x.recordRead ? std::to_string(x.localPort) : "-";
     const TextId settings = !x.recordRead     ? TextId::DiscoverNoRecord
                             : x.needsOverride ? TextId::DiscoverMustChange

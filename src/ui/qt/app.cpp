@@ -15,17 +15,17 @@ namespace {
 using panel::Text;
 using panel::TextId;
 
-void SetStatus(panel::DialogHost& owner, const std::string& text) {
-  owner.SetControlText(panel::IDC_STATUS, text);
+void SetStatus(ui::DialogHost& owner, const std::string& text) {
+  owner.SetControlText(ui::IDC_STATUS, text);
 }
 
-void EnableInputs(panel::DialogHost& owner, bool enable) {
-  for (int id : {panel::IDC_ADDRESS, panel::IDC_PORT, panel::ID_CONNECT, panel::ID_EXIT}) {
+void EnableInputs(ui::DialogHost& owner, bool enable) {
+  for (int id : {ui::IDC_ADDRESS, ui::IDC_PORT, ui::ID_CONNECT, ui::ID_EXIT}) {
     owner.EnableControl(id, enable);
   }
 }
 
-void ResetProgress(panel::DialogHost& owner, int range, int step) {
+void ResetProgress(ui::DialogHost& owner, int range, int step) {
   owner.SetProgressRange(range);
   owner.SetProgressStep(step);
   owner.SetProgressPos(0);
@@ -33,21 +33,21 @@ void ResetProgress(panel::DialogHost& owner, int range, int step) {
 
 }  // namespace
 
-void DemoJob(panel::DialogHost& owner) {
+void DemoJob(ui::DialogHost& owner) {
   constexpr int kBytes = 14840;
   constexpr int kBlockBytes = 8;
   SetStatus(owner, Text(TextId::InitialStatus));
   EnableInputs(owner, false);
-  owner.SetControlText(panel::IDC_MODEL, "");
-  owner.SetControlText(panel::IDC_VERSION, "");
+  owner.SetControlText(ui::IDC_MODEL, "");
+  owner.SetControlText(ui::IDC_VERSION, "");
   SetStatus(owner, Text(TextId::Linked));
-  owner.SetControlText(panel::IDC_MODEL, "Model:KT-21");
+  owner.SetControlText(ui::IDC_MODEL, "Model:KT-21");
   const std::string versions = "Ver:  12 ->   13";
-  owner.SetControlText(panel::IDC_VERSION, versions);
+  owner.SetControlText(ui::IDC_VERSION, versions);
   const std::string question = "MAC:00-20-4A-12-34-56\nModel:KT-21\n" + versions + "\n\n" +
                                Text(TextId::Caution) + "\n\n\n" + Text(TextId::ConfirmStart);
   const std::string writing = Text(TextId::Writing);
-  if (panel::AskYesNo(owner, question, Text(TextId::CaptionConfirm))) {
+  if (ui::AskYesNo(owner, question, Text(TextId::CaptionConfirm))) {
     SetStatus(owner, writing);
     ResetProgress(owner, kBytes, kBlockBytes);
     for (int echoed = kBlockBytes; echoed <= kBytes; echoed += kBlockBytes) {
@@ -57,7 +57,7 @@ void DemoJob(panel::DialogHost& owner) {
     ResetProgress(owner, kBytes, 1);
     for (int i = 0; i < kBytes; ++i) owner.StepProgress();
     SetStatus(owner, Text(TextId::WriteComplete));
-    owner.SetControlText(panel::IDC_VERSION, versions + " " + Text(TextId::VersionWritten));
+    owner.SetControlText(ui::IDC_VERSION, versions + " " + Text(TextId::VersionWritten));
   } else {
     SetStatus(owner, Text(TextId::Processing));
   }

@@ -24,6 +24,6 @@ int RunApplication(int argc, char** argv, Job job, FileDropped onDrop = nullptr)
 
 // A scripted run with the texts and progress of a successful update, talking to no
 // device; used for screenshots and to measure the dialog's cost per call.
-void DemoJob(panel::DialogHost& owner);
+void DemoJob(ui::DialogHost& owner);
 
 }  // namespace ui::qt

@@ -8,13 +8,14 @@
 #include <mutex>
 #include <string>
 
-#include "fleet/fleet_run.h"
-#include "fleet/history.h"
+#include "report/history.h"
+#include "report/single_run.h"
 #include "panel/panel_texts.h"
 #include "panel/text_catalog.h"
 #include "platform/clock.h"
 #include "platform/program_folder.h"
 #include "platform/user_environment.h"
+#include "ui/dialog/dialog_panel.h"
 #include "ui/qt/app.h"
 #include "update/update_procedure.h"
 
@@ -79,14 +80,19 @@ int main(int argc, char** argv) {
   // One session for the window's lifetime: the XPort records, the device identity and
   // OverrideFlag outlast a run, and only one worker runs at a time. Every run is recorded
   // in the history of runs.
-  std::unique_ptr<fleet::SingleRun> run;
+  std::unique_ptr<ui::DialogPanel> panel;
+  std::unique_ptr<report::SingleRun> run;
   DroppedFile dropped;
-  const auto job = [&](panel::DialogHost& owner) {
+  const auto job = [&](ui::DialogHost& owner) {
     platform::LowerTimerSlack();
-    if (!run) run = std::make_unique<fleet::SingleRun>(owner, platform::RealSleeper());
-    update::JobOutcome outcome;
-    run->Run(platform::PathFromUtf8(namedFile.empty() ? dropped.Get() : namedFile), nullptr,
-             fleet::HistoryPath(), &outcome);
+    if (!run) {
+      panel = std::make_unique<ui::DialogPanel>(owner);
+      run = std::make_unique<report::SingleRun>(*panel, platform::RealSleeper());
+    }
+    update::Outcome outcome;
+    run->Run(panel->TargetFromBoxes(),
+             platform::PathFromUtf8(namedFile.empty() ? dropped.Get() : namedFile), nullptr,
+             report::HistoryPath(), &outcome);
     if (!outcome.dataFileLookedIn.empty()) {
       std::fprintf(stderr, "%s\n", Text(TextId::DataFileLookedIn));
       for (const auto& place : outcome.dataFileLookedIn)

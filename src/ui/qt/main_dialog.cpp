@@ -15,7 +15,7 @@
 #include <QScreen>
 #include <QUrl>
 
-#include "panel/dialog_host.h"
+#include "ui/dialog/dialog_host.h"
 #include "panel/panel_texts.h"
 #include "panel/text_catalog.h"
 #include "ui/qt/dialog_units.h"
@@ -126,17 +126,17 @@ MainDialog::MainDialog(QWidget* parent)
 
 QWidget* MainDialog::Control(int id) const {
   switch (id) {
-    case panel::ID_CONNECT: return connect_;
-    case panel::ID_EXIT: return exit_;
-    case panel::IDC_ADDRESS: return address_;
-    case panel::IDC_PORT: return port_;
-    case panel::IDC_PROGRESS: return progress_;
-    case panel::IDC_PORT_LABEL: return portLabel_;
-    case panel::IDC_STATUS: return status_;
-    case panel::IDC_MODEL: return model_;
-    case panel::IDC_VERSION: return version_;
-    case panel::IDC_ADDRESS_LABEL: return addressLabel_;
-    case panel::IDC_CAUTION: return caution_;
+    case ui::ID_CONNECT: return connect_;
+    case ui::ID_EXIT: return exit_;
+    case ui::IDC_ADDRESS: return address_;
+    case ui::IDC_PORT: return port_;
+    case ui::IDC_PROGRESS: return progress_;
+    case ui::IDC_PORT_LABEL: return portLabel_;
+    case ui::IDC_STATUS: return status_;
+    case ui::IDC_MODEL: return model_;
+    case ui::IDC_VERSION: return version_;
+    case ui::IDC_ADDRESS_LABEL: return addressLabel_;
+    case ui::IDC_CAUTION: return caution_;
     default: return nullptr;
   }
 }
@@ -206,18 +206,18 @@ int InitMainDialog(MainDialog& dialog) {
   const auto set = [&dialog](int id, const char* text) {
     dialog.SetControlText(id, QString::fromUtf8(text));
   };
-  set(panel::IDC_ADDRESS, "");
-  set(panel::IDC_PORT, panel::kDefaultPortText);
-  set(panel::IDC_STATUS, Text(TextId::InitialStatus));
-  set(panel::IDC_ADDRESS_LABEL, Text(TextId::AddressLabel));
-  set(panel::IDC_PORT_LABEL, Text(TextId::PortLabel));
-  set(panel::IDC_MODEL, "");
-  set(panel::IDC_VERSION, "");
-  set(panel::IDC_CAUTION, Text(TextId::Caution));
-  set(panel::ID_EXIT, Text(TextId::Exit));
-  set(panel::ID_CONNECT, Text(TextId::Connect));
+  set(ui::IDC_ADDRESS, "");
+  set(ui::IDC_PORT, panel::kDefaultPortText);
+  set(ui::IDC_STATUS, Text(TextId::InitialStatus));
+  set(ui::IDC_ADDRESS_LABEL, Text(TextId::AddressLabel));
+  set(ui::IDC_PORT_LABEL, Text(TextId::PortLabel));
+  set(ui::IDC_MODEL, "");
+  set(ui::IDC_VERSION, "");
+  set(ui::IDC_CAUTION, Text(TextId::Caution));
+  set(ui::ID_EXIT, Text(TextId::Exit));
+  set(ui::ID_CONNECT, Text(TextId::Connect));
 
-  dialog.AddressEdit()->setMaxLength(panel::kAddressMaxChars);
+  dialog.AddressEdit()->setMaxLength(ui::kAddressMaxChars);
   CentreWindow(dialog);
   return 0;
 }

@@ -18,14 +18,14 @@
 #include <utility>
 #include <vector>
 
-#include "panel/dialog_host.h"
+#include "ui/dialog/dialog_host.h"
 #include "panel/progress_state.h"
 
 namespace ui::qt {
 
 class MainDialog;
 
-class QtDialogHost : public panel::DialogHost {
+class QtDialogHost : public ui::DialogHost {
  public:
   // Given a notice or question box ready to be shown (texts, icon, buttons, default
   // button set), returns the button the operator pressed. Without an answerer the box is

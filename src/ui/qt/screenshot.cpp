@@ -34,7 +34,7 @@ ScreenshotHost::ScreenshotHost(MainDialog& dialog, QtDialogHost& inner, QString 
 void ScreenshotHost::SetControlText(int id, const std::string& text) {
   inner_.SetControlText(id, text);
   const std::string writing = std::string(panel::Text(panel::TextId::Writing)) + " ";
-  if (bulkTaken_ || id != panel::IDC_STATUS || text.rfind(writing, 0) != 0) return;
+  if (bulkTaken_ || id != ui::IDC_STATUS || text.rfind(writing, 0) != 0) return;
   inner_.RunOnGui([this] {
     const QProgressBar* bar = dialog_.ProgressBar();
     if (bar->value() * 2 < bar->maximum()) return;
@@ -53,7 +53,7 @@ int RunScreenshots(MainDialog& dialog, QtDialogHost& host, const QString& folder
   QDir().mkpath(folder);
   ScreenshotHost shots(dialog, host, folder);
   const bool real = !address.isEmpty();
-  Shell shell(dialog, shots, [&](panel::DialogHost& owner) {
+  Shell shell(dialog, shots, [&](ui::DialogHost& owner) {
     if (real) {
       job(owner);
     } else {

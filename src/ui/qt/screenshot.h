@@ -11,7 +11,7 @@ namespace ui::qt {
 // A DialogHost that passes every call to the dialog's host and photographs the dialog at
 // the moments worth showing: the first bulk-write status once the bar is half full, and
 // every notice and question (answered OK and Yes).
-class ScreenshotHost : public panel::DialogHost {
+class ScreenshotHost : public ui::DialogHost {
  public:
   ScreenshotHost(MainDialog& dialog, QtDialogHost& inner, QString folder);
 

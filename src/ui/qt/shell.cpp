@@ -19,7 +19,7 @@ void EndProcessNow() {
   std::_Exit(0);
 }
 
-Shell::Shell(MainDialog& dialog, panel::DialogHost& host, Job job,
+Shell::Shell(MainDialog& dialog, ui::DialogHost& host, Job job,
              std::function<void()> endProcess)
     : dialog_(dialog), host_(host), job_(std::move(job)), endProcess_(std::move(endProcess)) {
   dialog_.onConnect = [this] { Connect(); };
@@ -60,7 +60,7 @@ void Shell::Exit() {
 
 void Shell::Close() {
   const CloseAction action = DecideClose(WorkerRunning(), [this] {
-    return panel::AskYesNo(host_, panel::Text(panel::TextId::CloseWhileRunning), "");
+    return ui::AskYesNo(host_, panel::Text(panel::TextId::CloseWhileRunning), "");
   });
   switch (action) {
     case CloseAction::CloseNow:

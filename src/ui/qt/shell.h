@@ -11,14 +11,14 @@
 #include <functional>
 #include <thread>
 
-#include "panel/dialog_host.h"
+#include "ui/dialog/dialog_host.h"
 
 namespace ui::qt {
 
 class MainDialog;
 
 // The update job that Connect starts; it reports through the host it is given.
-using Job = std::function<void(panel::DialogHost&)>;
+using Job = std::function<void(ui::DialogHost&)>;
 
 enum class CloseAction { CloseNow, KeepRunning, EndProcess };
 
@@ -34,7 +34,7 @@ class Shell {
  public:
   // Wires the dialog's Connect, Exit and close to this shell. endProcess is what a Yes to
   // the close question (or leaving while a worker runs) does; tests give a recorder.
-  Shell(MainDialog& dialog, panel::DialogHost& host, Job job,
+  Shell(MainDialog& dialog, ui::DialogHost& host, Job job,
         std::function<void()> endProcess = EndProcessNow);
   // Waits for a worker still running (processing events meanwhile) and joins it. In the
   // program a worker never outlives the event loop: Finish ends the process first.
@@ -61,7 +61,7 @@ class Shell {
   void JoinFinishedWorker();
 
   MainDialog& dialog_;
-  panel::DialogHost& host_;
+  ui::DialogHost& host_;
   Job job_;
   std::function<void()> endProcess_;
   QObject context_;  // queued "finished" calls die with the shell

@@ -7,9 +7,10 @@
 #include <string>
 #include <vector>
 
-#include "fleet/fleet_run.h"
-#include "fleet/history.h"
-#include "panel/dialog_host.h"
+#include "report/history.h"
+#include "report/single_run.h"
+#include "ui/dialog/dialog_panel.h"
+#include "ui/dialog/dialog_host.h"
 #include "panel/panel_texts.h"
 #include "panel/text_catalog.h"
 #include "platform/clock.h"
@@ -85,17 +86,17 @@ INT_PTR InitMainDialog(HWND dialog) {
   panel::FileVersion v;
   win32::ReadOwnFileVersion(v);
   SetWindowTextW(dialog, ToWide(panel::FormatTitle(v.major, v.minor, v.build, v.revision)).c_str());
-  SetDlgItemTextW(dialog, panel::IDC_ADDRESS, L"");
-  SetDlgItemTextW(dialog, panel::IDC_PORT, ToWide(panel::kDefaultPortText).c_str());
-  SetDlgItemTextW(dialog, panel::IDC_STATUS, ToWide(Text(TextId::InitialStatus)).c_str());
-  SetDlgItemTextW(dialog, panel::IDC_ADDRESS_LABEL, ToWide(Text(TextId::AddressLabel)).c_str());
-  SetDlgItemTextW(dialog, panel::IDC_PORT_LABEL, ToWide(Text(TextId::PortLabel)).c_str());
-  SetDlgItemTextW(dialog, panel::IDC_MODEL, L"");
-  SetDlgItemTextW(dialog, panel::IDC_VERSION, L"");
-  SetDlgItemTextW(dialog, panel::IDC_CAUTION, ToWide(Text(TextId::Caution)).c_str());
+  SetDlgItemTextW(dialog, ui::IDC_ADDRESS, L"");
+  SetDlgItemTextW(dialog, ui::IDC_PORT, ToWide(panel::kDefaultPortText).c_str());
+  SetDlgItemTextW(dialog, ui::IDC_STATUS, ToWide(Text(TextId::InitialStatus)).c_str());
+  SetDlgItemTextW(dialog, ui::IDC_ADDRESS_LABEL, ToWide(Text(TextId::AddressLabel)).c_str());
+  SetDlgItemTextW(dialog, ui::IDC_PORT_LABEL, ToWide(Text(TextId::PortLabel)).c_str());
+  SetDlgItemTextW(dialog, ui::IDC_MODEL, L"");
+  SetDlgItemTextW(dialog, ui::IDC_VERSION, L"");
+  SetDlgItemTextW(dialog, ui::IDC_CAUTION, ToWide(Text(TextId::Caution)).c_str());
   SetDlgItemTextW(dialog, IDCANCEL, ToWide(Text(TextId::Exit)).c_str());
   SetDlgItemTextW(dialog, IDOK, ToWide(Text(TextId::Connect)).c_str());
-  SendDlgItemMessageW(dialog, panel::IDC_ADDRESS, EM_LIMITTEXT, panel::kAddressMaxChars, 0);
+  SendDlgItemMessageW(dialog, ui::IDC_ADDRESS, EM_LIMITTEXT, ui::kAddressMaxChars, 0);
   CentreWindow(dialog);
   return 0;
 }
@@ -106,8 +107,9 @@ namespace {
 // the history of runs.
 unsigned __stdcall UpdateJobThread(void* argument) {
   Win32Host host(static_cast<HWND>(argument));
-  auto run = std::make_unique<fleet::SingleRun>(host, platform::RealSleeper());
-  run->Run({}, nullptr, fleet::HistoryPath());
+  DialogPanel panel(host);
+  auto run = std::make_unique<report::SingleRun>(panel, platform::RealSleeper());
+  run->Run(panel.TargetFromBoxes(), {}, nullptr, report::HistoryPath());
   return 0;
 }
 

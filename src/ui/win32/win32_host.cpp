@@ -29,19 +29,19 @@ void Win32Host::SetProgressRange(int high) {
   // The progress bar's class is registered again at every reset, as the panel has always
   // done; it is harmless when it is registered already.
   InitCommonControls();
-  SendDlgItemMessageW(dialog_, panel::IDC_PROGRESS, PBM_SETRANGE, 0,
+  SendDlgItemMessageW(dialog_, ui::IDC_PROGRESS, PBM_SETRANGE, 0,
                       MAKELPARAM(0, static_cast<WORD>(high)));
 }
 
 void Win32Host::SetProgressStep(int step) {
-  SendDlgItemMessageW(dialog_, panel::IDC_PROGRESS, PBM_SETSTEP, static_cast<WPARAM>(step), 0);
+  SendDlgItemMessageW(dialog_, ui::IDC_PROGRESS, PBM_SETSTEP, static_cast<WPARAM>(step), 0);
 }
 
 void Win32Host::SetProgressPos(int pos) {
-  SendDlgItemMessageW(dialog_, panel::IDC_PROGRESS, PBM_SETPOS, static_cast<WPARAM>(pos), 0);
+  SendDlgItemMessageW(dialog_, ui::IDC_PROGRESS, PBM_SETPOS, static_cast<WPARAM>(pos), 0);
 }
 
-void Win32Host::StepProgress() { SendDlgItemMessageW(dialog_, panel::IDC_PROGRESS, PBM_STEPIT, 0, 0); }
+void Win32Host::StepProgress() { SendDlgItemMessageW(dialog_, ui::IDC_PROGRESS, PBM_STEPIT, 0, 0); }
 
 void Win32Host::ShowMessage(const std::string& text, const std::string& caption,
                             panel::NoticeStyle style) {

@@ -12,11 +12,11 @@
 
 #include <string>
 
-#include "panel/dialog_host.h"
+#include "ui/dialog/dialog_host.h"
 
 namespace ui::win32 {
 
-class Win32Host final : public panel::DialogHost {
+class Win32Host final : public ui::DialogHost {
  public:
   explicit Win32Host(HWND dialog) : dialog_(dialog) {}
 
