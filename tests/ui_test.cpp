@@ -16,7 +16,7 @@ namespace {
 
 using testing_support::RecordingHost;
 
-TEST(OperatorPanel, IdentityInputsAndProgress) {
+TEST(DialogPanel, IdentityInputsAndProgress) {
   const struct {
     int model, version;
     const char *modelLine, *versionLine;

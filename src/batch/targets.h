@@ -31,4 +31,19 @@ bool ParseDevicesText(const std::string& text, const std::string& fileName,
 // The same device (address) named twice: false with *error naming both places.
 bool CheckDistinct(const std::vector<NamedTarget>& targets, std::string* error);
 
+// Addresses as an operator types them into a window: entries separated by blanks, commas
+// or line ends, each ADDRESS[:PORT] or a run of last parts, 192.168.0.20-35[:PORT]
+// (at most 256 addresses). Every bad entry is reported, each in a line of *error.
+bool ParseAddressList(const std::string& text, const std::string& origin,
+                      std::vector<NamedTarget>* targets, std::string* error);
+
+// A devices file's text for targets: one ADDRESS[:PORT] per line.
+std::string DevicesText(const std::vector<NamedTarget>& targets);
+
+// The devices of an earlier report (--json) that did not end at the data file's version
+// (every result but updated and skipped), with the address and port each was reached on.
+// False, with *error naming the file, for a text that is not such a report.
+bool TargetsFromReport(const std::string& json, const std::string& fileName,
+                       std::vector<NamedTarget>* targets, std::string* error);
+
 }  // namespace batch

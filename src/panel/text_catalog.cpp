@@ -288,6 +288,8 @@ constexpr CatalogEntry kCatalog[] = {
     {DuplicateDevice, "%s: 同じ機器が2回指定されています (%s と %s)", "%s is given twice (%s and %s)"},
     {BadJobs, "--jobs %s: 1 以上の数を指定してください", "--jobs %s: give a number of 1 or more"},
     {DevicesUnreadable, "%s: 機器リストを読めません", "%s: cannot read the devices file"},
+    {NotAReport, "%s: DERURUZUD-cli --json のレポートではありません",
+     "%s: not a report written by DERURUZUD-cli --json"},
     {NoDevices, "%s: 機器が1台も書かれていません", "%s: lists no device"},
     {RestoreOneAddress,
      "--restore-xport には --address を1つだけ指定してください",

@@ -182,6 +182,7 @@ enum class TextId : int {
   DuplicateDevice,
   BadJobs,
   DevicesUnreadable,
+  NotAReport,  // %s: the file
   NoDevices,
   RestoreOneAddress,
   ReportUnwritten,

@@ -85,9 +85,9 @@ TEST_F(Win32Dialog, WorkerCallsHaveTakenEffectWhenTheyReturn) {
   SetWindowTextW(Item(ui::IDC_ADDRESS), L"192.168.100.200");
   std::thread worker([&] {
     ui::win32::Win32Host host(dialog);
-    ui::OperatorPanel panel(host);
+    ui::DialogPanel panel(host);
     // Read straight from the control, without a message: only a finished call shows.
-    panel.SetStatus("書込み中... 1");
+    panel.OnEvent(panel::StatusChanged{panel::TextId::Writing, 0, 1});
     statusSeen = Text(Item(ui::IDC_STATUS));
     panel.ShowIdentity(device::DeviceIdentity{0x80, 0, 5});
     modelSeen = Text(Item(ui::IDC_MODEL)) + "|" + Text(Item(ui::IDC_VERSION));
@@ -96,7 +96,7 @@ TEST_F(Win32Dialog, WorkerCallsHaveTakenEffectWhenTheyReturn) {
     greyed = !IsWindowEnabled(Item(ui::IDC_ADDRESS)) && !IsWindowEnabled(Item(ui::IDC_PORT)) &&
              !IsWindowEnabled(Item(IDOK)) && !IsWindowEnabled(Item(IDCANCEL));
     panel.ResetProgress(14840, 8);
-    for (int i = 0; i < 1855; ++i) panel.StepProgress();
+    for (int i = 0; i < 1855; ++i) panel.OnEvent(panel::ProgressStepped{});
     position = static_cast<long>(SendMessageW(Item(ui::IDC_PROGRESS), PBM_GETPOS, 0, 0));
     high = static_cast<long>(SendMessageW(Item(ui::IDC_PROGRESS), PBM_GETRANGE, FALSE, 0));
     panel.EnableInputs(true);

@@ -1,5 +1,5 @@
 // DERURUZUD-cli --discover RANGE [--json FILE]: lists the XPorts that answer on a network
-// (fleet/discovery.h does the scan) as a table, and as JSON with --json (- for standard
+// (xport/discovery.h does the scan) as a table, and as JSON with --json (- for standard
 // output, the table then going to standard error).
 //
 // Exit status: 0 when the scan ran, also when nothing answered; 1 when the socket could not
