@@ -363,6 +363,41 @@ constexpr CatalogEntry kCatalog[] = {
     {DiscoverSendsRefused, "%s 件の問い合わせは送信できませんでした。",
      "%s queries could not be sent."},
     {CannotWriteFile, "%s に書き込めません。", "Cannot write %s."},
+
+    {BatchMenuItem, "一括書換え...", "Batch update..."},
+    {BatchTitle, "DERURUZUD - 一括書換え", "DERURUZUD - Batch update"},
+    {BatchRangeLabel, "範囲", "Range"},
+    {BatchScan, "検索", "Scan"},
+    {BatchScanning, "%s を検索中...", "Scanning %s..."},
+    {BatchAddLabel, "アドレス", "Addresses"},
+    {BatchAdd, "追加", "Add"},
+    {BatchOpenList, "機器リストを開く...", "Open list..."},
+    {BatchSaveList, "機器リストを保存...", "Save list..."},
+    {BatchFromReport, "レポートから...", "From report..."},
+    {BatchRemove, "削除", "Remove"},
+    {BatchStart, "開始", "Start"},
+    {BatchStop, "停止", "Stop"},
+    {BatchSaveReport, "レポートを保存...", "Save report..."},
+    {BatchRetryFailed, "失敗した機器を再試行", "Retry failed"},
+    {BatchHistory, "履歴", "History"},
+    {BatchClose, "閉じる", "Close"},
+    {BatchDetails, "詳細", "Details"},
+    {BatchStopAgain,
+     "各機器の後処理 (書換えモード終了・XPort設定の復元) を待たずに、すぐに終了しますか?\n"
+     "保存されたXPortの設定は DERURUZUD-cli --restore-xport で戻せます。",
+     "End at once, without waiting for each device's clean-up (leave command, XPort "
+     "restore)?\nSaved XPort settings can be restored with DERURUZUD-cli --restore-xport."},
+    {BatchNoDevices, "チェックされた機器がありません。", "No device is checked."},
+    {BatchListFilter, "機器リスト (*.txt)", "Device lists (*.txt)"},
+    {BatchReportFilter, "レポート (*.json)", "Reports (*.json)"},
+    {BatchDataFileLabel, "データファイル: %s", "Data file: %s"},
+    {ColumnPort, "ポート", "port"},
+    {ColumnMac, "MAC", "MAC"},
+    {ColumnPhase, "状態", "phase"},
+    {ColumnProgress, "進捗", "progress"},
+    {SummaryLine, "結果: %s", "Results: %s"},
+    // (texts only the Qt window needs)
+    // (texts only the native Windows window needs)
 };
 
 constexpr bool EveryKeyInItsPlace() {

@@ -214,6 +214,37 @@ enum class TextId : int {
   DiscoverNoneAnswered,  // %s: the range
   DiscoverSendsRefused,  // %s: how many
   CannotWriteFile,       // %s: the file
+  // The batch window of the dialogs.
+  BatchMenuItem,
+  BatchTitle,
+  BatchRangeLabel,
+  BatchScan,
+  BatchScanning,         // %s: the range
+  BatchAddLabel,
+  BatchAdd,
+  BatchOpenList,
+  BatchSaveList,
+  BatchFromReport,
+  BatchRemove,
+  BatchStart,
+  BatchStop,
+  BatchSaveReport,
+  BatchRetryFailed,
+  BatchHistory,
+  BatchClose,
+  BatchDetails,
+  BatchStopAgain,
+  BatchNoDevices,
+  BatchListFilter,
+  BatchReportFilter,
+  BatchDataFileLabel,    // %s: the data file's path
+  ColumnPort,
+  ColumnMac,
+  ColumnPhase,
+  ColumnProgress,
+  SummaryLine,           // %s: "<result> N" parts joined
+  // (texts only the Qt window needs)
+  // (texts only the native Windows window needs)
   Count
 };
 

@@ -1,5 +1,6 @@
 #include "report/device_report.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <ctime>
 #include <nlohmann/json.hpp>
@@ -70,6 +71,21 @@ DeviceReport MakeReport(const device::Target& target, const update::Outcome& o,
   if (o.savedRecord) r.savedRecord = platform::PathToUtf8(*o.savedRecord);
   r.seconds = seconds;
   return r;
+}
+
+std::string SummaryText(const std::vector<DeviceReport>& reports) {
+  std::string parts;
+  for (update::Result r : {update::Result::Updated, update::Result::Failed, update::Result::Declined,
+                           update::Result::Interrupted, update::Result::Skipped,
+                           update::Result::Refused, update::Result::NotStarted,
+                           update::Result::WouldUpdate}) {
+    const auto n = std::count_if(reports.begin(), reports.end(),
+                                 [r](const DeviceReport& d) { return d.result == r; });
+    if (n == 0) continue;
+    if (!parts.empty()) parts += ", ";
+    parts += std::string(panel::Text(update::ResultText(r))) + " " + std::to_string(n);
+  }
+  return panel::FormatText(panel::TextId::SummaryLine, {parts});
 }
 
 std::string ReportJson(const std::vector<DeviceReport>& reports) {

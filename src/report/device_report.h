@@ -40,6 +40,10 @@ struct DeviceReport {
 DeviceReport MakeReport(const device::Target& target, const update::Outcome& outcome,
                         std::vector<NoticeRecord> notices, double seconds);
 
+// "Results: updated 3, failed 1, skipped 2": every result that occurs, with its count, in
+// the current language.
+std::string SummaryText(const std::vector<DeviceReport>& reports);
+
 // {"program_version": ..., "devices": [...]} as indented JSON text.
 std::string ReportJson(const std::vector<DeviceReport>& reports);
 
