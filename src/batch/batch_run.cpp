@@ -31,15 +31,6 @@ std::string ListLine(const QuestionEntry& e, std::uint16_t imageVersion) {
 
 }  // namespace
 
-Verdict Judge(std::uint16_t deviceVersion, std::uint16_t imageVersion, const VersionPolicy& policy) {
-  // 0 is what a device shows whose update stopped midway, 0x3FFF an erased one: whatever
-  // the numbers say, neither holds a firmware worth keeping.
-  if (deviceVersion == 0 || deviceVersion == 0x3FFF) return Verdict::Write;
-  if (deviceVersion == imageVersion) return policy.reinstall ? Verdict::Write : Verdict::Skip;
-  if (deviceVersion > imageVersion) return policy.allowOlder ? Verdict::Write : Verdict::Refuse;
-  return Verdict::Write;
-}
-
 std::string QuestionText(const BatchQuestion& q) {
   using panel::Text;
   std::string text = std::string(Text(TextId::BatchQuestionHead)) + "\n";
@@ -62,6 +53,18 @@ std::string QuestionText(const BatchQuestion& q) {
       text += "  " + f.address + "  " + update::ReasonText(f.failure) + "\n";
     }
   }
+  const image::DataFileFacts& f = q.dataFile;
+  text += "\n" + panel::FormatText(TextId::DataFileFacts,
+                                   {std::to_string(f.version), f.sha256.substr(0, 16)});
+  text += "\n" + (f.signature.state == image::SignatureState::Good
+                      ? panel::FormatText(TextId::DataFileSigned,
+                                          {f.signature.keyId, f.signature.trustedComment})
+                      : std::string(Text(TextId::DataFileUnsigned)));
+  if (f.checksumErrors > 0) {
+    text += "\n" + panel::FormatText(TextId::ChecksumCaution, {std::to_string(f.checksumErrors),
+                                                               std::to_string(f.firstBadLine)});
+  }
+  text += "\n";
   const std::size_t writes = q.toWrite.size();
   if (q.canary > 0 && q.canary < writes) {
     text += "\n" + panel::FormatText(TextId::BatchQuestionCanary,
@@ -133,11 +136,16 @@ std::size_t BatchRun::PeakBusy() const {
 
 bool BatchRun::ReadDataFile() {
   image::ImageSet images;
-  const image::DataFileSearch search = image::FindDataFile(options_.dataFile);
-  if (!search.found) dataFileLookedIn_ = search.looked;
-  if (!images.LoadDataFile(fileRecord_, search.path)) return false;
-  if (!images.ParseDataFile(fileRecord_)) {
-    fileRecord_.OnEvent(panel::NoticeRaised{{TextId::DataFileError}});
+  image::DataFileFacts facts;
+  fileFailure_ = {update::FailureKind::DataFileUnreadable, {}};
+  if (!update::ReadDataFile(images, fileRecord_, options_.dataFile, options_.integrity, &facts,
+                            &dataFileLookedIn_)) {
+    return false;
+  }
+  dataFile_ = facts;
+  fileFailure_ = update::JudgeDataFile(facts, options_.integrity);
+  if (fileFailure_.kind != update::FailureKind::None) {
+    fileRecord_.OnEvent(panel::NoticeRaised{update::ReasonMessage(fileFailure_)});
     return false;
   }
   firmware_ = images.SharedFirmware();
@@ -167,7 +175,8 @@ void BatchRun::Run(BatchFrontEnd& frontEnd) {
   if (!ReadDataFile()) {
     // Nothing goes on the network: every device fails with the data file's notices.
     update::Outcome outcome;
-    outcome.failure = {update::FailureKind::DataFileUnreadable, {}};
+    outcome.failure = fileFailure_;
+    outcome.dataFile = dataFile_;
     for (auto& d : devices_) {
       for (const report::NoticeRecord& n : fileRecord_.Notices()) d->record.AddNotice(n);
       outcome.port = d->named.target.port;
@@ -209,6 +218,7 @@ void BatchRun::Run(BatchFrontEnd& frontEnd) {
 BatchQuestion BatchRun::MakeQuestion() {
   BatchQuestion q;
   q.imageVersion = imageVersion_;
+  if (dataFile_) q.dataFile = *dataFile_;
   q.canary = options_.canary;
   q.maxFailures = options_.maxFailures;
   std::lock_guard lock(mu_);
@@ -364,6 +374,7 @@ void BatchRun::Finish(Device& d, Task task) {
 }
 
 void BatchRun::Conclude(Device& d, update::Outcome outcome) {
+  if (!outcome.dataFile) outcome.dataFile = dataFile_;
   d.session.reset();  // the run has ended: its socket and images go now
   d.port.reset();
   report::DeviceReport r = report::MakeReport(d.named.target, outcome, d.record.Notices(),

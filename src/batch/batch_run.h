@@ -46,6 +46,7 @@
 #include "platform/clock.h"
 #include "report/device_report.h"
 #include "report/run_record.h"
+#include "update/rollout.h"
 #include "update/update_session.h"
 #include "xport/shared_query_socket.h"
 
@@ -57,17 +58,9 @@ inline constexpr std::size_t kMaxJobs = 64;
 // command, so a batch also needs that many open files (RaiseOpenFileLimit).
 inline constexpr std::size_t kMaxDevices = 4096;
 
-// What the version policy does with a device, by its reported version and the data file's.
-enum class Verdict {
-  Write,   // older, or 0 (an update stopped midway), or 0x3FFF (erased)
-  Skip,    // already at the data file's version
-  Refuse,  // newer than the data file: a downgrade
-};
-struct VersionPolicy {
-  bool reinstall = false;   // write a device already at the data file's version
-  bool allowOlder = false;  // write a device newer than the data file
-};
-Verdict Judge(std::uint16_t deviceVersion, std::uint16_t imageVersion, const VersionPolicy& policy);
+using update::Judge;
+using update::Verdict;
+using update::VersionPolicy;
 
 struct BatchOptions {
   std::filesystem::path dataFile;  // empty: looked for where a single run looks for it
@@ -80,6 +73,7 @@ struct BatchOptions {
   platform::Sleeper* sleeper = nullptr;
   update::SessionOptions session{};
   VersionPolicy policy{};
+  update::IntegrityPolicy integrity{};  // check on: the data file is judged before anything
   std::size_t canary = 0;       // write this many first; the rest only when all of them pass
   std::size_t maxFailures = 0;  // once this many failed while writing, start no more (0: none)
   bool dryRun = false;          // identify and judge, write nothing
@@ -102,6 +96,7 @@ struct BatchQuestion {
   std::vector<QuestionEntry> toWrite, skipped, refused;
   std::vector<FailedEntry> failed;
   std::uint16_t imageVersion = 0;
+  image::DataFileFacts dataFile;  // its SHA-256, signature and checksum errors
   std::size_t canary = 0;
   std::size_t maxFailures = 0;
 };
@@ -164,6 +159,8 @@ class BatchRun {
   // every place it was looked for when none held it.
   std::vector<report::NoticeRecord> DataFileNotices() const { return fileRecord_.Notices(); }
   const std::vector<std::filesystem::path>& DataFileLookedIn() const { return dataFileLookedIn_; }
+  // What was known of the data file, once Run() has read it.
+  const std::optional<image::DataFileFacts>& DataFile() const { return dataFile_; }
 
  private:
   struct Device;
@@ -195,6 +192,8 @@ class BatchRun {
   std::shared_ptr<const image::ImageBuffer> firmware_;
   std::uint16_t imageVersion_ = 0;
   std::vector<std::filesystem::path> dataFileLookedIn_;
+  std::optional<image::DataFileFacts> dataFile_;
+  update::Failure fileFailure_{};  // why the data file may not be written, when it may not
 
   mutable std::mutex mu_;
   std::condition_variable changed_;  // a device's state changed, or a job was queued

@@ -1,5 +1,6 @@
 #include "image/image_set.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <filesystem>
 #include <new>
@@ -19,6 +20,10 @@ using panel::TextId;
 
 void Warn(panel::RunObserver& events, TextId text) {
   events.OnEvent(panel::NoticeRaised{{text}, panel::Caption::Error, panel::NoticeStyle::Warning});
+}
+
+bool IsHex(std::uint8_t c) {
+  return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'F') || (c >= 'a' && c <= 'f');
 }
 
 int HexDigit(std::uint8_t c) {
@@ -48,6 +53,18 @@ class Cursor {
     *value = v;
     return true;
   }
+  // The two digits at the cursor as a byte, without moving it: the parse itself never reads
+  // a checksum. False when they are not both hex digits.
+  bool PeekByte(unsigned* value) const {
+    if (size_ - pos_ < 2 || !IsHex(text_[pos_]) || !IsHex(text_[pos_ + 1])) return false;
+    *value = static_cast<unsigned>(HexDigit(text_[pos_]) * 16 + HexDigit(text_[pos_ + 1]));
+    return true;
+  }
+  // The 1-based line of the character at the cursor.
+  int Line(std::size_t at) const {
+    return 1 + static_cast<int>(std::count(text_, text_ + std::min(at, size_), '\n'));
+  }
+  std::size_t Pos() const { return pos_; }
 
  private:
   const std::uint8_t* text_;
@@ -64,23 +81,35 @@ void FillErased(ImageBuffer& image) {
   }
 }
 
-bool ParseHexText(const std::uint8_t* text, std::size_t size, ImageBuffer& image) {
+bool ParseHexText(const std::uint8_t* text, std::size_t size, ImageBuffer& image,
+                  ParseStats* stats) {
   Cursor cur(text, size);
+  ParseStats ignored;
+  ParseStats& s = stats ? *stats : ignored;
+  s = ParseStats{};
   for (;;) {
     if (!cur.SkipToRecord()) return false;
+    const std::size_t start = cur.Pos();
     unsigned count = 0, address = 0, type = 0;
     if (!cur.Field(2, &count) || !cur.Field(4, &address)) return false;
     if (address == 0x4000) return true;
     if (!cur.Field(2, &type)) return false;
-    if (type == 1) return true;
-    for (unsigned k = 0; k < count; ++k) {
+    unsigned sum = count + (address >> 8) + (address & 0xFF) + type;
+    for (unsigned k = 0; type != 1 && k < count; ++k) {
       unsigned byte = 0;
       if (!cur.Field(2, &byte)) return false;
+      sum += byte;
       const std::size_t at = static_cast<std::size_t>(address) + k;
       // Real files carry a configuration word at byte 0x400E; bytes past the image are
       // dropped rather than refusing the file.
       if (at < image.size()) image[at] = static_cast<std::uint8_t>(byte);
     }
+    // A stopping record's data are never read, so neither is its checksum judged.
+    unsigned checksum = 0;
+    if (type != 1 && (!cur.PeekByte(&checksum) || ((sum + checksum) & 0xFF) != 0)) {
+      if (s.checksumErrors++ == 0) s.firstBadLine = cur.Line(start);
+    }
+    if (type == 1) return true;
   }
 }
 
@@ -167,7 +196,7 @@ int ImageSet::ParseDataFile(panel::RunObserver& events) {
   }
   FillErased(*firmware);
   FillErased(*readback);
-  if (!ParseHexText(text.data(), text.size(), *firmware)) return 0;
+  if (!ParseHexText(text.data(), text.size(), *firmware, &stats_)) return 0;
 
   imageVersion_ =
       static_cast<std::uint16_t>((*firmware)[kVersionByte] | ((*firmware)[kVersionByte + 1] << 8));

@@ -39,6 +39,14 @@ inline constexpr std::size_t kVersionByte = 0x600;   // word 0x300
 inline constexpr std::size_t kBulkFirstByte = 1544;  // word 0x304
 inline constexpr std::size_t kBulkEndByte = 16384;   // word 0x2000, exclusive
 
+// What a parse noticed without letting it change the image: the records whose checksum
+// does not add up (counted, never refused: a record is placed where it says whatever its
+// checksum), and the line of the first of them.
+struct ParseStats {
+  int checksumErrors = 0;
+  int firstBadLine = 0;  // 1-based; 0 when every checksum adds up
+};
+
 class ImageSet {
  public:
   // Reads the whole data file into DataFileText. A relative fileName is looked for in the
@@ -69,6 +77,8 @@ class ImageSet {
   ImageBuffer& ReadbackImage() { return *readback_; }
   const ImageBuffer& ReadbackImage() const { return *readback_; }
   std::uint16_t ImageVersion() const { return imageVersion_; }
+  // What the last ParseDataFile noticed.
+  const ParseStats& Stats() const { return stats_; }
   const std::vector<std::uint8_t>& DataFileText() const { return dataFileText_; }
 
   // Word w of the firmware image. REQUIRES: HasImages(), w <= 0x2000.
@@ -82,14 +92,17 @@ class ImageSet {
   std::shared_ptr<const ImageBuffer> firmware_;
   std::unique_ptr<ImageBuffer> readback_;
   std::uint16_t imageVersion_ = 0;
+  ParseStats stats_;
 };
 
 // Builds the image from Intel HEX text by the record rules: ':' starts a record, each
-// character is one hex digit (anything else counts 0), the checksum is never read, a
+// character is one hex digit (anything else counts 0), the checksum decides nothing, a
 // record at address 0x4000 or of type 1 stops the parse, every other type is data, and
 // bytes past the end of the image are dropped. Returns false when no stopping record was
-// met or the text ended inside a record; image holds what was placed so far.
-bool ParseHexText(const std::uint8_t* text, std::size_t size, ImageBuffer& image);
+// met or the text ended inside a record; image holds what was placed so far. stats, when
+// given, counts the records whose checksum is wrong or missing.
+bool ParseHexText(const std::uint8_t* text, std::size_t size, ImageBuffer& image,
+                  ParseStats* stats = nullptr);
 
 // Fills an image with the erased pattern: every word 0x3FFF.
 void FillErased(ImageBuffer& image);

@@ -46,6 +46,7 @@ enum class TextId : int {
   // The confirmation question.
   ConfirmStart,
   ConfirmQuestion,  // %s MAC, %s model line, %s version text, %s caution
+  ConfirmQuestionWithFile,  // the same, and %s the data file's lines
   CautionWithKT52,
   CautionIoExtension,
   // Notices of the update procedure.
@@ -166,6 +167,10 @@ enum class TextId : int {
   ReasonVersionWrite,
   ReasonInterrupted,
   ReasonNotStarted,
+  ReasonSignatureBad,        // %s: the key id
+  ReasonSignatureUntrusted,  // %s: the key id
+  ReasonSignatureMissing,
+  ReasonChecksums,           // %s how many, %s the first one's line
   ColumnAddress,
   ColumnModel,
   ColumnVersion,
@@ -183,6 +188,12 @@ enum class TextId : int {
   BadJobs,
   DevicesUnreadable,
   NotAReport,  // %s: the file
+  BadTrustedKey,      // %s: the file
+  BadSignatureFile,   // %s: the file
+  DataFileFacts,      // %s version, %s the SHA-256's first 16 digits
+  DataFileSigned,     // %s key id, %s trusted comment
+  DataFileUnsigned,
+  ChecksumCaution,    // %s how many, %s the first one's line
   NoDevices,
   RestoreOneAddress,
   ReportUnwritten,
@@ -196,6 +207,22 @@ enum class TextId : int {
   HelpJobs,
   HelpJson,
   HelpHistory,
+  HelpCanary,
+  HelpMaxFailures,
+  HelpReinstall,
+  HelpAllowOlder,
+  HelpDryRun,
+  HelpRetryFailed,
+  HelpSignature,
+  HelpTrustedKey,
+  HelpRequireSignature,
+  HelpIgnoreChecksums,
+  HelpBind,
+  BadCount,          // %s the option, %s the value
+  TooManyJobs,       // %s the value, %s the largest
+  TooManyDevices,    // %s how many, %s the largest
+  BadBind,           // %s the address
+  RestoreNeedsAddress,
   // Discovery (DERURUZUD-cli --discover).
   HelpDiscover,
   DiscoverUnparseable,  // %s: the range as given

@@ -4,6 +4,7 @@
 
 #include <filesystem>
 #include <string>
+#include <vector>
 
 namespace platform {
 
@@ -19,5 +20,14 @@ std::filesystem::path UserDataFolder();
 
 // How the same folder reads in a help text, with its variables unexpanded.
 const char* UserDataFolderHint();
+
+// The folders that hold the program's settings, the user's first: on POSIX
+// $XDG_CONFIG_HOME/DERURUZUD (only an absolute one counts, else ~/.config/DERURUZUD) and
+// /etc/DERURUZUD; on Windows %APPDATA%\DERURUZUD. Folders that cannot be named are left
+// out; they may not exist.
+std::vector<std::filesystem::path> ConfigFolders();
+// The machine's own settings folder, which only an administrator writes: /etc/DERURUZUD;
+// empty on Windows, which has none of its own here.
+std::filesystem::path SystemConfigFolder();
 
 }  // namespace platform

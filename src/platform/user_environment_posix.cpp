@@ -26,4 +26,21 @@ const char* UserDataFolderHint() {
   return "$XDG_DATA_HOME/DERURUZUD (~/.local/share/DERURUZUD)";
 }
 
+std::vector<std::filesystem::path> ConfigFolders() {
+  std::vector<std::filesystem::path> folders;
+  const char* xdg = std::getenv("XDG_CONFIG_HOME");
+  const char* home = std::getenv("HOME");
+  if (xdg && *xdg == '/') {
+    folders.push_back(std::filesystem::path(xdg) / "DERURUZUD");
+  } else if (home && *home) {
+    folders.push_back(std::filesystem::path(home) / ".config/DERURUZUD");
+  }
+  folders.push_back(SystemConfigFolder());
+  return folders;
+}
+
+std::filesystem::path SystemConfigFolder() {
+  return "/etc/DERURUZUD";
+}
+
 }  // namespace platform

@@ -25,4 +25,14 @@ const char* UserDataFolderHint() {
   return "%LOCALAPPDATA%\\DERURUZUD";
 }
 
+std::vector<std::filesystem::path> ConfigFolders() {
+  const wchar_t* roaming = _wgetenv(L"APPDATA");
+  if (!roaming || !*roaming) return {};
+  return {std::filesystem::path(roaming) / L"DERURUZUD"};
+}
+
+std::filesystem::path SystemConfigFolder() {
+  return {};
+}
+
 }  // namespace platform

@@ -20,6 +20,19 @@ ordered_json OrNull(const std::optional<T>& value) {
   return value ? ordered_json(*value) : ordered_json(nullptr);
 }
 
+ordered_json DataFileJson(const std::optional<image::DataFileFacts>& f) {
+  if (!f) return nullptr;
+  ordered_json signature = nullptr;
+  if (f->signature.state == image::SignatureState::Good) {
+    signature = {{"key_id", f->signature.keyId}, {"trusted_comment", f->signature.trustedComment}};
+  }
+  return {{"path", platform::PathToUtf8(f->path)},
+          {"sha256", f->sha256},
+          {"version", f->version},
+          {"checksum_errors", f->checksumErrors},
+          {"signature", std::move(signature)}};
+}
+
 ordered_json ToJson(const DeviceReport& r) {
   ordered_json notices = ordered_json::array();
   for (const NoticeRecord& n : r.notices) {
@@ -70,6 +83,7 @@ DeviceReport MakeReport(const device::Target& target, const update::Outcome& o,
   r.xportRestored = o.xportRestored;
   if (o.savedRecord) r.savedRecord = platform::PathToUtf8(*o.savedRecord);
   r.seconds = seconds;
+  r.dataFile = o.dataFile;
   return r;
 }
 
@@ -90,8 +104,13 @@ std::string SummaryText(const std::vector<DeviceReport>& reports) {
 
 std::string ReportJson(const std::vector<DeviceReport>& reports) {
   ordered_json devices = ordered_json::array();
-  for (const DeviceReport& r : reports) devices.push_back(ToJson(r));
+  std::optional<image::DataFileFacts> dataFile;
+  for (const DeviceReport& r : reports) {
+    devices.push_back(ToJson(r));
+    if (!dataFile) dataFile = r.dataFile;
+  }
   const ordered_json report = {{"program_version", ProgramVersion()},
+                               {"data_file", DataFileJson(dataFile)},
                                {"devices", std::move(devices)}};
   // Invalid UTF-8 in a notice (it cannot come from our texts) is replaced, never thrown.
   return report.dump(2, ' ', false, ordered_json::error_handler_t::replace) + "\n";
@@ -101,6 +120,7 @@ std::string HistoryLine(const DeviceReport& report, const std::string& time,
                         const std::string& programVersion) {
   ordered_json line = {{"time", time}, {"program_version", programVersion}};
   line.update(ToJson(report));
+  line["data_file"] = DataFileJson(report.dataFile);
   return line.dump(-1, ' ', false, ordered_json::error_handler_t::replace);
 }
 

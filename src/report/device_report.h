@@ -29,6 +29,7 @@ struct DeviceReport {
   std::optional<std::string> savedRecord{};  // the XPort's original record, still on disk
   double seconds = 0;
   bool interrupted = false;
+  std::optional<image::DataFileFacts> dataFile{};  // what was known of the data file
 
   bool identified() const { return model.has_value(); }
   // True when the XPort's settings are still changed: it took the change and not its
@@ -44,7 +45,8 @@ DeviceReport MakeReport(const device::Target& target, const update::Outcome& out
 // the current language.
 std::string SummaryText(const std::vector<DeviceReport>& reports);
 
-// {"program_version": ..., "devices": [...]} as indented JSON text.
+// {"program_version": ..., "data_file": {...} or null, "devices": [...]} as indented JSON
+// text; the data file is the one the devices were written from.
 std::string ReportJson(const std::vector<DeviceReport>& reports);
 
 // One line of the history: the device's report object with "time" (UTC, ISO 8601) and

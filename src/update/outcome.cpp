@@ -45,6 +45,10 @@ constexpr KindInfo kKinds[] = {
     {FailureKind::VersionWriteFailed, "version_write_failed", TextId::ReasonVersionWrite},
     {FailureKind::Interrupted, "interrupted", TextId::ReasonInterrupted},
     {FailureKind::NotStarted, "not_started", TextId::ReasonNotStarted},
+    {FailureKind::SignatureBad, "signature_bad", TextId::ReasonSignatureBad},
+    {FailureKind::SignatureUntrusted, "signature_untrusted", TextId::ReasonSignatureUntrusted},
+    {FailureKind::SignatureMissing, "signature_missing", TextId::ReasonSignatureMissing},
+    {FailureKind::ChecksumErrors, "checksum_errors", TextId::ReasonChecksums},
 };
 
 constexpr bool EveryKindInItsPlace() {

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "image/data_file_check.h"
 #include "panel/device_identity.h"
 #include "panel/events.h"
 #include "xport/wire.h"
@@ -62,6 +63,10 @@ enum class FailureKind {
   VersionWriteFailed,  // the version block was not written
   Interrupted,         // a stop request ended the run
   NotStarted,          // a batch never started this device
+  SignatureBad,        // the data file's signature does not verify (args: the key id)
+  SignatureUntrusted,  // the data file is signed by a key that is not trusted (args: key id)
+  SignatureMissing,    // a signature is required and the data file has none
+  ChecksumErrors,      // records with wrong checksums, unattended (args: count, first line)
   Count
 };
 
@@ -95,6 +100,8 @@ struct Outcome {
   std::optional<std::filesystem::path> savedRecord{};  // the original, still on disk
   // Every place the data file was looked for, when none of them held one.
   std::vector<std::filesystem::path> dataFileLookedIn{};
+  // What was known of the data file, once it was read.
+  std::optional<image::DataFileFacts> dataFile{};
 
   // The version word the device holds as far as the run knows: the new one when updated;
   // 0 once the writing began and did not complete; the old one when it was not written;

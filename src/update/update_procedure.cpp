@@ -6,6 +6,7 @@
 
 #include "platform/clock.h"
 #include "platform/program_folder.h"
+#include "update/rollout.h"
 
 namespace update {
 namespace {
@@ -458,21 +459,20 @@ void UpdateSession::SaveOriginalRecord() {
 
 Outcome UpdateJob(UpdateSession& session, const device::Target& target,
                   const std::filesystem::path& namedDataFile) {
-  panel::RunObserver& events = session.Events();
-  const image::DataFileSearch search = image::FindDataFile(namedDataFile);
   Outcome failed;
   failed.failure = {FailureKind::DataFileUnreadable, {}};
   failed.port = target.port;
-  if (!search.found) failed.dataFileLookedIn = search.looked;
-  if (!session.Images().LoadDataFile(events, search.path)) return failed;
-  if (!session.Images().ParseDataFile(events)) {
-    events.OnEvent(panel::NoticeRaised{{TextId::DataFileError}});
+  image::DataFileFacts facts;
+  if (!ReadDataFile(session.Images(), session.Events(), namedDataFile, {}, &facts,
+                    &failed.dataFileLookedIn)) {
     return failed;
   }
   // The bulk write pauses 1 ms three times per block; with the default 15.6 ms timer on
   // Windows each pause would take a whole tick.
   const platform::TimerResolutionGuard fineTimer;
-  return UpdateProcedure(session, target);
+  Outcome outcome = UpdateProcedure(session, target);
+  outcome.dataFile = facts;
+  return outcome;
 }
 
 Outcome UpdateProcedure(UpdateSession& session, const device::Target& target) {

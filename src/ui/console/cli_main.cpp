@@ -1,10 +1,13 @@
-// DERURUZUD-cli: the update with a console panel, for scripts, CI and headless hosts; one
-// device as the dialog does it, or a batch of many side by side with one question.
+// DERURUZUD-cli: the update with a console panel, for scripts, CI, headless hosts and
+// orchestrators; one device as the dialog does it, or a batch of many side by side with one
+// question, both held to the rollout rules (update/rollout.h).
 //
-// Exit status: 0 when every device was updated, 1 when any update failed, was declined or
-// the data file could not be read, 2 for a usage error (nothing sent on the network), 130
-// after an interrupt (Ctrl-C, SIGTERM) once every run's clean-up is done. --discover lists
-// the XPorts on a network instead (discover_command.h).
+// Exit status: 0 when every device ends at the data file's version (updated or skipped; a
+// dry run: would be) and no XPort is left changed; 1 otherwise (a failure, a No, a refusal,
+// a data file that cannot be read or may not be written, a report that cannot be written);
+// 2 for a usage error (nothing sent on the network); 130 after an interrupt (Ctrl-C,
+// SIGTERM) once every run's clean-up is done. --discover lists the XPorts on a network
+// instead (discover_command.h).
 #include <CLI/CLI.hpp>
 #include <cstdio>
 #include <filesystem>
@@ -14,6 +17,7 @@
 #include "batch/batch_run.h"
 #include "batch/sleep_mode.h"
 #include "batch/targets.h"
+#include "image/data_file_check.h"
 #include "report/history.h"
 #include "report/single_run.h"
 #include "panel/panel_texts.h"
@@ -130,6 +134,21 @@ int PrintHistory(std::size_t last) {
 
 }  // namespace
 
+// The exit status a batch or a run ends with: 0 only when every device ends at the data
+// file's version (a dry run: would) and no XPort is left changed.
+int ExitStatus(const std::vector<report::DeviceReport>& reports, bool interrupted, bool dryRun) {
+  if (interrupted) return platform::kInterruptedExitCode;
+  for (const report::DeviceReport& r : reports) {
+    const bool atVersion = r.result == update::Result::Updated ||
+                           r.result == update::Result::Skipped ||
+                           (dryRun && r.result == update::Result::WouldUpdate);
+    if (!atVersion || r.XPortLeftChanged()) return 1;
+  }
+  return 0;
+}
+
+}  // namespace
+
 int main(int argc, char** argv) {
   platform::UseUtf8Console();  // --help may already be Japanese
   panel::SetLanguage(panel::ChooseLanguage(panel::FindLangOption(argc, argv)));
@@ -139,13 +158,18 @@ int main(int argc, char** argv) {
   std::vector<std::string> addresses;
   std::string devicesFile;
   std::string port = panel::kDefaultPortText;
-  std::string jobsText;
+  std::string jobsText, canaryText, maxFailuresText;
   std::string dataFile;
   std::string restoreFile;
   std::string jsonFile;
   std::string lang;
   std::string historyText;
-  bool yes = false;
+  std::string retryFile;
+  std::string signatureFile;
+  std::vector<std::string> trustedKeys;
+  std::string bindText;
+  bool yes = false, reinstall = false, allowOlder = false, dryRun = false;
+  bool requireSignature = false, ignoreChecksums = false;
   app.add_option("--address", addresses, Text(TextId::HelpAddress))->type_name("ADDR");
   app.add_option("--devices", devicesFile, Text(TextId::HelpDevices))->type_name("FILE");
   auto* portOption = app.add_option("--port", port, Text(TextId::HelpPort))
@@ -155,6 +179,17 @@ int main(int argc, char** argv) {
   app.add_flag("--yes", yes, Text(TextId::HelpYes));
   app.add_option("--data-file", dataFile, Text(TextId::HelpDataFile))->type_name("FILE");
   app.add_option("--json", jsonFile, Text(TextId::HelpJson))->type_name("FILE");
+  app.add_option("--canary", canaryText, Text(TextId::HelpCanary))->type_name("N");
+  app.add_option("--max-failures", maxFailuresText, Text(TextId::HelpMaxFailures))->type_name("K");
+  app.add_flag("--reinstall", reinstall, Text(TextId::HelpReinstall));
+  app.add_flag("--allow-older", allowOlder, Text(TextId::HelpAllowOlder));
+  app.add_flag("--dry-run", dryRun, Text(TextId::HelpDryRun));
+  app.add_option("--retry-failed", retryFile, Text(TextId::HelpRetryFailed))->type_name("REPORT");
+  app.add_option("--signature", signatureFile, Text(TextId::HelpSignature))->type_name("FILE");
+  app.add_option("--trusted-key", trustedKeys, Text(TextId::HelpTrustedKey))->type_name("FILE");
+  app.add_flag("--require-signature", requireSignature, Text(TextId::HelpRequireSignature));
+  app.add_flag("--ignore-checksums", ignoreChecksums, Text(TextId::HelpIgnoreChecksums));
+  app.add_option("--bind", bindText, Text(TextId::HelpBind))->type_name("ADDRESS");
   app.add_option("--restore-xport", restoreFile, Text(TextId::HelpRestoreXPort))->type_name("FILE");
   auto* historyOption = app.add_option("--history", historyText, Text(TextId::HelpHistory))
                             ->expected(0, 1)
@@ -176,7 +211,16 @@ int main(int argc, char** argv) {
     return code == 0 ? 0 : kUsageError;
   }
 
-  if (discover.requested()) return discover.Run(stdout, stderr);
+  // The local address every socket binds, checked before anything else is done with it.
+  std::uint32_t localAddress = 0;
+  if (!bindText.empty()) {
+    const auto parsed = device::ParseIpv4(bindText);
+    if (!parsed || !platform::IsLocalAddress(*parsed)) {
+      return UsageError(panel::FormatText(TextId::BadBind, {bindText}));
+    }
+    localAddress = *parsed;
+  }
+  if (discover.requested()) return discover.Run(stdout, stderr, localAddress);
   if (historyOption->count() > 0) {
     std::size_t last = kHistoryDefault;
     if (!historyText.empty() && !ParseCount(historyText, &last)) {
@@ -185,11 +229,30 @@ int main(int argc, char** argv) {
     return PrintHistory(last);
   }
 
-  // Everything the operator named is checked before anything goes on the network.
-  std::size_t jobs = 0;
-  if (!jobsText.empty() && (!ParseCount(jobsText, &jobs) || jobs == 0)) {
-    return UsageError(panel::FormatText(TextId::BadJobs, {jobsText}));
+  // Everything the operator named is checked before anything goes on the network, and the
+  // options before any file they name is read.
+  std::size_t jobs = 0, canary = 0, maxFailures = 0;
+  for (auto [name, text, value] : {std::tuple{"--jobs", &jobsText, &jobs},
+                                   std::tuple{"--canary", &canaryText, &canary},
+                                   std::tuple{"--max-failures", &maxFailuresText, &maxFailures}}) {
+    if (!text->empty() && (!ParseCount(*text, value) || *value == 0)) {
+      return UsageError(panel::FormatText(TextId::BadCount, {name, *text}));
+    }
   }
+  if (jobs > batch::kMaxJobs) {
+    return UsageError(
+        panel::FormatText(TextId::TooManyJobs, {jobsText, std::to_string(batch::kMaxJobs)}));
+  }
+  std::optional<int> portGiven;
+  if (portOption->count() > 0) {
+    std::size_t value = 0;
+    if (!ParseCount(port, &value) || value < 1 || value > 65535) {
+      return UsageError(panel::FormatText(TextId::BadPort, {port}));
+    }
+    portGiven = static_cast<int>(value);
+  }
+  if (!restoreFile.empty() && addresses.empty()) return UsageError(Text(TextId::RestoreNeedsAddress));
+
   std::vector<batch::NamedTarget> targets;
   std::string error;
   for (const std::string& a : addresses) {
@@ -206,9 +269,45 @@ int main(int argc, char** argv) {
       return UsageError(panel::FormatText(TextId::NoDevices, {devicesFile}));
     }
   }
+  if (!retryFile.empty()) {
+    std::string text;
+    if (!platform::ReadWholeFile(platform::PathFromUtf8(retryFile), &text) ||
+        !batch::TargetsFromReport(text, retryFile, &targets, &error)) {
+      return UsageError(error.empty() ? panel::FormatText(TextId::NotAReport, {retryFile}) : error);
+    }
+  }
   if (!batch::CheckDistinct(targets, &error)) return UsageError(error);
-  const bool isBatch = !devicesFile.empty() || targets.size() > 1;
+  // Every identified device holds its TCP connection until its leave command.
+  const std::size_t openFiles = platform::RaiseOpenFileLimit();
+  const std::size_t largest = std::min(batch::kMaxDevices, openFiles > 64 ? openFiles - 64 : 0);
+  if (targets.size() > largest) {
+    return UsageError(panel::FormatText(
+        TextId::TooManyDevices, {std::to_string(targets.size()), std::to_string(largest)}));
+  }
+  const bool isBatch = !devicesFile.empty() || !retryFile.empty() || targets.size() > 1;
   if (!restoreFile.empty() && isBatch) return UsageError(Text(TextId::RestoreOneAddress));
+
+  update::IntegrityPolicy integrity;
+  integrity.check = true;
+  integrity.signatureFile = platform::PathFromUtf8(signatureFile);
+  integrity.requireSignature = requireSignature || image::PolicyRequiresSignature();
+  integrity.ignoreChecksums = ignoreChecksums;
+  integrity.unattended = yes;
+  {
+    std::vector<std::filesystem::path> named;
+    for (const std::string& k : trustedKeys) named.push_back(platform::PathFromUtf8(k));
+    std::vector<std::string> warnings;
+    if (!image::LoadTrustedKeys(named, &integrity.trusted, &error, &warnings)) {
+      return UsageError(error);
+    }
+    for (const std::string& w : warnings) std::fprintf(stderr, "DERURUZUD-cli: %s\n", w.c_str());
+    std::string text;
+    if (!signatureFile.empty() &&
+        (!platform::ReadWholeFile(integrity.signatureFile, &text) ||
+         image::CheckSignature({}, text, {}).state == image::SignatureState::Malformed)) {
+      return UsageError(panel::FormatText(TextId::BadSignatureFile, {signatureFile}));
+    }
+  }
 
   // With the report on standard output, everything else goes to the error stream.
   std::FILE* out = jsonFile == "-" ? stderr : stdout;
@@ -218,16 +317,22 @@ int main(int argc, char** argv) {
   options.drawInPlace = out == stdout && platform::StdoutIsTerminal();
   platform::InstallInterruptHandler(Text(TextId::InterruptedAgain));
   const std::atomic<bool>& interrupted = platform::InterruptFlag();
+  update::SessionOptions session;
+  session.localAddress = localAddress;
 
   std::vector<report::DeviceReport> reports;
   if (isBatch) {
     batch::BatchOptions batchOptions;
     batchOptions.dataFile = platform::PathFromUtf8(dataFile);
     batchOptions.jobs = jobs;
-    if (portOption->count() > 0) {
-      for (batch::NamedTarget& t : targets) {
-        if (!t.target.port) t.target.port = ui::ParsePortText(port) & 0xFFFF;
-      }
+    batchOptions.session = session;
+    batchOptions.policy = {reinstall, allowOlder};
+    batchOptions.integrity = integrity;
+    batchOptions.canary = canary;
+    batchOptions.maxFailures = maxFailures;
+    batchOptions.dryRun = dryRun;
+    for (batch::NamedTarget& t : targets) {
+      if (!t.target.port) t.target.port = portGiven;
     }
     platform::LowerTimerSlack();
     batch::BatchRun run(std::move(targets), batchOptions);
@@ -257,7 +362,7 @@ int main(int argc, char** argv) {
     ui::DialogPanel panel(host);
     const device::Target target = panel.TargetFromBoxes();
 
-    report::SingleRun single(panel, platform::RealSleeper(batch::SleepModeForBatch(1)));
+    report::SingleRun single(panel, platform::RealSleeper(batch::SleepModeForBatch(1)), session);
     if (!restoreFile.empty()) {
       return update::RestoreSavedRecord(single.session(), target,
                                         platform::PathFromUtf8(restoreFile)) == 1
@@ -265,19 +370,22 @@ int main(int argc, char** argv) {
                  : 1;
     }
     platform::LowerTimerSlack();
+    report::RunPolicy policy;
+    policy.rollout = true;
+    policy.version = {reinstall, allowOlder};
+    policy.integrity = integrity;
+    policy.dryRun = dryRun;
     update::Outcome outcome;
     reports.push_back(single.Run(target, platform::PathFromUtf8(dataFile), &interrupted,
-                                 report::HistoryPath(), &outcome));
+                                 report::HistoryPath(), &outcome, policy));
     PrintDataFileLookedIn(out, outcome.dataFileLookedIn);
   }
 
+  int status = ExitStatus(reports, interrupted.load(), dryRun);
   if (!jsonFile.empty() && !WriteReport(jsonFile, reports)) {
     std::fprintf(stderr, "DERURUZUD-cli: %s\n",
                  panel::FormatText(TextId::ReportUnwritten, {jsonFile}).c_str());
+    if (status == 0) status = 1;
   }
-  if (interrupted.load()) return platform::kInterruptedExitCode;
-  for (const report::DeviceReport& r : reports) {
-    if (r.result != update::Result::Updated) return 1;
-  }
-  return 0;
+  return status;
 }

@@ -51,7 +51,7 @@ bool DiscoverCommand::requested() const {
   return app_.count("--discover") > 0;
 }
 
-int DiscoverCommand::Run(std::FILE* out, std::FILE* err) const {
+int DiscoverCommand::Run(std::FILE* out, std::FILE* err, std::uint32_t localAddress) const {
   const std::string json = app_.get_option("--json")->as<std::string>();
   std::FILE* table = json == "-" ? err : out;
 
@@ -75,7 +75,7 @@ int DiscoverCommand::Run(std::FILE* out, std::FILE* err) const {
                                             Seconds(range.addresses.size())}));
   std::fflush(table);
 
-  const xport::DiscoveryResult result = xport::Discover(range);
+  const xport::DiscoveryResult result = xport::Discover(range, {}, localAddress);
   switch (result.failure) {
     case xport::DiscoveryFailure::None:
       break;

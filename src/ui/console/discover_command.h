@@ -6,6 +6,7 @@
 // be had or the JSON file not written; 2 for a range that is refused, with nothing sent.
 #pragma once
 
+#include <cstdint>
 #include <cstdio>
 #include <string>
 
@@ -23,8 +24,9 @@ class DiscoverCommand {
 
   // After parsing: whether --discover was given.
   bool requested() const;
-  // Runs the scan and prints to out (the table) and err (notes and refusals).
-  int Run(std::FILE* out, std::FILE* err) const;
+  // Runs the scan from localAddress (0: every local address) and prints to out (the
+  // table) and err (notes and refusals).
+  int Run(std::FILE* out, std::FILE* err, std::uint32_t localAddress = 0) const;
 
  private:
   CLI::App& app_;
