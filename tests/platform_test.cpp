@@ -232,13 +232,16 @@ TEST(PlatformAddresses, OnlyTheHostsOwnAreLocal) {
   for (const char* local : {"0.0.0.0", "127.0.0.1"}) {
     EXPECT_TRUE(platform::IsLocalAddress(platform::InetAddr(local))) << local;
   }
-  for (const char* other : {"192.0.2.1", "224.0.0.1", "255.255.255.255"}) {
+  for (const char* other : {"198.51.100.7", "224.0.0.1", "255.255.255.255"}) {
     EXPECT_FALSE(platform::IsLocalAddress(platform::InetAddr(other))) << other;
   }
   for (const platform::Ipv4Network& n : platform::LocalIpv4Networks()) {
     EXPECT_TRUE(platform::IsLocalAddress(n.address)) << platform::FormatIpv4(n.address);
     EXPECT_NE(n.address >> 24, 127u) << platform::FormatIpv4(n.address);
     EXPECT_TRUE(n.prefixLength >= 0 && n.prefixLength <= 32) << n.prefixLength;
+    if (n.prefixLength < 31) {  // its network's broadcast address is no address to send from
+      EXPECT_FALSE(platform::IsLocalAddress(n.address | (0xFFFFFFFFu >> n.prefixLength)));
+    }
   }
 }
 

@@ -133,9 +133,10 @@ int ConnectionResetCode();
 // The code LastSocketError() gives after ConnectWithin timed out (ETIMEDOUT, WSAETIMEDOUT).
 int TimedOutCode();
 
-// True when address (host byte order) is one this host can send from: 0 (any address) is,
-// and so is every address a UDP socket can bind, all of 127.0.0.0/8 included, except the
-// multicast and broadcast addresses the system would let a socket bind too.
+// True when address (host byte order) is one this host can send from, so that a socket can
+// be bound to it: 0 (any address), all of 127.0.0.0/8, and every unicast address of an
+// interface that is up. Never a multicast or broadcast address, though the system may let
+// a socket bind one.
 bool IsLocalAddress(std::uint32_t address);
 
 // One IPv4 address of this host and the length of its network's prefix: the network is

@@ -75,9 +75,12 @@ ReportTarget CheckReportTarget(const std::filesystem::path& path, std::error_cod
 // replaced file's permissions kept) and the folder flushed; Direct by opening what stands
 // there for writing (never creating: a link whose target vanished fails), truncating a
 // regular file, and writing all of data (a device that takes only part, such as /dev/full,
-// fails). Opening a FIFO waits for its reader. True when all of data was written. On
-// failure no older report looks current: a regular file that stood at path before the
-// call is removed, and a regular file written into directly is emptied.
+// fails). Opening a FIFO waits for its reader; a FIFO whose reader went away fails with
+// EPIPE once SIGPIPE is ignored (InstallInterruptHandler does that). True when all of data
+// was written. On failure no older report looks current: a regular file that was to be
+// replaced by the rename is removed (when it is still the one that stood there), and a
+// regular file written into directly (through a link, or in a folder that cannot be
+// written) is emptied.
 bool WriteReport(const std::filesystem::path& path, const std::string& data, std::error_code* why);
 
 }  // namespace platform

@@ -134,6 +134,16 @@ bool FolderWritable(const std::filesystem::path& folder, std::error_code* why) {
   return true;
 }
 
+// True when a file stands where path needs a folder: Windows calls that path not found,
+// where it is a configuration to mend rather than a file not yet made.
+bool FileOnTheWay(const std::filesystem::path& path) {
+  for (std::filesystem::path p = path.parent_path(); p.has_relative_path(); p = p.parent_path()) {
+    const DWORD attributes = GetFileAttributesW(p.c_str());
+    if (attributes != INVALID_FILE_ATTRIBUTES) return !(attributes & FILE_ATTRIBUTE_DIRECTORY);
+  }
+  return false;
+}
+
 // The names that open a device wherever they stand (NUL, CON, also with an extension).
 bool IsDeviceName(const std::filesystem::path& path) {
   if (path.native().rfind(L"\\\\.\\", 0) == 0) return true;
@@ -198,6 +208,10 @@ ReadStatus ReadFile(const std::filesystem::path& path, std::string* out, std::er
     const DWORD error = GetLastError();
     Fail(why, error);
     // A folder cannot be opened so either (access denied): only a missing name is missing.
+    if (error == ERROR_PATH_NOT_FOUND && FileOnTheWay(path)) {
+      Fail(why, ERROR_DIRECTORY);
+      return ReadStatus::Failed;
+    }
     return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND ? ReadStatus::Missing
                                                                           : ReadStatus::Failed;
   }
