@@ -4,12 +4,31 @@
 #include <gtest/gtest.h>
 
 #include <array>
+#include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <filesystem>
 #include <fstream>
+#include <functional>
+#include <future>
 #include <string>
+#include <thread>
 #include <vector>
 
+#ifndef _WIN32
+#include <fcntl.h>
+#include <sched.h>
+#include <signal.h>
+#include <sys/mount.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include "platform/interrupt.h"
+#include "platform/process_limits.h"
+#endif
 #include "platform/clock.h"
 #include "platform/program_folder.h"
 #include "platform/socket.h"
@@ -78,38 +97,43 @@ TEST(PlatformSocketLayer, UnmatchedCleanUpsLeaveOtherUsersWorking) {
   platform::CleanupSocketLayer();  // one more than was started by this user
   platform::CleanupSocketLayer();
 
-  const std::uint8_t byte = 0x5A;
+  std::uint8_t byte = 0x5A;
   EXPECT_EQ(platform::SendTo(held, &byte, 1, at), 1);
   EXPECT_EQ(platform::WaitReadable(held, 2000), platform::WaitResult::Ready);
-  std::uint8_t got = 0;
-  bool cut = true;
-  EXPECT_EQ(platform::RecvFrom(held, &got, 1, nullptr, &cut), 1);
-  EXPECT_EQ(got, byte);
-  EXPECT_FALSE(cut);
+  EXPECT_TRUE(platform::RecvFrom(held, &byte, 1, nullptr, nullptr) == 1 && byte == 0x5A);
   held.Close();
   EXPECT_EQ(platform::StartSocketLayer(), 0);
   platform::CleanupSocketLayer();
 }
 
-TEST(PlatformFiles, AtomicWriteReplacesWholeAndLeavesNothingElse) {
+// Only the written file remains; what cannot be replaced (a folder) or read gives the
+// system's reason, and a missing file is told apart from one that cannot be read.
+TEST(PlatformFiles, WritesWholeAndReadsWithAReason) {
   testing_support::TempDir dir;
   const std::string path = dir.path() + "/sub/record.setup";
+  std::string back;
   for (const std::string text : {"first, longer content", "second"}) {
     ASSERT_TRUE(platform::WriteFileAtomically(path, text.data(), text.size()));
-    std::ifstream f(path, std::ios::binary);
-    const std::string back((std::istreambuf_iterator<char>(f)), std::istreambuf_iterator<char>());
+    EXPECT_EQ(platform::ReadFile(path, &back), platform::ReadStatus::Ok);
     EXPECT_EQ(back, text);
   }
-  int files = 0;
-  for (const auto& e : std::filesystem::directory_iterator(dir.path() + "/sub")) {
-    (void)e;
-    ++files;
-  }
-  EXPECT_EQ(files, 1);
-  // A folder in the file's place cannot be replaced: false, and the folder stays.
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path() + "/sub"), {}), 1);
+  std::error_code why;
+  EXPECT_FALSE(platform::CreateFileAtomically(path, "x", 1, &why));
+  EXPECT_EQ(platform::ErrorText(why), "file exists");
   std::filesystem::create_directories(dir.path() + "/taken");
-  EXPECT_FALSE(platform::WriteFileAtomically(dir.path() + "/taken", "x", 1));
+  EXPECT_FALSE(platform::WriteFileAtomically(dir.path() + "/taken", "x", 1, &why));
   EXPECT_TRUE(std::filesystem::is_directory(dir.path() + "/taken"));
+  EXPECT_FALSE(platform::AppendLine(dir.path() + "/sub/record.setup/x", "line", &why));
+  EXPECT_EQ(platform::ErrorText(why), "not a directory");
+
+  back = "untouched";
+  EXPECT_EQ(platform::ReadFile(dir.path() + "/none", &back, &why), platform::ReadStatus::Missing);
+  EXPECT_EQ(platform::ErrorText(why), "no such file or directory");
+  EXPECT_EQ(platform::ReadFile(dir.path() + "/taken", &back, &why), platform::ReadStatus::Failed);
+  EXPECT_EQ(platform::ReadFile(path + "/x", &back, &why), platform::ReadStatus::Failed);
+  EXPECT_EQ(platform::ErrorText(why), "not a directory");
+  EXPECT_EQ(back, "untouched");
 }
 
 // A Windows account such as 田中 puts the state folder under a Japanese name; a stray file
@@ -142,5 +166,250 @@ TEST(PlatformClock, LocalTimeAndTheTimerGuard) {
   platform::RealSleeper().SleepMs(2);
   EXPECT_GE(platform::MonotonicUs() - start, 2000);
 }
+
+TEST(PlatformConnect, EndsConnectedRefusedTimedOutOrStopped) {
+  using platform::ConnectResult;
+  std::int64_t took = 0;  // ms
+  const auto connectWithin = [&took](platform::Socket& s, const platform::Ipv4Endpoint& to, int ms,
+                                     const std::atomic<bool>* stop = nullptr) {
+    const std::int64_t start = platform::MonotonicUs();
+    const ConnectResult r = platform::ConnectWithin(s, to, ms, stop);
+    took = (platform::MonotonicUs() - start) / 1000;
+    return r;
+  };
+  platform::Socket listener = platform::OpenTcpSocket();
+  platform::Ipv4Endpoint at{platform::InetAddr("127.0.0.1"), 0};
+  ASSERT_TRUE(platform::Bind(listener, at) && platform::LocalEndpoint(listener, &at));
+
+  // Bound but not listening: refused at once.
+  platform::Socket refused = platform::OpenTcpSocket();
+  EXPECT_EQ(connectWithin(refused, at, 5000), ConnectResult::Refused);
+  EXPECT_EQ(platform::LastSocketError(), platform::ConnectionRefusedCode());
+  EXPECT_LT(took, 2000);
+
+  // Connected, and blocking again: the receive waits for the peer's close.
+  ASSERT_TRUE(platform::Listen(listener, 0));
+  platform::Socket client = platform::OpenTcpSocket();
+  ASSERT_EQ(connectWithin(client, at, 2000), ConnectResult::Connected);
+  platform::Socket accepted = platform::Accept(listener, nullptr);
+  std::thread closer([&accepted] {
+    platform::RealSleeper().SleepMs(50);
+    accepted.Close();
+  });
+  char byte = 0;
+  EXPECT_EQ(platform::Recv(client, &byte, 1), 0);
+  closer.join();
+
+#ifdef __linux__
+  // With its queue full the listener drops further SYNs (Windows would answer with a
+  // reset): the connects that follow hang until their bound or their stop.
+  std::vector<platform::Socket> fillers;
+  ConnectResult r = ConnectResult::Connected;
+  for (int i = 0; i < 4 && r == ConnectResult::Connected; ++i) {
+    fillers.push_back(platform::OpenTcpSocket());
+    r = connectWithin(fillers.back(), at, 300);
+  }
+  ASSERT_EQ(r, ConnectResult::TimedOut);
+  EXPECT_EQ(platform::LastSocketError(), platform::TimedOutCode());
+  EXPECT_GE(took, 299);
+  EXPECT_LT(took, 1500);
+
+  std::atomic<bool> stop{false};
+  std::thread stopper([&stop] {
+    platform::RealSleeper().SleepMs(100);
+    stop = true;
+  });
+  platform::Socket stopped = platform::OpenTcpSocket();
+  EXPECT_EQ(connectWithin(stopped, at, 5000, &stop), ConnectResult::Stopped);
+  stopper.join();
+  EXPECT_GE(took, 99);
+  EXPECT_LT(took, 800);  // the stop mark is read at least every 100 ms
+  EXPECT_EQ(platform::ConnectWithin(stopped, at, 5000, &stop), ConnectResult::Stopped);
+#endif
+}
+
+TEST(PlatformAddresses, OnlyTheHostsOwnAreLocal) {
+  for (const char* local : {"0.0.0.0", "127.0.0.1"}) {
+    EXPECT_TRUE(platform::IsLocalAddress(platform::InetAddr(local))) << local;
+  }
+  for (const char* other : {"198.51.100.7", "224.0.0.1", "255.255.255.255"}) {
+    EXPECT_FALSE(platform::IsLocalAddress(platform::InetAddr(other))) << other;
+  }
+  for (const platform::Ipv4Network& n : platform::LocalIpv4Networks()) {
+    EXPECT_TRUE(platform::IsLocalAddress(n.address)) << platform::FormatIpv4(n.address);
+    EXPECT_NE(n.address >> 24, 127u) << platform::FormatIpv4(n.address);
+    EXPECT_TRUE(n.prefixLength >= 0 && n.prefixLength <= 32) << n.prefixLength;
+    if (n.prefixLength < 31) {  // its network's broadcast address is no address to send from
+      EXPECT_FALSE(platform::IsLocalAddress(n.address | (0xFFFFFFFFu >> n.prefixLength)));
+    }
+  }
+}
+
+#ifndef _WIN32
+// A copy of /dev/null (minor 3) or /dev/full (7) in dir: a report that wrongly replaced it
+// as root would otherwise break the machine's own. The real one where copies cannot be
+// made or opened (no root, a folder mounted nodev), where it cannot be replaced either.
+std::string DeviceNode(const testing_support::TempDir& dir, const char* name, int minor) {
+  const std::string path = dir.path() + "/" + name;
+  if (::mknod(path.c_str(), S_IFCHR | 0666, makedev(1, minor)) == 0) {
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CLOEXEC);
+    if (fd >= 0 && ::close(fd) == 0) return path;
+  }
+  return std::string("/dev/") + name;
+}
+#endif
+
+// A report goes into what stands at its path and never replaces a device, a FIFO or a link;
+// a path it cannot be written to is refused before anything is opened.
+TEST(PlatformReports, WrittenIntoWhatStandsThere) {
+  using platform::ReportTarget;
+  testing_support::TempDir dir;
+  const std::string data = "{\"devices\": []}\n";
+  const std::string regular = dir.Write("old.json", "an older, longer report");
+  std::filesystem::create_directories(dir.path() + "/folder");
+  struct Case {
+    std::string path;
+    ReportTarget target;
+    std::string failure;  // ErrorText of WriteReport's reason, empty when it writes
+  };
+  std::vector<Case> cases = {
+      {dir.path() + "/new.json", ReportTarget::NewFile, ""},
+      {regular, ReportTarget::RegularFile, ""},
+      {dir.path() + "/folder", ReportTarget::Refused, "is a directory"},
+      {dir.path() + "/none/r.json", ReportTarget::Refused, "no such file or directory"},
+  };
+#ifdef _WIN32
+  cases.push_back({"NUL", ReportTarget::Direct, ""});
+#else
+  const std::string linked = dir.Write("target.json", "an older, longer report");
+  std::filesystem::create_symlink(linked, dir.path() + "/link.json");
+  cases.push_back({dir.path() + "/link.json", ReportTarget::Direct, ""});
+  const std::string null = DeviceNode(dir, "null", 3);
+  cases.push_back({null, ReportTarget::Direct, ""});
+  cases.push_back({DeviceNode(dir, "full", 7), ReportTarget::Direct, "no space left on device"});
+#endif
+  for (const Case& c : cases) {
+    std::error_code why;
+    EXPECT_EQ(platform::CheckReportTarget(c.path, &why), c.target) << c.path;
+    EXPECT_EQ(platform::WriteReport(c.path, data, &why), c.failure.empty()) << c.path;
+    if (!c.failure.empty()) {
+      EXPECT_EQ(platform::ErrorText(why), c.failure) << c.path;
+    }
+  }
+  std::string back;
+  for (const std::string& path : {dir.path() + "/new.json", regular}) {
+    EXPECT_EQ(platform::ReadFile(path, &back), platform::ReadStatus::Ok);
+    EXPECT_EQ(back, data) << path;
+  }
+  EXPECT_TRUE(std::filesystem::is_directory(dir.path() + "/folder"));
+#ifndef _WIN32
+  EXPECT_TRUE(std::filesystem::is_symlink(dir.path() + "/link.json"));
+  EXPECT_TRUE(platform::ReadWholeFile(linked, &back) && back == data) << back;
+  EXPECT_TRUE(std::filesystem::is_character_file(null));
+
+  // A FIFO is only examined, never opened, until the report is written: its reader gets
+  // exactly the one report.
+  const std::string fifo = dir.path() + "/report.fifo";
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  auto checked = std::async(std::launch::async,
+                            [&fifo] { return platform::CheckReportTarget(fifo, nullptr); });
+  if (checked.wait_for(std::chrono::seconds(5)) != std::future_status::ready) {
+    ADD_FAILURE() << "the FIFO was opened while it was examined";
+    ::close(::open(fifo.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));  // lets that open end
+  }
+  EXPECT_EQ(checked.get(), ReportTarget::Direct);
+  std::string got;
+  std::thread reader([&] { platform::ReadFile(fifo, &got); });
+  EXPECT_TRUE(platform::WriteReport(fifo, data, nullptr));
+  ::close(::open(fifo.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC));  // a reader left waiting
+  reader.join();
+  EXPECT_EQ(got, data);
+#endif
+}
+
+#ifndef _WIN32
+// Runs checks in a child process (a private mount namespace, signal dispositions) and
+// returns what it wrote: each failed check's name, "skip" when it could not start.
+std::string InChild(const std::function<std::string()>& checks) {
+  testing_support::TempDir dir;
+  const std::string out = dir.path() + "/failed";
+  const pid_t pid = ::fork();
+  if (pid == 0) {
+    const std::string failed = checks();
+    platform::WriteFileAtomically(out, failed.data(), failed.size());
+    ::_exit(0);
+  }
+  int status = 0;
+  std::string text;
+  ::waitpid(pid, &status, 0);
+  platform::ReadFile(out, &text);
+  return WIFEXITED(status) && WEXITSTATUS(status) == 0 ? text : text + " (child died)";
+}
+
+// A full disk and a read-only one, on a tiny tmpfs: nothing half-written is left, an older
+// report is not left looking current, and the reason is the system's.
+TEST(PlatformFiles, FullAndReadOnlyDisksLeaveNothingBehind) {
+  testing_support::TempDir dir;
+  const std::string failed = InChild([&dir] {
+    if (::unshare(CLONE_NEWNS) != 0 ||
+        ::mount("none", "/", nullptr, MS_REC | MS_PRIVATE, nullptr) ||
+        ::mount("tmpfs", dir.path().c_str(), "tmpfs", 0, "size=16k") != 0) {
+      return std::string("skip");
+    }
+    std::string bad;
+    const auto check = [&bad](bool ok, const char* what) {
+      if (!ok) bad += std::string(what) + "; ";
+    };
+    const std::string big(64 * 1024, 'x');
+    const std::string report = dir.Write("r.json", "old");
+    std::error_code why;
+    check(!platform::WriteReport(report, big, &why), "report on a full disk");
+    check(platform::ErrorText(why) == "no space left on device", "report's reason");
+    check(!platform::WriteFileAtomically(dir.path() + "/record", big.data(), big.size(), &why),
+          "record on a full disk");
+    check(std::filesystem::is_empty(dir.path()), "nothing left");
+    ::mount(nullptr, dir.path().c_str(), nullptr, MS_REMOUNT | MS_RDONLY, nullptr);
+    check(platform::CheckReportTarget(report, &why) == platform::ReportTarget::Refused &&
+              platform::ErrorText(why) == "read-only file system",
+          "read-only folder refused");
+    check(!platform::CreateFileAtomically(dir.path() + "/s/r", "x", 1, &why) &&
+              platform::ErrorText(why) == "read-only file system",
+          "record on a read-only disk");
+    return bad;
+  });
+  if (failed == "skip") GTEST_SKIP() << "no private mount namespace (not root)";
+  EXPECT_EQ(failed, "");
+}
+
+// SIGPIPE no longer ends the program, SIGHUP is an interrupt, and the open-file limit is
+// raised as far as allowed.
+TEST(PlatformProcess, SignalsAndLimits) {
+  const std::string failed = InChild([] {
+    std::string bad;
+    platform::InstallInterruptHandler("");
+    int ends[2];
+    if (::pipe(ends) != 0) return std::string("pipe");
+    ::close(ends[0]);
+    if (::write(ends[1], "x", 1) != -1 || errno != EPIPE) bad += "write into a closed pipe; ";
+    ::close(ends[1]);
+    ::raise(SIGHUP);
+    if (!platform::InterruptFlag()) bad += "SIGHUP sets the flag; ";
+    platform::CleanUpFinished();
+    return bad;
+  });
+  EXPECT_EQ(failed, "");
+
+  rlimit before{};
+  ASSERT_EQ(::getrlimit(RLIMIT_NOFILE, &before), 0);
+  before.rlim_cur = std::min<rlim_t>(before.rlim_max, 64);  // lowered, so there is room
+  ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &before), 0);
+  const std::size_t raised = platform::RaiseOpenFileLimit();
+  rlimit after{};
+  ASSERT_EQ(::getrlimit(RLIMIT_NOFILE, &after), 0);
+  EXPECT_GE(raised, before.rlim_cur);
+  EXPECT_EQ(raised, after.rlim_cur);
+  EXPECT_EQ(after.rlim_cur, before.rlim_max);
+}
+#endif
 
 }  // namespace

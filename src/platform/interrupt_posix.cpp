@@ -36,8 +36,17 @@ void InstallInterruptHandler(const char* secondNote) {
   action.sa_flags = 0;
   sigaction(SIGINT, &action, nullptr);
   sigaction(SIGTERM, &action, nullptr);
+  sigaction(SIGHUP, &action, nullptr);
+  // A reader that went away (`| head`, a closed terminal) makes writes fail with EPIPE, and
+  // the program goes on to its clean-up instead of dying in the write.
+  struct sigaction ignore{};
+  ignore.sa_handler = SIG_IGN;
+  sigemptyset(&ignore.sa_mask);
+  sigaction(SIGPIPE, &ignore, nullptr);
 }
 
 const std::atomic<bool>& InterruptFlag() { return g_interrupted; }
+
+void CleanUpFinished() {}
 
 }  // namespace platform

@@ -4,10 +4,12 @@
 // Thread notes: a Socket belongs to one thread at a time. LastSocketError() is per thread.
 #pragma once
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <span>
 #include <string>
+#include <vector>
 
 namespace platform {
 
@@ -79,6 +81,22 @@ void ResetAndClose(Socket& s);
 // blocking for ever.
 bool SetSendTimeout(Socket& s, int ms);
 
+enum class ConnectResult {
+  Connected,  // the socket is connected and back in blocking mode
+  Refused,    // refused or any other failure; LastSocketError() says why
+  TimedOut,   // no answer within the bound; LastSocketError() gives TimedOutCode()
+  Stopped,    // *stop was set; LastSocketError() gives the interrupted-call code
+};
+
+// A TCP connect that ends within timeoutMs (negative counts as 0) or soon after *stop is
+// set (stop may be null), whichever comes first: a peer that drops the SYN does not hold
+// the caller for the kernel's two minutes. The wait is cut into slices of at most 100 ms,
+// and the stop mark is read before the connect and after every slice. A stop mark set
+// before the call gives Stopped without connecting. On every result but Connected the
+// socket is left unusable for another connect: close it.
+ConnectResult ConnectWithin(Socket& s, const Ipv4Endpoint& peer, int timeoutMs,
+                            const std::atomic<bool>* stop);
+
 // Accepts one connection; invalid Socket on failure.
 Socket Accept(Socket& listener, Ipv4Endpoint* peer);
 
@@ -112,6 +130,25 @@ int LastSocketError();
 // The codes LastSocketError() gives for a refused and for a reset connection.
 int ConnectionRefusedCode();
 int ConnectionResetCode();
+// The code LastSocketError() gives after ConnectWithin timed out (ETIMEDOUT, WSAETIMEDOUT).
+int TimedOutCode();
+
+// True when address (host byte order) is one this host can send from, so that a socket can
+// be bound to it: 0 (any address), all of 127.0.0.0/8, and every unicast address of an
+// interface that is up. Never a multicast or broadcast address, though the system may let
+// a socket bind one.
+bool IsLocalAddress(std::uint32_t address);
+
+// One IPv4 address of this host and the length of its network's prefix: the network is
+// address with its low (32 - prefixLength) bits cleared.
+struct Ipv4Network {
+  std::uint32_t address = 0;  // host byte order
+  int prefixLength = 0;
+  bool operator==(const Ipv4Network&) const = default;
+};
+// The addresses of the interfaces that are up, loopback left out, in the system's order of
+// interfaces. Empty when there are none or they cannot be listed.
+std::vector<Ipv4Network> LocalIpv4Networks();
 
 // The start-up and clean-up of the sockets layer. POSIX needs none: StartSocketLayer
 // returns 0 and CleanupSocketLayer does nothing. On platforms that count start-ups, an

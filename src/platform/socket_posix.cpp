@@ -1,8 +1,9 @@
 #include "platform/socket.h"
 
 #include <arpa/inet.h>
-#include <cerrno>
-#include <chrono>
+#include <fcntl.h>
+#include <ifaddrs.h>
+#include <net/if.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <poll.h>
@@ -10,6 +11,10 @@
 #include <sys/time.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <bit>
+#include <cerrno>
+#include <chrono>
 #include <vector>
 
 namespace platform {
@@ -40,6 +45,24 @@ int PollWithDeadline(pollfd* fds, nfds_t count, int timeoutMs) {
     const int r = ::poll(fds, count, ms);
     if (r >= 0 || errno != EINTR) return r;
   }
+}
+
+bool SetBlocking(int fd, bool blocking) {
+  const int flags = ::fcntl(fd, F_GETFL);
+  if (flags < 0) return false;
+  return ::fcntl(fd, F_SETFL, blocking ? flags & ~O_NONBLOCK : flags | O_NONBLOCK) == 0;
+}
+
+// Multicast, the limited broadcast and the reserved block above them (224.0.0.0 and up), or a
+// directed broadcast of one of this host's networks: the system lets a socket bind them, but
+// nothing is ever sent from them.
+bool IsGroupAddress(std::uint32_t address) {
+  if (address >= 0xE0000000u) return true;
+  for (const Ipv4Network& n : LocalIpv4Networks()) {
+    const std::uint32_t host = n.prefixLength >= 31 ? 0 : 0xFFFFFFFFu >> n.prefixLength;
+    if (host != 0 && address == (n.address | host)) return true;
+  }
+  return false;
 }
 
 }  // namespace
@@ -83,6 +106,52 @@ bool Connect(Socket& s, const Ipv4Endpoint& peer) {
     r = ::connect(Fd(s), reinterpret_cast<const sockaddr*>(&sa), sizeof sa);
   } while (r != 0 && errno == EINTR);
   return r == 0;
+}
+
+ConnectResult ConnectWithin(Socket& s, const Ipv4Endpoint& peer, int timeoutMs,
+                            const std::atomic<bool>* stop) {
+  using Clock = std::chrono::steady_clock;
+  const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs < 0 ? 0 : timeoutMs);
+  const auto stopped = [stop] { return stop && stop->load(); };
+  if (!s.valid()) {
+    errno = EBADF;
+    return ConnectResult::Refused;
+  }
+  if (stopped()) {
+    errno = EINTR;
+    return ConnectResult::Stopped;
+  }
+  if (!SetBlocking(Fd(s), false)) return ConnectResult::Refused;
+  const sockaddr_in sa = ToSockaddr(peer);
+  // An interrupted non-blocking connect goes on in the background, as one in progress does.
+  if (::connect(Fd(s), reinterpret_cast<const sockaddr*>(&sa), sizeof sa) != 0 &&
+      errno != EINPROGRESS && errno != EINTR) {
+    return ConnectResult::Refused;
+  }
+  int error = 0;
+  for (;;) {
+    pollfd fds[1] = {pollfd{Fd(s), POLLOUT, 0}};
+    const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now());
+    const int r = ::poll(fds, 1, static_cast<int>(std::clamp<long long>(left.count(), 0, 100)));
+    if (r < 0 && errno != EINTR) return ConnectResult::Refused;
+    if (r > 0) {
+      socklen_t length = sizeof error;
+      if (::getsockopt(Fd(s), SOL_SOCKET, SO_ERROR, &error, &length) != 0) error = errno;
+      break;
+    }
+    if (stopped()) {
+      errno = EINTR;
+      return ConnectResult::Stopped;
+    }
+    if (Clock::now() >= deadline) {
+      errno = ETIMEDOUT;
+      return ConnectResult::TimedOut;
+    }
+  }
+  if (error == 0 && !SetBlocking(Fd(s), true)) error = errno;
+  errno = error;
+  if (error == 0) return ConnectResult::Connected;
+  return error == ETIMEDOUT ? ConnectResult::TimedOut : ConnectResult::Refused;
 }
 
 bool Bind(Socket& s, const Ipv4Endpoint& local) {
@@ -242,6 +311,32 @@ int WaitAnyReadable(std::span<const Socket* const> sockets, int timeoutMs) {
 int LastSocketError() { return errno; }
 int ConnectionRefusedCode() { return ECONNREFUSED; }
 int ConnectionResetCode() { return ECONNRESET; }
+int TimedOutCode() { return ETIMEDOUT; }
+
+bool IsLocalAddress(std::uint32_t address) {
+  if (address == 0) return true;
+  if (IsGroupAddress(address)) return false;
+  Socket probe = OpenUdpSocket();
+  return probe.valid() && Bind(probe, {address, 0});
+}
+
+std::vector<Ipv4Network> LocalIpv4Networks() {
+  std::vector<Ipv4Network> networks;
+  ifaddrs* list = nullptr;
+  if (::getifaddrs(&list) != 0) return networks;
+  for (const ifaddrs* i = list; i; i = i->ifa_next) {
+    if (!i->ifa_addr || i->ifa_addr->sa_family != AF_INET || !(i->ifa_flags & IFF_UP) ||
+        (i->ifa_flags & IFF_LOOPBACK)) {
+      continue;
+    }
+    const auto* address = reinterpret_cast<const sockaddr_in*>(i->ifa_addr);
+    const auto* mask = reinterpret_cast<const sockaddr_in*>(i->ifa_netmask);
+    const std::uint32_t bits = mask ? ntohl(mask->sin_addr.s_addr) : 0xFFFFFFFFu;
+    networks.push_back({ntohl(address->sin_addr.s_addr), std::popcount(bits)});
+  }
+  ::freeifaddrs(list);
+  return networks;
+}
 
 int StartSocketLayer() { return 0; }
 void CleanupSocketLayer() {}

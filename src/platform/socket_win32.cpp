@@ -3,10 +3,12 @@
 // winsock2.h must come before windows.h (which would pull in the old winsock.h).
 #include <winsock2.h>
 
+#include <iphlpapi.h>
 #include <mstcpip.h>
 #include <windows.h>
 #include <ws2tcpip.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <mutex>
@@ -86,6 +88,50 @@ bool Ready(SOCKET s, fd_set* readable, fd_set* failed) {
   return FD_ISSET(s, readable) || FD_ISSET(s, failed);
 }
 
+// The IPv4 addresses of the adapters that are up, in the system's order, loopback's too
+// when asked for.
+std::vector<Ipv4Network> UnicastAddresses(bool withLoopback) {
+  std::vector<Ipv4Network> networks;
+  const ULONG flags = GAA_FLAG_SKIP_ANYCAST | GAA_FLAG_SKIP_MULTICAST | GAA_FLAG_SKIP_DNS_SERVER;
+  std::vector<unsigned char> buffer(16 * 1024);
+  ULONG size = static_cast<ULONG>(buffer.size());
+  ULONG r = ERROR_BUFFER_OVERFLOW;
+  // The list can grow between the call that sizes it and the call that fills it.
+  for (int tries = 0; tries < 3 && r == ERROR_BUFFER_OVERFLOW; ++tries) {
+    buffer.resize(size);
+    r = ::GetAdaptersAddresses(AF_INET, flags, nullptr,
+                               reinterpret_cast<IP_ADAPTER_ADDRESSES*>(buffer.data()), &size);
+  }
+  if (r != NO_ERROR) return networks;
+  for (auto* a = reinterpret_cast<const IP_ADAPTER_ADDRESSES*>(buffer.data()); a; a = a->Next) {
+    if (a->OperStatus != IfOperStatusUp) continue;
+    if (a->IfType == IF_TYPE_SOFTWARE_LOOPBACK && !withLoopback) continue;
+    for (auto* u = a->FirstUnicastAddress; u; u = u->Next) {
+      const sockaddr* sa = u->Address.lpSockaddr;
+      if (!sa || sa->sa_family != AF_INET) continue;
+      const auto* in = reinterpret_cast<const sockaddr_in*>(sa);
+      networks.push_back({ntohl(in->sin_addr.s_addr), static_cast<int>(u->OnLinkPrefixLength)});
+    }
+  }
+  return networks;
+}
+
+bool SetBlocking(SOCKET s, bool blocking) {
+  u_long nonBlocking = blocking ? 0 : 1;
+  return ::ioctlsocket(s, FIONBIO, &nonBlocking) == 0;
+}
+
+// Multicast, the limited broadcast and the reserved block above them (224.0.0.0 and up), or a
+// directed broadcast of one of this host's networks: nothing is ever sent from them.
+bool IsGroupAddress(std::uint32_t address) {
+  if (address >= 0xE0000000u) return true;
+  for (const Ipv4Network& n : UnicastAddresses(false)) {
+    const std::uint32_t host = n.prefixLength >= 31 ? 0 : 0xFFFFFFFFu >> n.prefixLength;
+    if (host != 0 && address == (n.address | host)) return true;
+  }
+  return false;
+}
+
 }  // namespace
 
 std::uint32_t InetAddr(const char* text) {
@@ -140,6 +186,65 @@ bool Connect(Socket& s, const Ipv4Endpoint& peer) {
   }
   const sockaddr_in sa = ToSockaddr(peer);
   return ::connect(Sock(s), reinterpret_cast<const sockaddr*>(&sa), sizeof sa) == 0;
+}
+
+ConnectResult ConnectWithin(Socket& s, const Ipv4Endpoint& peer, int timeoutMs,
+                            const std::atomic<bool>* stop) {
+  using Clock = std::chrono::steady_clock;
+  const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs < 0 ? 0 : timeoutMs);
+  const auto stopped = [stop] { return stop && stop->load(); };
+  if (!s.valid()) {
+    WSASetLastError(WSAENOTSOCK);
+    return ConnectResult::Refused;
+  }
+  if (stopped()) {
+    WSASetLastError(WSAEINTR);
+    return ConnectResult::Stopped;
+  }
+  if (!SetBlocking(Sock(s), false)) return ConnectResult::Refused;
+  const sockaddr_in sa = ToSockaddr(peer);
+  if (::connect(Sock(s), reinterpret_cast<const sockaddr*>(&sa), sizeof sa) != 0 &&
+      WSAGetLastError() != WSAEWOULDBLOCK) {
+    return ConnectResult::Refused;
+  }
+  int error = 0;
+  for (;;) {
+    // A connect that succeeds marks the socket writable; one that fails marks it in the
+    // exception set.
+    fd_set writable;
+    fd_set failed;
+    FD_ZERO(&writable);
+    FD_ZERO(&failed);
+    FD_SET(Sock(s), &writable);
+    FD_SET(Sock(s), &failed);
+    const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now());
+    const long long ms = std::clamp<long long>(left.count(), 0, 100);
+    timeval tv{};
+    tv.tv_usec = static_cast<long>(ms * 1000);
+    const int r = ::select(0, nullptr, &writable, &failed, &tv);
+    if (r == SOCKET_ERROR && WSAGetLastError() != WSAEINTR) return ConnectResult::Refused;
+    if (r > 0) {
+      int length = sizeof error;
+      if (::getsockopt(Sock(s), SOL_SOCKET, SO_ERROR, reinterpret_cast<char*>(&error), &length) !=
+          0) {
+        error = WSAGetLastError();
+      }
+      if (error == 0 && FD_ISSET(Sock(s), &failed)) error = WSAECONNREFUSED;
+      break;
+    }
+    if (stopped()) {
+      WSASetLastError(WSAEINTR);
+      return ConnectResult::Stopped;
+    }
+    if (Clock::now() >= deadline) {
+      WSASetLastError(WSAETIMEDOUT);
+      return ConnectResult::TimedOut;
+    }
+  }
+  if (error == 0 && !SetBlocking(Sock(s), true)) error = WSAGetLastError();
+  WSASetLastError(error);
+  if (error == 0) return ConnectResult::Connected;
+  return error == WSAETIMEDOUT ? ConnectResult::TimedOut : ConnectResult::Refused;
 }
 
 bool Bind(Socket& s, const Ipv4Endpoint& local) {
@@ -299,6 +404,24 @@ int ConnectionRefusedCode() {
 }
 int ConnectionResetCode() {
   return WSAECONNRESET;
+}
+int TimedOutCode() {
+  return WSAETIMEDOUT;
+}
+
+bool IsLocalAddress(std::uint32_t address) {
+  if (address == 0 || address >> 24 == 127) return true;
+  if (IsGroupAddress(address)) return false;
+  // The adapters' own list rather than a trial bind: Wine binds an address that is not the
+  // host's to any address instead of failing as Windows does.
+  for (const Ipv4Network& n : UnicastAddresses(true)) {
+    if (n.address == address) return true;
+  }
+  return false;
+}
+
+std::vector<Ipv4Network> LocalIpv4Networks() {
+  return UnicastAddresses(false);
 }
 
 int StartSocketLayer() {
