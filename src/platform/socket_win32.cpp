@@ -88,48 +88,9 @@ bool Ready(SOCKET s, fd_set* readable, fd_set* failed) {
   return FD_ISSET(s, readable) || FD_ISSET(s, failed);
 }
 
-// The IPv4 addresses of the adapters that are up, in the system's order, loopback's too
-// when asked for.
-std::vector<Ipv4Network> UnicastAddresses(bool withLoopback) {
-  std::vector<Ipv4Network> networks;
-  const ULONG flags = GAA_FLAG_SKIP_ANYCAST | GAA_FLAG_SKIP_MULTICAST | GAA_FLAG_SKIP_DNS_SERVER;
-  std::vector<unsigned char> buffer(16 * 1024);
-  ULONG size = static_cast<ULONG>(buffer.size());
-  ULONG r = ERROR_BUFFER_OVERFLOW;
-  // The list can grow between the call that sizes it and the call that fills it.
-  for (int tries = 0; tries < 3 && r == ERROR_BUFFER_OVERFLOW; ++tries) {
-    buffer.resize(size);
-    r = ::GetAdaptersAddresses(AF_INET, flags, nullptr,
-                               reinterpret_cast<IP_ADAPTER_ADDRESSES*>(buffer.data()), &size);
-  }
-  if (r != NO_ERROR) return networks;
-  for (auto* a = reinterpret_cast<const IP_ADAPTER_ADDRESSES*>(buffer.data()); a; a = a->Next) {
-    if (a->OperStatus != IfOperStatusUp) continue;
-    if (a->IfType == IF_TYPE_SOFTWARE_LOOPBACK && !withLoopback) continue;
-    for (auto* u = a->FirstUnicastAddress; u; u = u->Next) {
-      const sockaddr* sa = u->Address.lpSockaddr;
-      if (!sa || sa->sa_family != AF_INET) continue;
-      const auto* in = reinterpret_cast<const sockaddr_in*>(sa);
-      networks.push_back({ntohl(in->sin_addr.s_addr), static_cast<int>(u->OnLinkPrefixLength)});
-    }
-  }
-  return networks;
-}
-
 bool SetBlocking(SOCKET s, bool blocking) {
   u_long nonBlocking = blocking ? 0 : 1;
   return ::ioctlsocket(s, FIONBIO, &nonBlocking) == 0;
-}
-
-// Multicast, the limited broadcast and the reserved block above them (224.0.0.0 and up), or a
-// directed broadcast of one of this host's networks: nothing is ever sent from them.
-bool IsGroupAddress(std::uint32_t address) {
-  if (address >= 0xE0000000u) return true;
-  for (const Ipv4Network& n : UnicastAddresses(false)) {
-    const std::uint32_t host = n.prefixLength >= 31 ? 0 : 0xFFFFFFFFu >> n.prefixLength;
-    if (host != 0 && address == (n.address | host)) return true;
-  }
-  return false;
 }
 
 }  // namespace
@@ -411,17 +372,37 @@ int TimedOutCode() {
 
 bool IsLocalAddress(std::uint32_t address) {
   if (address == 0 || address >> 24 == 127) return true;
-  if (IsGroupAddress(address)) return false;
-  // The adapters' own list rather than a trial bind: Wine binds an address that is not the
-  // host's to any address instead of failing as Windows does.
-  for (const Ipv4Network& n : UnicastAddresses(true)) {
+  // The adapters' own unicast addresses rather than a trial bind: Wine binds an address that
+  // is not the host's to any address instead of failing as Windows does.
+  for (const Ipv4Network& n : LocalIpv4Networks()) {
     if (n.address == address) return true;
   }
   return false;
 }
 
 std::vector<Ipv4Network> LocalIpv4Networks() {
-  return UnicastAddresses(false);
+  std::vector<Ipv4Network> networks;
+  const ULONG flags = GAA_FLAG_SKIP_ANYCAST | GAA_FLAG_SKIP_MULTICAST | GAA_FLAG_SKIP_DNS_SERVER;
+  std::vector<unsigned char> buffer(16 * 1024);
+  ULONG size = static_cast<ULONG>(buffer.size());
+  ULONG r = ERROR_BUFFER_OVERFLOW;
+  // The list can grow between the call that sizes it and the call that fills it.
+  for (int tries = 0; tries < 3 && r == ERROR_BUFFER_OVERFLOW; ++tries) {
+    buffer.resize(size);
+    r = ::GetAdaptersAddresses(AF_INET, flags, nullptr,
+                               reinterpret_cast<IP_ADAPTER_ADDRESSES*>(buffer.data()), &size);
+  }
+  if (r != NO_ERROR) return networks;
+  for (auto* a = reinterpret_cast<const IP_ADAPTER_ADDRESSES*>(buffer.data()); a; a = a->Next) {
+    if (a->OperStatus != IfOperStatusUp || a->IfType == IF_TYPE_SOFTWARE_LOOPBACK) continue;
+    for (auto* u = a->FirstUnicastAddress; u; u = u->Next) {
+      const sockaddr* sa = u->Address.lpSockaddr;
+      if (!sa || sa->sa_family != AF_INET) continue;
+      const auto* in = reinterpret_cast<const sockaddr_in*>(sa);
+      networks.push_back({ntohl(in->sin_addr.s_addr), static_cast<int>(u->OnLinkPrefixLength)});
+    }
+  }
+  return networks;
 }
 
 int StartSocketLayer() {

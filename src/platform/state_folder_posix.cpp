@@ -239,12 +239,12 @@ bool ReadWholeFile(const std::filesystem::path& path, std::string* out) {
 }
 
 std::string ErrorText(const std::error_code& why) {
+  // The common reasons in English whatever the locale (strerror follows LC_MESSAGES).
   static const struct {
     std::errc code;
     const char* text;
   } kTexts[] = {
       {std::errc::permission_denied, "permission denied"},
-      {std::errc::operation_not_permitted, "permission denied"},
       {std::errc::read_only_file_system, "read-only file system"},
       {std::errc::no_space_on_device, "no space left on device"},
       {std::errc::not_a_directory, "not a directory"},
