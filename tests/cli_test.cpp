@@ -1,5 +1,7 @@
-// DERURUZUD-cli as a child process against quivo-sim: its exit status, --yes, the data
-// file, and the record a killed run leaves behind, put back with --restore-xport.
+// DERURUZUD-cli as a child process against quivo-sim: the rollout rules one device meets
+// (the version policy, a dry run, signed, tampered and unsigned data files, checksums), the
+// exit status and report of each, its refusals of bad input, and the record a killed run
+// leaves behind, put back with --restore-xport.
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
@@ -10,6 +12,7 @@
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
+#include <nlohmann/json.hpp>
 #include <thread>
 
 #include "sim/simulator.h"
@@ -18,9 +21,11 @@
 namespace {
 
 // Runs the program with its standard input from /dev/null (no terminal, so nothing waits):
-// its exit status and output.
-std::pair<int, std::string> RunCli(const std::string& args) {
-  const std::string cmd = std::string(DERURUZUD_CLI_PATH) + " " + args + " </dev/null 2>&1";
+// its exit status, its standard output and its standard error (after "\n--\n").
+std::pair<int, std::string> RunCli(const std::string& args, const std::string& env = "") {
+  const std::string cmd =
+      env + " " + std::string(DERURUZUD_CLI_PATH) + " " + args + " </dev/null 2>/tmp/cli_err$$; " +
+      "s=$?; echo; echo --; cat /tmp/cli_err$$; rm -f /tmp/cli_err$$; exit $s";
   std::string output;
   std::FILE* p = ::popen(cmd.c_str(), "r");
   char buf[4096];
@@ -29,41 +34,120 @@ std::pair<int, std::string> RunCli(const std::string& args) {
   return {WIFEXITED(st) ? WEXITSTATUS(st) : -1, output};
 }
 
-sim::Config Device() {
+sim::Config Device(std::uint16_t version = 12) {
   sim::Config c;
   c.address = "127.0.0.1";
   c.tcpPort = 0;
   c.settleMs = 0;
+  sim::Memory m;
+  m.fill(0x3FFF);
+  m[sim::kVersionWord] = version;
+  c.memory = m;
   return c;
 }
 
-TEST(Cli, ExitStatusTellsTheOutcome) {
+void Shell(const std::string& command) {
+  ASSERT_EQ(std::system((command + " >/dev/null 2>&1").c_str()), 0) << command;
+}
+
+// What each rule makes of one device, as the exit status and the report say it. Nothing
+// here writes a device (each write costs its 5.6 s of pauses in a real process); the
+// writing under each rule is update_test's, in process.
+TEST(Cli, RolloutRulesTellTheirOutcome) {
   testing_support::TempDir dir;
-  sim::Simulator device(Device());
-  std::string error;
-  ASSERT_TRUE(device.Start(&error)) << error;
+  const std::string d = dir.path() + "/";
   const std::string hex = dir.Write("quivo.HEX", sim::SampleHex(21));
-  const std::string target = "--address 127.0.0.1 --port " + std::to_string(device.TcpPort());
+  // A key pair, the data file signed (minisign's default: its BLAKE2b-512 hash signed), a
+  // tampered copy with the same signature, a file signed by another key.
+  Shell("cd " + d + " && minisign -G -W -p k.pub -s k.sec && minisign -G -W -p o.pub -s o.sec");
+  Shell("cd " + d + " && minisign -S -s k.sec -m quivo.HEX -t 'release 21'");
+  std::string tampered = sim::SampleHex(21);
+  tampered[40] = tampered[40] == 'F' ? 'E' : 'F';
+  dir.Write("tampered.HEX", tampered);
+  Shell("cp " + d + "quivo.HEX.minisig " + d + "tampered.HEX.minisig");
+  dir.Write("other.HEX", sim::SampleHex(21));
+  Shell("cd " + d + " && minisign -S -s o.sec -m other.HEX");
+  std::string badSums = sim::SampleHex(21);
+  badSums[badSums.find('\n') - 1] ^= 1;  // the first record's checksum
+  const std::string sums = dir.Write("sums.HEX", badSums);
+  const std::string trusted = " --trusted-key " + d + "k.pub";
+  const std::string env = "XDG_CONFIG_HOME=" + d + "config XDG_STATE_HOME=" + d + "state";
+
   const struct {
+    const char* what;
+    std::uint16_t before;
     std::string args;
     int status;
-    const char* output;
+    const char* result;
+    const char* says;  // in the output
   } cases[] = {
-      {target + " --yes --data-file " + hex, 0, "[DERURUZUD] 書込み完了"},
-      // Without --yes and without a terminal the question is answered No.
-      {target + " --data-file " + hex, 1, "ファームの書換えを開始しますか？"},
-      {target + " --yes --data-file " + dir.path() + "/none.HEX", 1, "Can't open data file."},
-      {"--no-such-flag", 2, ""},
-      {"--help", 0, "--restore-xport"},
+      {"equal: skipped", 21, "--data-file " + hex + trusted, 0, "skipped", "\"skipped\""},
+      {"newer: refused", 30, "--data-file " + hex + trusted, 1, "refused", "\"refused\""},
+      {"dry run, signed", 12, "--dry-run --data-file " + hex + trusted, 0, "would_update",
+       "release 21"},
+      {"tampered", 12, "--data-file " + d + "tampered.HEX" + trusted, 1, "failed", "signature_bad"},
+      {"untrusted key", 12, "--data-file " + d + "other.HEX" + trusted, 1, "failed",
+       "signature_untrusted"},
+      {"unsigned, required", 12, "--require-signature --data-file " + sums, 1, "failed",
+       "signature_missing"},
+      {"checksums, unattended", 12, "--data-file " + sums, 1, "failed", "checksum_errors"},
+      {"no data file", 12, "--data-file " + d + "none.HEX", 1, "failed", "Can't open"},
   };
   for (const auto& c : cases) {
-    const auto [status, output] = RunCli(c.args);
-    EXPECT_EQ(status, c.status) << c.args << "\n" << output;
-    EXPECT_NE(output.find(c.output), std::string::npos) << output;
+    SCOPED_TRACE(c.what);
+    sim::Simulator device(Device(c.before));
+    std::string error;
+    ASSERT_TRUE(device.Start(&error)) << error;
+    const auto [status, output] = RunCli(
+        "--address 127.0.0.1 --port " + std::to_string(device.TcpPort()) + " --yes --json - " +
+            c.args, env);
     EXPECT_TRUE(device.WaitForNoConnection(2000));
+    EXPECT_EQ(status, c.status) << output;
+    EXPECT_EQ(device.VersionWord(), c.before);
+    EXPECT_EQ(device.DataBlocks(), 0);
+    EXPECT_NE(output.find(c.says), std::string::npos) << output;
+    const auto json = nlohmann::json::parse(output.substr(0, output.find("\n--\n")), nullptr, false);
+    ASSERT_FALSE(json.is_discarded()) << output;
+    EXPECT_EQ(json["devices"][0]["result"], c.result) << output;
+    // A data file that may not be written reaches no device; a device judged by its
+    // version still gets its leave command.
+    const bool fileRefused = c.status == 1 && c.before == 12;
+    EXPECT_EQ(device.Connections(), fileRefused ? 0 : 1);
+    EXPECT_EQ(device.LeaveCommands(), fileRefused ? 0 : 1);
+    if (std::string(c.what) == "dry run, signed") {
+      // The key id as minisign prints it in the public key's comment.
+      std::string pub;
+      std::FILE* f = std::fopen((d + "k.pub").c_str(), "r");
+      char line[256] = {};
+      if (f && std::fgets(line, sizeof line, f)) pub = line;
+      if (f) std::fclose(f);
+      const std::string keyId = json["data_file"]["signature"]["key_id"];
+      EXPECT_NE(pub.find(keyId), std::string::npos) << pub;
+      EXPECT_EQ(json["data_file"]["sha256"].get<std::string>().size(), 64u);
+    }
   }
-  EXPECT_EQ(device.VersionWord(), 21);
-  EXPECT_EQ(device.Connections(), 2);  // the data file is read before the device is sought
+}
+
+TEST(Cli, BadInputIsRefusedBeforeAnythingIsSent) {
+  testing_support::TempDir dir;
+  const std::string hex = dir.Write("q.HEX", sim::SampleHex(2));
+  const std::string garbage = dir.Write("garbage.txt", "not a key\n");
+  const std::string report = dir.Write("r.json", "{\"devices\": 3}");
+  const std::string device = "--address 127.0.0.9 --yes --data-file " + hex + " ";
+  for (const std::string& args : std::vector<std::string>{
+           "--no-such-flag", device + "--canary 0", device + "--max-failures -1",
+           device + "--jobs 1000000000", device + "--jobs 65", device + "--port abc",
+           device + "--port 70000", "--address 1.2.3.4:99999", "--address 010.0.0.1",
+           "--restore-xport x.setup", device + "--retry-failed " + report,
+           device + "--retry-failed /nonexistent", device + "--trusted-key " + garbage,
+           device + "--signature " + garbage, device + "--bind 203.0.113.7",
+           "--discover 010.0.0.0/24", "--history x"}) {
+    const auto [status, output] = RunCli(args);
+    EXPECT_EQ(status, 2) << args << "\n" << output;
+  }
+  const auto [status, output] = RunCli("--help");
+  EXPECT_EQ(status, 0);
+  EXPECT_NE(output.find("--restore-xport"), std::string::npos);
 }
 
 TEST(Cli, KilledRunLeavesARecordThatPutsTheXPortBack) {

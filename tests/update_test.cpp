@@ -5,8 +5,10 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <functional>
 
 #include "platform/socket.h"
+#include "report/single_run.h"
 #include "support/scripted_ports.h"
 #include "support/update_harness.h"
 
@@ -176,6 +178,91 @@ TEST(UpdateRun, DevicesThatFloodOrNeverSpeakEndTheRunWithItsNotice) {
     }
     run.ExpectReadyAgain();
   }
+}
+
+}  // namespace
+
+namespace {
+
+// The rollout rules DERURUZUD-cli holds one device to, in process so that each write is
+// quick: what each rule writes, and what the question says of the data file.
+TEST(Rollout, EachRuleWritesOrLeavesTheDevice) {
+  TempDir dir;
+  const std::string d = dir.path() + "/";
+  dir.Write("signed.HEX", sim::SampleHex(13));
+  ASSERT_EQ(std::system(("cd " + d + " && minisign -G -W -p k.pub -s k.sec >/dev/null && "
+                         "minisign -S -l -s k.sec -m signed.HEX -t 'build 13' >/dev/null")
+                            .c_str()),
+            0);
+  std::string badSums = sim::SampleHex(13);
+  badSums[badSums.find('\n') - 1] ^= 1;
+  dir.Write("sums.HEX", badSums);
+  dir.Write("plain.HEX", sim::SampleHex(13));
+  std::vector<image::PublicKey> keys;
+  std::string error;
+  std::vector<std::string> warnings;
+  ASSERT_TRUE(image::LoadTrustedKeys({d + "k.pub"}, &keys, &error, &warnings)) << error;
+
+  using R = update::Result;
+  const struct {
+    const char* what;
+    std::uint16_t before;
+    const char* file;
+    std::function<void(report::RunPolicy&)> set;
+    R result;
+    std::uint16_t after;
+    const char* asked;  // in the question; "" when none is asked
+  } cases[] = {
+      {"older", 12, "signed.HEX", [](auto&) {}, R::Updated, 13, "Signed by key"},
+      {"equal", 13, "signed.HEX", [](auto&) {}, R::Skipped, 13, ""},
+      {"equal, reinstall", 13, "signed.HEX", [](auto& p) { p.version.reinstall = true; },
+       R::Updated, 13, "build 13"},
+      {"newer", 14, "signed.HEX", [](auto&) {}, R::Refused, 14, ""},
+      {"newer, allow older", 14, "signed.HEX", [](auto& p) { p.version.allowOlder = true; },
+       R::Updated, 13, "Ver:  14 ->   13"},
+      {"stopped midway", 0, "plain.HEX", [](auto&) {}, R::Updated, 13, "Unsigned"},
+      {"dry run", 12, "signed.HEX", [](auto& p) { p.dryRun = true; }, R::WouldUpdate, 12, ""},
+      {"checksums, asked", 12, "sums.HEX", [](auto&) {}, R::Updated, 13, "Unsigned"},
+      {"checksums ignored, unattended", 12, "sums.HEX",
+       [](auto& p) { p.integrity.unattended = p.integrity.ignoreChecksums = true; }, R::Updated,
+       13, "Unsigned"},
+  };
+  panel::SetLanguage(panel::Language::English);
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    sim::Config config;
+    config.address = "127.0.0.1";
+    config.tcpPort = config.settleMs = 0;
+    sim::Memory m;
+    m.fill(0x3FFF);
+    m[sim::kVersionWord] = c.before;
+    config.memory = m;
+    sim::Simulator device(config);
+    ASSERT_TRUE(device.Start(&error)) << error;
+    RecordingHost host;
+    RecordingSleeper sleeper;
+    host.AnswerNext(true);
+    report::SingleRun run(host.Panel(), sleeper, {.receiveWaitMs = 2000, .replyWaitMs = 2000});
+    run.session().UseSavedRecords(xport::SavedRecords(d + "state"));
+    report::RunPolicy policy{.rollout = true};
+    policy.integrity.trusted = keys;
+    c.set(policy);
+    const report::DeviceReport r =
+        run.Run({platform::InetAddr("127.0.0.1"), device.TcpPort()}, d + c.file, nullptr, {},
+                nullptr, policy);
+    EXPECT_TRUE(device.WaitForNoConnection(2000));
+    EXPECT_EQ(r.result, c.result) << r.reason;
+    EXPECT_EQ(device.VersionWord(), c.after);
+    EXPECT_EQ(device.LeaveCommands(), 1);
+    std::string asked;
+    for (const Notice& n : host.Notices()) asked += n.question ? n.text : "";
+    EXPECT_NE(asked.find(c.asked), std::string::npos) << asked;
+    EXPECT_EQ(asked.empty(), *c.asked == '\0');
+    const bool caution = std::string(c.file) == "sums.HEX" && !policy.integrity.ignoreChecksums;
+    EXPECT_EQ(r.notices.size() > 0 && r.notices[0].text.find("checksum is wrong: 1") != std::string::npos,
+              caution);
+  }
+  panel::SetLanguage(panel::Language::Japanese);
 }
 
 }  // namespace

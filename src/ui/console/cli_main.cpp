@@ -24,6 +24,7 @@
 #include "panel/text_catalog.h"
 #include "platform/clock.h"
 #include "platform/interrupt.h"
+#include "platform/process_limits.h"
 #include "platform/program_folder.h"
 #include "platform/state_folder.h"
 #include "platform/terminal.h"
@@ -131,8 +132,6 @@ int PrintHistory(std::size_t last) {
   }
   return 0;
 }
-
-}  // namespace
 
 // The exit status a batch or a run ends with: 0 only when every device ends at the data
 // file's version (a dry run: would) and no XPort is left changed.
