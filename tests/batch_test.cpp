@@ -54,7 +54,7 @@ class Cabinet {
       c.address = "127.0.0." + std::to_string(2 + i);
       c.tcpPort = c.settleMs = 0;
       c.mac = {0x00, 0x20, 0x4A, 0x10, 0x00, static_cast<std::uint8_t>(2 + i)};
-      c.memory = OldMemory();
+      if (!c.memory) c.memory = OldMemory();
       sims.push_back(std::make_unique<sim::Simulator>(c));
       std::string error;
       EXPECT_TRUE(sims.back()->Start(&error)) << error;
@@ -239,6 +239,68 @@ TEST(BatchRun, NoLeavesEveryDeviceAndAStopCleansUpEveryRun) {
   std::vector<std::string> warnings;
   EXPECT_EQ(report::ReadHistory(report::HistoryPath(cab.options.stateFolder), 100, &warnings).size(),
             reports.size());
+}
+
+sim::Memory Version(std::uint16_t v) {
+  sim::Memory m = OldMemory();
+  return m[sim::kVersionWord] = v, m;
+}
+
+// The rollout rules of a batch, each device's own result from them, and the retry that
+// takes up exactly the devices that did not end at the data file's version.
+TEST(BatchRun, VersionPolicyCanaryAndFailureLimit) {
+  const sim::Config silent{.faults = {.blocks = {{"bulk:5", sim::BlockFault::Silent}}}};
+  const sim::Config equal{.memory = Version(kNewVersion)}, newer{.memory = Version(20)};
+  const struct {
+    const char* what;
+    std::vector<sim::Config> devices;
+    std::function<void(batch::BatchOptions&)> set;
+    std::vector<Result> results;
+    const char* asked;  // in the question; "" for no question
+  } cases[] = {
+      {"policy groups", {equal, {}, newer}, [](auto&) {},
+       {Result::Skipped, Result::Updated, Result::Refused}, "Newer than the data file"},
+      {"nothing to write", {equal, newer}, [](auto&) {}, {Result::Skipped, Result::Refused}, ""},
+      {"dry run", {equal, {}, newer}, [](auto& o) { o.dryRun = true; },
+       {Result::Skipped, Result::WouldUpdate, Result::Refused}, ""},
+      {"canary fails", {silent, {}, {}}, [](auto& o) { o.canary = 1; },
+       {Result::Failed, Result::NotStarted, Result::NotStarted}, "1 first; the other 2"},
+      {"canary passes", {{}, silent, {}}, [](auto& o) { o.canary = 1; },
+       {Result::Updated, Result::Failed, Result::Updated}, "1 first"},
+      {"failure limit", {silent, {}, {}}, [](auto& o) { o.jobs = 1, o.maxFailures = 1; },
+       {Result::Failed, Result::NotStarted, Result::NotStarted}, "once 1 have failed"},
+  };
+  panel::SetLanguage(panel::Language::English);
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    Cabinet cab(c.devices);
+    c.set(cab.options);
+    FrontEnd frontEnd;
+    const auto reports = cab.Run(frontEnd);
+    ASSERT_EQ(reports.size(), c.results.size());
+    EXPECT_EQ(frontEnd.questions.size(), *c.asked ? 1u : 0u);
+    if (*c.asked) EXPECT_NE(frontEnd.questions[0].find(c.asked), std::string::npos)
+        << frontEnd.questions[0];
+    std::vector<std::string> expectRetry;
+    for (std::size_t i = 0; i < reports.size(); ++i) {
+      EXPECT_EQ(reports[i].result, c.results[i]) << i << " " << reports[i].reason;
+      // Only a device that was written holds the new version; every identified device got
+      // its leave command, the ones never written too.
+      EXPECT_EQ(cab.sims[i]->VersionWord() == kNewVersion,
+                c.results[i] == Result::Updated || c.results[i] == Result::Skipped);
+      EXPECT_EQ(cab.sims[i]->LeaveCommands(), c.results[i] == Result::Failed ? 0 : 1);
+      if (c.results[i] != Result::Updated && c.results[i] != Result::Skipped) {
+        expectRetry.push_back(reports[i].address);
+      }
+    }
+    std::vector<batch::NamedTarget> retry;
+    std::string error;
+    ASSERT_TRUE(batch::TargetsFromReport(report::ReportJson(reports), "r.json", &retry, &error));
+    std::vector<std::string> retried;
+    for (const auto& t : retry) retried.push_back(device::AddressText(t.target));
+    EXPECT_EQ(retried, expectRetry);
+  }
+  panel::SetLanguage(panel::Language::Japanese);
 }
 
 TEST(Restore, ARecordGoesBackOnlyToTheXPortItCameFrom) {
