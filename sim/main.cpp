@@ -112,7 +112,8 @@ int main(int argc, char** argv) {
       ->capture_default_str();
   app.add_option("--fault-pairs", faultPairs,
                  "with --count: the pairs (1 = the first) that get the fault options --xport, "
-                 "--refuse-set, --ignore-set, --identify, --fault, --leave, --fragment-all, "
+                 "--refuse-set, --ignore-set, --refuse-sets-from, --drop-set-reply, --identify, "
+                 "--fault, --leave, --fragment-all, "
                  "--reply-delay and --needs-override; the others are healthy. Default: every "
                  "pair. All other options apply to every pair")
       ->delimiter(',')
@@ -162,6 +163,10 @@ int main(int argc, char** argv) {
                  "answer the Nth set request (1-based) with 00 00 00 FA, record unchanged");
   app.add_option("--ignore-set", config.faults.ignoreSet,
                  "leave the Nth set request (1-based) unanswered, record unchanged");
+  app.add_option("--refuse-sets-from", config.faults.refuseSetsFrom,
+                 "answer every set request from the Nth on with 00 00 00 FA, record unchanged");
+  app.add_option("--drop-set-reply", config.faults.dropSetReply,
+                 "apply the Nth set request but never answer it (the answer lost)");
   app.add_option("--identify", identify, "identify fault")
       ->check(CLI::IsMember(
           {"none", "silent", "wrong-first-byte", "split", "short", "close", "reset", "garbage"}))

@@ -99,6 +99,10 @@ struct Faults {
   // (answered 00 00 00 FA, record unchanged) or ignored (no answer, record unchanged).
   int refuseSet = 0;
   int ignoreSet = 0;
+  // Every set request from the Nth on refused, as ever; the Nth applied and its answer
+  // never sent (the acknowledgement lost on the way).
+  int refuseSetsFrom = 0;
+  int dropSetReply = 0;
   IdentifyFault identify = IdentifyFault::None;
   std::vector<BlockFaultAt> blocks{};
   LeaveFault leave = LeaveFault::None;

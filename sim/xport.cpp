@@ -139,7 +139,8 @@ std::optional<XPortReply> XPort::Set(std::span<const std::uint8_t> datagram,
     journal_.Add("fault ignore-set " + std::to_string(nth) + ": not answered, record unchanged");
     return std::nullopt;
   }
-  if (config_.faults.refuseSet == nth) {
+  if (config_.faults.refuseSet == nth ||
+      (config_.faults.refuseSetsFrom > 0 && nth >= config_.faults.refuseSetsFrom)) {
     journal_.Add("fault refuse-set " + std::to_string(nth) + ": record unchanged");
     return XPortReply{{0, 0, 0, kSetRecord}, "00 00 00 FA", {}};
   }
@@ -149,6 +150,10 @@ std::optional<XPortReply> XPort::Set(std::span<const std::uint8_t> datagram,
               record_.begin() + 4);
   }
   settleUntilUs_ = nowUs + std::int64_t{config_.settleMs} * 1000;
+  if (config_.faults.dropSetReply == nth) {
+    journal_.Add("fault drop-set-reply " + std::to_string(nth) + ": record changed, not answered");
+    return std::nullopt;
+  }
   return XPortReply{{0, 0, 0, kSetAccepted},
                     "00 00 00 FB",
                     "xport restarting for " + std::to_string(config_.settleMs) + " ms"};

@@ -111,7 +111,7 @@ TEST(BatchRun, MixedCabinetEachDeviceOnItsOwn) {
        kOldVersion, true, 0, "情報を取得出来ませんでした"},
       {"wrong device", {.faults = {.identify = sim::IdentifyFault::WrongFirstByte}},
        Result::Failed, kOldVersion, true, 0, "接続機器が異なります"},
-      {"restore refused", {.needsOverride = true, .faults = {.refuseSet = 2}}, Result::Updated,
+      {"restore refused", {.needsOverride = true, .faults = {.refuseSetsFrom = 2}}, Result::Updated,
        kNewVersion, false, 1, ""},
       {"silent mid-write", {.faults = {.blocks = {{"bulk:928", sim::BlockFault::Silent}}}},
        Result::Failed, 0, true, 0, "タイムアウトしました"},
@@ -303,6 +303,9 @@ TEST(BatchRun, VersionPolicyCanaryAndFailureLimit) {
   panel::SetLanguage(panel::Language::Japanese);
 }
 
+// --restore-xport sends a saved record only to the XPort it came from, only when it is
+// whole, and only when it differs from what the XPort holds in nothing but the two bytes
+// the change touches, unless an operator has seen the difference and said Yes.
 TEST(Restore, ARecordGoesBackOnlyToTheXPortItCameFrom) {
   Cabinet cab({sim::Config{}});
   sim::Simulator& device = *cab.sims[0];
@@ -310,29 +313,40 @@ TEST(Restore, ARecordGoesBackOnlyToTheXPortItCameFrom) {
   update::UpdateSession session(host.Panel(), cab.sleeper, {.replyWaitMs = 300});
   const device::Target target{platform::InetAddr("127.0.0.2"), std::nullopt};
   xport::SavedRecords records(cab.dir.path() + "/saved");
-  auto withMac = [&](std::uint8_t last) {
+  auto saved = [&](std::uint8_t last, int changedByte) {
     xport::XPortInfoBytes info{};
     info[25] = 0x20, info[26] = 0x4A, info[27] = 0x10, info[29] = last;
     xport::SetupRecordBytes r{};
     std::copy(cab.originals[0].begin(), cab.originals[0].end(), r.begin());
-    r[40] ^= 0xFF;  // so that the XPort is seen to take it
+    r[static_cast<std::size_t>(changedByte)] ^= 0x81;  // so that the XPort is seen to take it
     return records.Save(info, r);
   };
-  const std::filesystem::path other = withMac(0x99);
+  const std::filesystem::path other = saved(0x99, 33);
   // A file of the earlier form under a name that does not say whose it is.
   const std::filesystem::path anonymous = cab.dir.Write("record.setup", std::string(124, '\x01'));
-  for (const std::filesystem::path& refused : {other, anonymous}) {
-    EXPECT_EQ(update::RestoreSavedRecord(session, target, refused), 0);
+  const std::filesystem::path foreign = saved(0x02, 24);  // LocalPort differs: not its original
+  std::string damaged;
+  ASSERT_TRUE(platform::ReadWholeFile(saved(0x02, 32), &damaged));
+  damaged.back() ^= 1;
+  const std::filesystem::path broken = cab.dir.Write("00-20-4A-10-00-02-x.setup", damaged);
+  for (const std::filesystem::path& refused : {other, anonymous, foreign, broken}) {
+    EXPECT_EQ(update::RestoreSavedRecord(session, target, refused), 0) << refused;
     EXPECT_TRUE(std::filesystem::exists(refused));
   }
   EXPECT_EQ(device.SetRequests(), 0);
-  const std::string refusal = host.Notices()[0].text;
-  EXPECT_TRUE(refusal.find("00-20-4A-10-00-99") < refusal.find("00-20-4A-10-00-02")) << refusal;
+  const auto notices = host.Notices();
+  EXPECT_TRUE(notices[0].text.find("00-20-4A-10-00-99") < notices[0].text.find("00-20-4A-10-00-02"))
+      << notices[0].text;
+  EXPECT_TRUE(notices[2].question && notices[2].text.find("24: ") != std::string::npos)
+      << notices[2].text;
 
-  const std::filesystem::path own = withMac(0x02);
+  const std::filesystem::path own = saved(0x02, 33);
   EXPECT_EQ(update::RestoreSavedRecord(session, target, own), 1);
   EXPECT_FALSE(std::filesystem::exists(own));
   EXPECT_TRUE(device.SetRequests() == 1 && device.SetupRecord() != cab.originals[0]);
+  host.AnswerNext(true);  // having seen what differs, the operator sends it all the same
+  EXPECT_EQ(update::RestoreSavedRecord(session, target, foreign), 1);
+  EXPECT_EQ(device.SetRequests(), 2);
 }
 
 TEST(History, ABrokenLineIsSkippedAndSpoilsNothingElse) {

@@ -1,10 +1,14 @@
 // DERURUZUD-cli as a child process against quivo-sim: the rollout rules one device meets
 // (the version policy, a dry run, signed, tampered and unsigned data files, checksums), the
 // exit status and report of each, its refusals of bad input, and the record a killed run
-// leaves behind, put back with --restore-xport.
+// leaves behind, put back with --restore-xport. Also what only POSIX can stand in for: a
+// state folder that cannot be written.
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
+#include <sched.h>
+#include <sys/mount.h>
+#include <unistd.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
@@ -17,6 +21,7 @@
 
 #include "sim/simulator.h"
 #include "support/temp_dir.h"
+#include "support/update_harness.h"
 
 namespace {
 
@@ -197,6 +202,52 @@ TEST(Cli, KilledRunLeavesARecordThatPutsTheXPortBack) {
   const std::string bogus = dir.Write("bogus.setup", "short");
   EXPECT_EQ(RunCli("--restore-xport " + bogus + " --address 127.0.0.1").first, 1);
   EXPECT_EQ(device.SetRequests(), 2);
+}
+
+using testing_support::Code;
+using testing_support::TempDir;
+using testing_support::UpdateRun;
+
+// The XPort's settings are never changed before their original is on disk: where it
+// cannot be saved, the dialog's operator decides (No preselected) and a run without an
+// operator fails the device, the XPort untouched. A read-only or full disk needs root to
+// stand in for (a private mount of a small file system); a folder under a file does not.
+TEST(UpdateRun, NoChangeWithoutTheOriginalOnDisk) {
+  sim::Config c;
+  c.needsOverride = true;
+  TempDir scratch;
+  std::vector<std::pair<std::string, std::string>> folders = {
+      {scratch.Write("a-file", "x") + "/DERURUZUD", "not a directory"}};
+  if (::geteuid() == 0 && ::unshare(CLONE_NEWNS) == 0 &&
+      ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0) {
+    const std::string ro = scratch.path() + "/ro", full = scratch.path() + "/full";
+    std::filesystem::create_directories(ro);
+    std::filesystem::create_directories(full);
+    EXPECT_EQ(::mount("tmpfs", ro.c_str(), "tmpfs", MS_RDONLY, "size=64k"), 0);
+    EXPECT_EQ(::mount("tmpfs", full.c_str(), "tmpfs", 0, "size=4k"), 0);
+    std::string filler(4096, 'x');
+    std::FILE* f = std::fopen((full + "/filler").c_str(), "w");
+    while (f && std::fwrite(filler.data(), 1, filler.size(), f) == filler.size() && std::fflush(f) == 0) {
+    }
+    if (f) std::fclose(f);
+    folders.push_back({ro, "read-only file system"});
+    folders.push_back({full, "no space left on device"});
+  }
+  for (const auto& [folder, why] : folders) {
+    for (const bool yes : {false, true}) {
+      SCOPED_TRACE(folder + (yes ? " yes" : " no"));
+      UpdateRun run(c);
+      run.session().UseSavedRecords(xport::SavedRecords(folder));
+      EXPECT_EQ(Code(run.Run({yes, true})), yes ? 1 : 0);
+      const auto notices = run.host.Notices();
+      ASSERT_FALSE(notices.empty());
+      EXPECT_TRUE(notices[0].question && notices[0].text.find(why) != std::string::npos &&
+                  notices[0].text.find(folder) != std::string::npos)
+          << notices[0].text;
+      EXPECT_EQ(run.device().SetRequests(), yes ? 2 : 0);
+      EXPECT_EQ(run.device().SetupRecord(), run.originalRecord());
+    }
+  }
 }
 
 }  // namespace

@@ -82,26 +82,39 @@ TEST(UpdateRun, OverrideIsSentAndTheRecordPutBack) {
   run.ExpectReadyAgain();
 }
 
-TEST(UpdateRun, ARecordNotPutBackIsKeptAndAnnouncedToTheNextRun) {
+// A restore that never gets through leaves the original on disk, with the command that
+// puts it back; the next run for that XPort takes the record as the XPort's original and
+// restores it at its end (after asking, in a dialog); No leaves it as it was.
+TEST(UpdateRun, ARecordLeftBehindIsTheOriginalTheNextRunRestores) {
   sim::Config refused;
   refused.needsOverride = true;
-  refused.faults.refuseSet = 2;
+  refused.faults.refuseSetsFrom = 2;
   UpdateRun run(refused);
   EXPECT_EQ(Code(run.Run()), 1);
-  EXPECT_EQ(run.host.Notices().back(), Plain(kRestoreRefused, "Error"));
   const auto saved = run.SavedFiles();
   ASSERT_EQ(saved.size(), 1u);
+  EXPECT_EQ(run.host.Notices().back().text,
+            "XPortの元の設定は次のコマンドで戻せます:\nDERURUZUD-cli --restore-xport " + saved[0] +
+                " --address 127.0.0.1");
+  EXPECT_EQ(run.device().SetRequests(), 1 + update::kXPortAttempts);
   xport::SetupRecordBytes kept{};
   ASSERT_TRUE(xport::SavedRecords::Load(saved[0], &kept));
   EXPECT_TRUE(std::equal(kept.begin() + 4, kept.end(), run.originalRecord().begin() + 4));
 
-  run.Reconfigure({});
-  EXPECT_EQ(Code(run.Run()), 1);
-  const auto notices = run.host.Notices();
-  ASSERT_EQ(notices.size(), 3u);
-  EXPECT_EQ(notices[0].caption, "注意");
-  EXPECT_NE(notices[0].text.find(saved[0]), std::string::npos) << notices[0].text;
-  EXPECT_TRUE(std::filesystem::exists(saved[0]));  // only an accepted restore removes it
+  for (const bool adopt : {false, true}) {
+    run.Reconfigure({});  // the XPort as the crashed run left it: settings not its own
+    EXPECT_EQ(Code(run.Run({adopt, true})), 1);
+    const auto notices = run.host.Notices();
+    ASSERT_GE(notices.size(), 2u);
+    EXPECT_EQ(notices[0].caption, "注意");
+    EXPECT_NE(notices[0].text.find(saved[0]), std::string::npos) << notices[0].text;
+    EXPECT_TRUE(notices[1].question);
+    // Yes: the record went back at the end, and only then the file; No: nothing changed.
+    EXPECT_EQ(std::filesystem::exists(saved[0]), !adopt);
+    EXPECT_EQ(run.device().SetRequests(), adopt ? 1 : 0);
+    EXPECT_EQ(run.device().SetupRecord() == run.originalRecord(), !adopt);
+    EXPECT_EQ(run.session().LastOutcome().xportRestored, adopt);
+  }
 }
 
 TEST(UpdateRun, RunsThatNeverReachTheDevice) {

@@ -381,7 +381,11 @@ void BatchRun::Conclude(Device& d, update::Outcome outcome) {
                                               static_cast<double>(d.activeMs) / 1000.0);
   if (options_.writeHistory) {
     std::lock_guard history(historyMu_);
-    report::AppendHistory(r, report::HistoryPath(options_.stateFolder));
+    std::error_code why;
+    if (!report::AppendHistory(r, report::HistoryPath(options_.stateFolder), &why) &&
+        historyFailures_++ == 0) {
+      historyFailure_ = why ? why : std::make_error_code(std::errc::io_error);
+    }
   }
   std::lock_guard lock(mu_);
   d.report = std::move(r);
@@ -417,6 +421,12 @@ DeviceView BatchRun::View(std::size_t index) const {
     v.stage = panel::Stage::Queued;
   }
   return v;
+}
+
+std::size_t BatchRun::HistoryFailures(std::error_code* first) const {
+  std::lock_guard lock(historyMu_);
+  if (first) *first = historyFailure_;
+  return historyFailures_;
 }
 
 std::vector<report::NoticeRecord> BatchRun::NewNotices(std::size_t index, std::size_t n) const {

@@ -159,6 +159,9 @@ class BatchRun {
   // every place it was looked for when none held it.
   std::vector<report::NoticeRecord> DataFileNotices() const { return fileRecord_.Notices(); }
   const std::vector<std::filesystem::path>& DataFileLookedIn() const { return dataFileLookedIn_; }
+  // Why a history line could not be written (the first such reason), and for how many
+  // devices; zero when every line was written.
+  std::size_t HistoryFailures(std::error_code* first) const;
   // What was known of the data file, once Run() has read it.
   const std::optional<image::DataFileFacts>& DataFile() const { return dataFile_; }
 
@@ -203,7 +206,9 @@ class BatchRun {
   std::size_t peakBusy_ = 0;
   std::size_t writeFailures_ = 0;
   std::vector<std::thread> workers_;
-  std::mutex historyMu_;  // one history line at a time from this process
+  mutable std::mutex historyMu_;  // one history line at a time from this process
+  std::size_t historyFailures_ = 0;
+  std::error_code historyFailure_;
 };
 
 }  // namespace batch

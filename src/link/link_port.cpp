@@ -15,9 +15,17 @@ ConnectResult SocketLinkPort::Connect(const platform::Ipv4Endpoint& local,
                                      const platform::Ipv4Endpoint& peer, int timeoutMs,
                                      const std::atomic<bool>* stop) {
   if (local.address != 0 && !platform::Bind(socket_, local)) return ConnectResult::Failed;
-  (void)timeoutMs;
-  (void)stop;
-  return platform::Connect(socket_, peer) ? ConnectResult::Connected : ConnectResult::Failed;
+  switch (platform::ConnectWithin(socket_, peer, timeoutMs, stop)) {
+    case platform::ConnectResult::Connected:
+      return ConnectResult::Connected;
+    case platform::ConnectResult::TimedOut:
+      return ConnectResult::TimedOut;
+    case platform::ConnectResult::Stopped:
+      return ConnectResult::Stopped;
+    case platform::ConnectResult::Refused:
+      break;
+  }
+  return ConnectResult::Failed;
 }
 
 }  // namespace device

@@ -102,11 +102,19 @@ constexpr CatalogEntry kCatalog[] = {
      "This XPort's original settings may not have been put back by an earlier run.\nSaved "
      "settings: %s\n(DERURUZUD-cli --restore-xport <file> --address <IP address> puts them "
      "back.)"},
-    {SaveFailed,
-     "XPortの元の設定をファイルに保存できませんでした。\n(%s)\n"
-     "設定を戻せなかった場合はXPortの設定を確認してください。",
-     "Could not save the XPort's original settings to a file.\n(%s)\nIf they cannot be put "
-     "back, please check the XPort's settings."},
+    {SaveFailedQuestion,
+     "XPortの元の設定を %s に保存できませんでした: %s\n"
+     "設定を変更して続けますか? この処理が中断されると、設定を自動では元に戻せません。",
+     "The XPort's original settings could not be saved in %s: %s.\nChange the settings "
+     "anyway? They cannot be restored automatically if this run is interrupted."},
+    {AdoptSavedRecord,
+     "このXPortには前回の処理で保存された元の設定があります:\n%s\n"
+     "この処理の最後に、XPortをこの設定に戻しますか?",
+     "An earlier run saved this XPort's original settings:\n%s\nRestore the XPort to them "
+     "at the end of this run?"},
+    {RestoreCommand, "XPortの元の設定は次のコマンドで戻せます:\nDERURUZUD-cli --restore-xport %s --address %s",
+     "To restore the XPort's original settings, run:\nDERURUZUD-cli --restore-xport %s "
+     "--address %s"},
     {NoSaveFolder, "保存先なし", "no folder to save in"},
     {SavedRecordUnreadable, "保存されたXPortの設定を読めませんでした。\n%s",
      "Could not read the saved XPort settings.\n%s"},
@@ -315,6 +323,21 @@ constexpr CatalogEntry kCatalog[] = {
      "--restore-xport には --address を1つだけ指定してください",
      "--restore-xport takes exactly one --address"},
     {ReportUnwritten, "%s: レポートを書けませんでした", "%s: the report could not be written"},
+    {ReportRefused, "%s: ここにはレポートを書けません (%s)",
+     "%s: the report cannot be written there (%s)"},
+    {HistoryUnwritten, "実行記録を %s に書けませんでした (%s)",
+     "Could not write the history line to %s (%s)"},
+    {HistoryUnreadable, "%s: 実行記録を読めません (%s)", "%s: cannot read the history (%s)"},
+    {RestoreDiffers,
+     "保存された設定は、変更した2バイトのほかにもXPortの今の設定と異なります "
+     "(バイト: XPort → 保存):\n%s\n送りません。ファイルはそのまま残しています。",
+     "The saved settings differ from the XPort's current ones in more than the two bytes "
+     "that were changed (byte: XPort -> saved):\n%s\nNot sent; the file is kept."},
+    {RestoreDiffersAsk,
+     "保存された設定は、変更した2バイトのほかにもXPortの今の設定と異なります "
+     "(バイト: XPort → 保存):\n%s\nこの設定をXPortに送りますか?",
+     "The saved settings differ from the XPort's current ones in more than the two bytes "
+     "that were changed (byte: XPort -> saved):\n%s\nSend them to the XPort anyway?"},
     {HistorySkipped, "%s の %s 行目は実行記録として読めないため飛ばします", "%s, line %s: not a run record, skipped"},
     {BadHistoryCount, "--history %s: 件数を数字で指定してください", "--history %s: give the number of runs"},
     {HistoryEmpty, "実行記録はまだありません (%s)", "No runs recorded yet (%s)"},

@@ -68,7 +68,9 @@ enum class TextId : int {
   RestoreRefused,
   RestoreAdvice,  // %s: what could not be restored
   SavedRecordFound,  // %s: the saved file
-  SaveFailed,        // %s: the folder
+  SaveFailedQuestion,  // %s the folder, %s why
+  AdoptSavedRecord,    // %s the saved file
+  RestoreCommand,      // %s the saved file, %s the XPort's address
   NoSaveFolder,
   SavedRecordUnreadable,  // %s: the file's path
   XPortRestored,
@@ -197,6 +199,11 @@ enum class TextId : int {
   NoDevices,
   RestoreOneAddress,
   ReportUnwritten,
+  ReportRefused,        // %s the file, %s why
+  HistoryUnwritten,     // %s the file, %s why
+  HistoryUnreadable,    // %s the file, %s why
+  RestoreDiffers,       // %s the differing bytes, one per line
+  RestoreDiffersAsk,    // %s the same
   HistorySkipped,
   BadHistoryCount,
   HistoryEmpty,

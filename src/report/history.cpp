@@ -48,16 +48,47 @@ std::filesystem::path HistoryPath(const std::filesystem::path& folder) {
   return base.empty() ? std::filesystem::path() : base / "history.jsonl";
 }
 
-bool AppendHistory(const DeviceReport& report, const std::filesystem::path& path) {
-  if (path.empty()) return false;
-  return platform::AppendLine(path, HistoryLine(report, UtcNow(), ProgramVersion()));
+bool AppendHistory(const DeviceReport& report, const std::filesystem::path& path,
+                   std::error_code* why) {
+  if (path.empty()) {
+    if (why) *why = std::make_error_code(std::errc::no_such_file_or_directory);
+    return false;
+  }
+  return platform::AppendLine(path, HistoryLine(report, UtcNow(), ProgramVersion()), why);
+}
+
+bool AppendRestoreHistory(const std::string& address, const std::string& savedRecord, bool restored,
+                          const std::filesystem::path& path, std::error_code* why) {
+  if (path.empty()) {
+    if (why) *why = std::make_error_code(std::errc::no_such_file_or_directory);
+    return false;
+  }
+  const nlohmann::ordered_json line = {{"time", UtcNow()},
+                                       {"program_version", ProgramVersion()},
+                                       {"action", "restore_xport"},
+                                       {"address", address},
+                                       {"result", restored ? "xport_restored" : "failed"},
+                                       {"saved_record", savedRecord}};
+  return platform::AppendLine(path, line.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace),
+                              why);
 }
 
 std::vector<HistoryEntry> ReadHistory(const std::filesystem::path& path, std::size_t last,
-                                      std::vector<std::string>* warnings) {
+                                      std::vector<std::string>* warnings,
+                                      std::error_code* unreadable) {
   std::vector<HistoryEntry> entries;
   std::string text;
-  if (path.empty() || !platform::ReadWholeFile(path, &text)) return entries;
+  if (path.empty()) return entries;
+  std::error_code why;
+  switch (platform::ReadFile(path, &text, &why)) {
+    case platform::ReadStatus::Ok:
+      break;
+    case platform::ReadStatus::Missing:
+      return entries;
+    case platform::ReadStatus::Failed:
+      if (unreadable) *unreadable = why ? why : std::make_error_code(std::errc::io_error);
+      return entries;
+  }
   std::size_t lineNo = 0;
   for (std::size_t at = 0; at < text.size();) {
     std::size_t end = text.find('\n', at);

@@ -96,7 +96,11 @@ DeviceReport SingleRun::Run(const device::Target& target,
   DeviceReport report =
       MakeReport(target, result, record_.Notices(),
                  static_cast<double>(platform::MonotonicMs() - start) / 1000.0);
-  if (!historyPath.empty()) AppendHistory(report, historyPath);
+  historyFailure_.clear();
+  if (!historyPath.empty() && !AppendHistory(report, historyPath, &historyFailure_) &&
+      !historyFailure_) {
+    historyFailure_ = std::make_error_code(std::errc::io_error);
+  }
   if (outcome) *outcome = result;
   return report;
 }

@@ -40,6 +40,8 @@ class SingleRun {
                    update::Outcome* outcome = nullptr, const RunPolicy& policy = {});
 
   update::UpdateSession& session() { return session_; }
+  // Why the last run's history line could not be written; empty when it was.
+  const std::error_code& HistoryFailure() const { return historyFailure_; }
 
  private:
   update::Outcome RunOnce(const device::Target& target, const std::filesystem::path& dataFile,
@@ -47,6 +49,7 @@ class SingleRun {
 
   RunRecord record_;
   update::UpdateSession session_;
+  std::error_code historyFailure_;
 };
 
 }  // namespace report

@@ -97,6 +97,7 @@ struct Outcome {
   bool writeStarted = false;    // the version block was cleared: version 0 unless completed
   bool xportOverridden = false;  // the XPort took this run's changed settings
   bool xportRestored = false;    // and its own record back
+  bool xportAdopted = false;     // the original restored was one an earlier run left behind
   std::optional<std::filesystem::path> savedRecord{};  // the original, still on disk
   // Every place the data file was looked for, when none of them held one.
   std::vector<std::filesystem::path> dataFileLookedIn{};

@@ -6,6 +6,8 @@
 
 #include "platform/clock.h"
 #include "platform/program_folder.h"
+#include "platform/socket.h"
+#include "platform/state_folder.h"
 #include "update/rollout.h"
 
 namespace update {
@@ -32,7 +34,8 @@ UpdateSession::UpdateSession(panel::RunObserver& events, platform::Sleeper& slee
       sleeper_(sleeper),
       xport_(events),
       link_(events, xport_),
-      protocol_(link_, images_, sleeper) {
+      protocol_(link_, images_, sleeper),
+      options_(options) {
   xport_.UseLocalAddress(options.localAddress);
   xport_.SetReplyWaitMs(options.replyWaitMs);
   link_.UseLocalAddress(options.localAddress);
@@ -121,6 +124,7 @@ bool UpdateSession::StopHere() {
 bool UpdateSession::BeginRun(const device::Target& target) {
   if (runOpen_) FinishRun(false);
   overrideFlag_ = false;
+  adopted_ = false;
   savedRecordPath_.clear();
   outcome_ = Outcome{};
   outcome_.dataFileRead = images_.HasImages();
@@ -156,33 +160,67 @@ bool UpdateSession::XPortStage() {
     return false;
   }
   outcome_.mac = xport_.MacAddress();
-  AnnounceSavedRecords();
   if (!xport_.QuerySetupRecord()) {
     FailFromXPort();
     Notice({TextId::NoInformation});
     return false;
   }
+  original_ = xport_.SetupRecord();
+  AdoptSavedRecords();
   if (StopHere()) return false;
   if (!xport_.NeedsOverride()) return true;
+  return ChangeSettings();
+}
+
+// The XPort's settings changed for the time of the update, its original safe on disk first.
+bool UpdateSession::ChangeSettings() {
   xport_.BuildOverrideRecord();
-  SaveOriginalRecord();
+  if (!adopted_ && !SaveOriginalRecord()) return false;
   Notice({TextId::OverrideNotice}, Caption::Caution);
   Status(TextId::XPortSetting);
-  if (!xport_.SendSetupRecord(xport_.SetRecord().data(), xport::kRecordSize)) {
-    // The XPort kept its own record: there is nothing to put back.
+  if (xport_.SendSetupRecord(xport_.SetRecord().data(), xport::kRecordSize)) {
+    WaitWithDots();
+  } else if (xport_.LastFailure() != xport::ExchangeFailure::NoReply) {
+    // The XPort answered No, or nothing could be sent: it kept its own record.
+    FailFromXPort();
     ForgetSavedRecord();
-    if (xport_.LastFailure() == xport::ExchangeFailure::NoReply) {
-      Fail(FailureKind::XPortRefusedChange);
-    } else {
-      FailFromXPort();
-    }
     Notice({TextId::OverrideRefused});
     return false;
+  } else {
+    // Silence is not a refusal: the XPort may have taken the record and lost its answer.
+    // What it holds now decides.
+    const int changed = XPortHolds(xport::OverrideRecordOf(original_));
+    if (changed == 0 && XPortHolds(original_) == 1) {
+      Fail(FailureKind::XPortRefusedChange);
+      ForgetSavedRecord();
+      Notice({TextId::OverrideRefused});
+      return false;
+    }
+    if (changed < 0) {
+      // Nobody can tell: the original stays on disk, and the operator is told how to put
+      // it back.
+      Fail(FailureKind::XPortStateUnknown);
+      Notice({TextId::ReasonXPortStateUnknown});
+      TellHowToRestore();
+      return false;
+    }
+    // It holds the changed settings (or at least not its own): it restarts as after an
+    // answered change.
+    WaitWithDots();
   }
-  WaitWithDots();
   overrideFlag_ = true;
   outcome_.xportOverridden = true;
   return true;
+}
+
+int UpdateSession::XPortHolds(const xport::SetupRecordBytes& record) {
+  for (int attempt = 1; attempt <= kXPortAttempts; ++attempt) {
+    if (xport_.QuerySetupRecord()) {
+      return std::equal(record.begin() + 4, record.end(), xport_.SetupRecord().begin() + 4) ? 1 : 0;
+    }
+    if (attempt < kXPortAttempts) sleeper_.SleepMs(kXPortStepMs);
+  }
+  return -1;
 }
 
 bool UpdateSession::DeviceStage(const device::Target& target) {
@@ -407,6 +445,7 @@ void UpdateSession::CleanUp() {
     outcome_.result = Result::Failed;
   }
   if (!savedRecordPath_.empty()) outcome_.savedRecord = savedRecordPath_;
+  outcome_.xportAdopted = adopted_;
   Stage(panel::Stage::Done);
 }
 
@@ -422,8 +461,21 @@ void UpdateSession::WaitWithDots() {
 
 void UpdateSession::RestoreXPort() {
   Notice({TextId::RestoreNotice}, Caption::Caution);
-  xport_.BuildRestoreRecord();
-  if (xport_.SendSetupRecord(xport_.SetRecord().data(), xport::kRecordSize)) {
+  const xport::SetupRecordBytes restore = xport::RestoreRecordOf(original_);
+  bool restored = false;
+  for (int attempt = 1; attempt <= kXPortAttempts && !restored; ++attempt) {
+    if (xport_.SendSetupRecord(restore.data(), xport::kRecordSize)) {
+      restored = true;
+    } else if (xport_.LastFailure() == xport::ExchangeFailure::NoReply &&
+               xport_.QuerySetupRecord() &&
+               std::equal(original_.begin() + 4, original_.end(),
+                          xport_.SetupRecord().begin() + 4)) {
+      restored = true;  // it took the record; only its answer was lost
+    } else if (attempt < kXPortAttempts) {
+      sleeper_.SleepMs(kXPortStepMs);
+    }
+  }
+  if (restored) {
     outcome_.xportRestored = true;
     ForgetSavedRecord();
     Status(TextId::XPortSetting);
@@ -432,7 +484,16 @@ void UpdateSession::RestoreXPort() {
     if (!StopRequested()) WaitWithDots();
   } else {
     Notice({TextId::RestoreAdvice, {TextId::RestoreRefused}});
+    TellHowToRestore();
   }
+}
+
+// The command that puts the saved original back, ready to run.
+void UpdateSession::TellHowToRestore() {
+  if (savedRecordPath_.empty()) return;
+  Notice({TextId::RestoreCommand,
+          {platform::PathToUtf8(savedRecordPath_), platform::FormatIpv4(xport_.Address())}},
+         Caption::Caution);
 }
 
 // The XPort holds its own record again: the saved copy is no longer needed.
@@ -441,20 +502,53 @@ void UpdateSession::ForgetSavedRecord() {
   savedRecordPath_.clear();
 }
 
-// An earlier run that overrode this XPort and never put it back left its record behind.
-void UpdateSession::AnnounceSavedRecords() {
+// An earlier run that changed this XPort's settings and never put them back left their
+// original behind: it is the XPort's original, which this run puts back at its end.
+void UpdateSession::AdoptSavedRecords() {
   const auto saved = savedRecords_.FindFor(xport_.XPortInfo());
-  if (saved.empty()) return;
-  Notice({TextId::SavedRecordFound, {platform::PathToUtf8(saved.back())}}, Caption::Caution);
+  for (auto file = saved.rbegin(); file != saved.rend(); ++file) {
+    xport::SetupRecordBytes record{};
+    std::string mac;
+    if (!xport::SavedRecords::Load(*file, &record, &mac)) continue;
+    if (!mac.empty() && mac != xport_.FormatMacAddress()) continue;
+    if (std::equal(record.begin() + 4, record.end(), original_.begin() + 4)) {
+      // The XPort already holds it: only the file was left.
+      savedRecords_.Remove(*file);
+      continue;
+    }
+    const std::string path = platform::PathToUtf8(*file);
+    Notice({TextId::SavedRecordFound, {path}}, Caption::Caution);
+    if (options_.asksOperator &&
+        !events_.OnQuestion({{TextId::AdoptSavedRecord, {path}}, Caption::Confirm})) {
+      return;
+    }
+    original_ = record;
+    adopted_ = true;
+    savedRecordPath_ = *file;
+    // The XPort carries changed settings: this run restores them at its end.
+    overrideFlag_ = true;
+    outcome_.xportOverridden = true;
+    return;
+  }
 }
 
-void UpdateSession::SaveOriginalRecord() {
-  savedRecordPath_ = savedRecords_.Save(xport_.XPortInfo(), xport_.SetupRecord());
-  if (!savedRecordPath_.empty()) return;
-  panel::TextArg where = savedRecords_.folder().empty()
-                             ? panel::TextArg(TextId::NoSaveFolder)
-                             : panel::TextArg(platform::PathToUtf8(savedRecords_.folder()));
-  Notice({TextId::SaveFailed, {std::move(where)}}, Caption::Caution);
+bool UpdateSession::SaveOriginalRecord() {
+  std::error_code why;
+  savedRecordPath_ = savedRecords_.Save(xport_.XPortInfo(), original_, &why);
+  if (!savedRecordPath_.empty()) return true;
+  const std::string folder = savedRecords_.folder().empty()
+                                 ? std::string(panel::Text(TextId::NoSaveFolder))
+                                 : platform::PathToUtf8(savedRecords_.folder());
+  const std::string reason = platform::ErrorText(why);
+  // A change that a crash could leave behind with no way back is the operator's choice,
+  // never the program's.
+  if (options_.asksOperator &&
+      events_.OnQuestion({{TextId::SaveFailedQuestion, {folder, reason}}, Caption::Caution})) {
+    return true;
+  }
+  Fail(FailureKind::RecordNotSaved, {reason});
+  Notice({TextId::ReasonRecordNotSaved, {reason}});
+  return false;
 }
 
 Outcome UpdateJob(UpdateSession& session, const device::Target& target,
@@ -515,6 +609,35 @@ int RestoreSavedRecord(UpdateSession& s, const device::Target& target,
   if (actual != expected) {
     notice({TextId::RestoreOtherXPort, {expected, device::AddressText(target), actual, path}});
     return 0;
+  }
+  // What the change touched is bytes 32 and 33; a record that differs from the XPort's in
+  // anything else is not the one it was changed from (a damaged or foreign file), and
+  // goes only where an operator has seen what differs and said so.
+  if (!s.XPort().QuerySetupRecord()) {
+    notice({TextId::NoInformation});
+    return 0;
+  }
+  std::string differs;
+  int shown = 0, more = 0;
+  for (std::size_t i = 4; i < record.size(); ++i) {
+    if (i == 32 || i == 33 || record[i] == s.XPort().SetupRecord()[i]) continue;
+    if (shown++ >= 12) {
+      ++more;
+      continue;
+    }
+    char line[48];
+    std::snprintf(line, sizeof line, "  %zu: %02X -> %02X\n", i,
+                  static_cast<unsigned>(s.XPort().SetupRecord()[i]), static_cast<unsigned>(record[i]));
+    differs += line;
+  }
+  if (more > 0) differs += "  (+" + std::to_string(more) + ")\n";
+  if (!differs.empty()) {
+    differs.pop_back();
+    const bool send = s.AsksOperator() && events.OnQuestion({{TextId::RestoreDiffersAsk, {differs}}});
+    if (!send) {
+      if (!s.AsksOperator()) notice({TextId::RestoreDiffers, {differs}});
+      return 0;
+    }
   }
   record = xport::RestoreRecordOf(record);
   if (!s.XPort().SendSetupRecord(record.data(), xport::kRecordSize)) {

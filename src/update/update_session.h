@@ -41,7 +41,17 @@ struct SessionOptions {
   int receiveWaitMs = device::kReceiveWaitMs;
   int replyWaitMs = xport::kReplyWaitMs;
   int connectWaitMs = device::kConnectWaitMs;
+  // An operator is there to ask (the dialog, an interactive console without --yes): before
+  // the XPort's settings are changed without their original safely on disk, and before a
+  // record an earlier run left behind is taken as the XPort's original. Without one the
+  // first is a failure of the device and the second is done.
+  bool asksOperator = true;
 };
+
+// How often the restore (and the question of what an XPort holds after a lost answer) is
+// tried before the run gives up, kXPortStepMs apart: an XPort still restarting, or local
+// port 10001 held a moment by another program, must not leave the settings changed.
+inline constexpr int kXPortAttempts = 5;
 
 // What the question before the writing shows, once a device is identified.
 struct Identified {
@@ -95,6 +105,7 @@ class UpdateSession {
   panel::RunObserver& Events() { return events_; }
   platform::Sleeper& Sleeper() { return sleeper_; }
   bool OverrideFlag() const { return overrideFlag_; }
+  bool AsksOperator() const { return options_.asksOperator; }
 
  private:
   void Emit(const panel::Event& event) { events_.OnEvent(event); }
@@ -117,9 +128,14 @@ class UpdateSession {
   void CleanUp();
   void RestoreXPort();
   void WaitWithDots();
-  void AnnounceSavedRecords();
-  void SaveOriginalRecord();
+  void AdoptSavedRecords();
+  bool SaveOriginalRecord();
+  bool ChangeSettings();
+  // Asks the XPort for its record until it answers (a bounded number of times): 1 when it
+  // holds record, 0 when it holds something else, -1 when it never answered.
+  int XPortHolds(const xport::SetupRecordBytes& record);
   void ForgetSavedRecord();
+  void TellHowToRestore();
   panel::VersionLineChanged VersionLine(panel::VersionLineChanged::Mark mark) const;
 
   panel::RunObserver& events_;
@@ -131,9 +147,14 @@ class UpdateSession {
   xport::SavedRecords savedRecords_;
   const std::atomic<bool>* stop_ = nullptr;
 
+  SessionOptions options_;
   // 1 while the XPort carries this run's override record; the clean-up restores then.
   bool overrideFlag_ = false;
-  std::filesystem::path savedRecordPath_;  // this run's saved record, empty when none
+  // The XPort's own settings, to be restored: as the XPort reported them, or the record an
+  // earlier run saved and never restored, when this run took it over.
+  xport::SetupRecordBytes original_{};
+  bool adopted_ = false;                   // original_ is an earlier run's saved record
+  std::filesystem::path savedRecordPath_;  // the original's file, empty when none
   bool runOpen_ = false;                   // BeginRun succeeded, FinishRun not yet run
   bool result_ = false;                    // the procedure's result flag
   Identified identified_;

@@ -6,6 +6,7 @@
 #include <string_view>
 
 #include "platform/clock.h"
+#include "platform/crypto.h"
 #include "platform/program_folder.h"
 #include "platform/state_folder.h"
 
@@ -13,7 +14,19 @@ namespace xport {
 namespace {
 constexpr const char* kSuffix = ".setup";
 constexpr const char* kMacLine = "DERURUZUD-XPORT-RECORD MAC=";
+constexpr const char* kShaField = " SHA256=";
 constexpr std::size_t kMacKeyChars = 17;
+constexpr std::size_t kShaChars = 64;
+
+std::string Sha256Hex(const SetupRecordBytes& record) {
+  static const char digits[] = "0123456789abcdef";
+  std::string out;
+  for (std::uint8_t b : platform::Sha256(record)) {
+    out += digits[b >> 4];
+    out += digits[b & 15];
+  }
+  return out;
+}
 
 // "00-20-4A-0B-4C-0E": six upper-case hex pairs joined by '-'.
 bool IsMacKey(std::string_view text) {
@@ -45,8 +58,11 @@ SavedRecords::SavedRecords(std::filesystem::path folder)
     : folder_(folder.empty() ? platform::StateFolder() : std::move(folder)) {}
 
 std::filesystem::path SavedRecords::Save(const XPortInfoBytes& info,
-                                         const SetupRecordBytes& record) {
-  if (folder_.empty()) return {};
+                                         const SetupRecordBytes& record, std::error_code* why) {
+  if (folder_.empty()) {
+    if (why) *why = std::make_error_code(std::errc::no_such_file_or_directory);
+    return {};
+  }
   const std::time_t now = std::time(nullptr);
   std::tm tm{};
   platform::LocalTime(now, &tm);
@@ -59,11 +75,11 @@ std::filesystem::path SavedRecords::Save(const XPortInfoBytes& info,
     const std::filesystem::path path = InFolder(folder_, name + kSuffix);
     std::error_code ec;
     if (std::filesystem::exists(path, ec)) continue;
-    std::string bytes = kMacLine + MacKey(info) + "\n";
+    std::string bytes = kMacLine + MacKey(info) + kShaField + Sha256Hex(record) + "\n";
     bytes.append(reinterpret_cast<const char*>(record.data()), record.size());
     // Two runs that picked the same name (the same MAC within one second) must not
     // overwrite each other: a taken name is skipped.
-    if (platform::CreateFileAtomically(path, bytes.data(), bytes.size())) return path;
+    if (platform::CreateFileAtomically(path, bytes.data(), bytes.size(), why)) return path;
     if (!std::filesystem::exists(path, ec)) return {};
   }
   return {};
@@ -98,17 +114,28 @@ bool SavedRecords::Load(const std::filesystem::path& file, SetupRecordBytes* rec
                         std::string* mac) {
   std::string text;
   if (!platform::ReadWholeFile(file, &text)) return false;
-  std::string from;
-  const std::size_t line = std::string(kMacLine).size() + kMacKeyChars + 1;
-  if (text.size() == line + record->size() && text.rfind(kMacLine, 0) == 0 &&
-      text[line - 1] == '\n') {
-    from = text.substr(line - 1 - kMacKeyChars, kMacKeyChars);
+  std::string from, sha;
+  if (text.size() > record->size() && text.rfind(kMacLine, 0) == 0) {
+    const std::size_t end = text.find('\n');
+    if (end == std::string::npos || text.size() != end + 1 + record->size()) return false;
+    const std::string line = text.substr(0, end);
+    from = line.substr(std::string(kMacLine).size(), kMacKeyChars);
+    const std::string rest = line.substr(std::min(line.size(), std::string(kMacLine).size() + kMacKeyChars));
     if (!IsMacKey(from)) return false;
-    text.erase(0, line);
+    if (!rest.empty()) {
+      if (rest.rfind(kShaField, 0) != 0 || rest.size() != std::string(kShaField).size() + kShaChars)
+        return false;
+      sha = rest.substr(std::string(kShaField).size());
+    }
+    text.erase(0, end + 1);
   } else if (text.size() != record->size()) {
     return false;  // neither form: not exactly one record
   }
-  std::copy(text.begin(), text.end(), record->begin());
+  SetupRecordBytes read;
+  std::copy(text.begin(), text.end(), read.begin());
+  // A record whose bytes no longer match what was saved would put the XPort wrong.
+  if (!sha.empty() && sha != Sha256Hex(read)) return false;
+  *record = read;
   if (mac) *mac = from;
   return true;
 }

@@ -35,6 +35,7 @@ inline constexpr const char* kRestoreRefused =
     "XPortの設定DisConnectionModeにOn Mdm_Ctrl_In Drop(DTR)及び\nActive ConnectionにWith Any "
     "Characterを設定できませんでした\n設定を確認してください。\n(SetupRecordファイルなどでXPortの"
     "設定を初期値に設定してください。)";
+inline constexpr const char* kRestoreCommand = "XPortの元の設定は次のコマンドで戻せます:";
 inline constexpr const char* kTimedOut = "タイムアウトしました\n";
 inline constexpr const char* kNoBootMode = "ファーム書換えモードに入れませんでした!!処理を中断します。";
 inline constexpr const char* kWrongDevice = "接続機器が異なります!!処理を中断します。";

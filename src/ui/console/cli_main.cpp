@@ -72,14 +72,36 @@ int UsageError(const std::string& message) {
 }
 
 // The report as JSON, to a file or ("-") to standard output. False when it could not be
-// written.
+// written. A file is replaced only where a regular file or nothing stands; a device, a FIFO
+// or a link's target is written into.
 bool WriteReport(const std::string& where, const std::vector<report::DeviceReport>& reports) {
   const std::string json = report::ReportJson(reports);
   if (where == "-") {
     std::fputs(json.c_str(), stdout);
-    return std::fflush(stdout) == 0;
+    return std::fflush(stdout) == 0 && !std::ferror(stdout);
   }
-  return platform::WriteFileAtomically(platform::PathFromUtf8(where), json.data(), json.size());
+  std::error_code why;
+  return platform::WriteReport(platform::PathFromUtf8(where), json, &why);
+}
+
+// Whether the report can go where it is asked to, found before anything is sent, without
+// opening the place (a FIFO's reader must get the one real report). Empty when it can.
+std::string ReportRefusal(const std::string& where) {
+  if (where.empty() || where == "-") return {};
+  std::error_code why;
+  if (platform::CheckReportTarget(platform::PathFromUtf8(where), &why) !=
+      platform::ReportTarget::Refused) {
+    return {};
+  }
+  return panel::FormatText(TextId::ReportRefused, {where, platform::ErrorText(why)});
+}
+
+void HistoryWarning(const std::error_code& why) {
+  std::fprintf(stderr, "DERURUZUD-cli: %s\n",
+               panel::FormatText(TextId::HistoryUnwritten,
+                                 {platform::PathToUtf8(report::HistoryPath()),
+                                  platform::ErrorText(why)})
+                   .c_str());
 }
 
 void PrintDataFileLookedIn(std::FILE* out, const std::vector<std::filesystem::path>& places) {
@@ -97,7 +119,15 @@ int PrintHistory(std::size_t last) {
     return 0;
   }
   std::vector<std::string> warnings;
-  const auto entries = report::ReadHistory(path, last, &warnings);
+  std::error_code unreadable;
+  const auto entries = report::ReadHistory(path, last, &warnings, &unreadable);
+  if (unreadable) {
+    std::fprintf(stderr, "DERURUZUD-cli: %s\n",
+                 panel::FormatText(TextId::HistoryUnreadable,
+                                   {platform::PathToUtf8(path), platform::ErrorText(unreadable)})
+                     .c_str());
+    return 1;
+  }
   for (const std::string& w : warnings) std::fprintf(stderr, "%s\n", w.c_str());
   if (entries.empty()) {
     std::printf("%s\n",
@@ -219,6 +249,9 @@ int main(int argc, char** argv) {
     }
     localAddress = *parsed;
   }
+  if (const std::string refusal = ReportRefusal(jsonFile); !refusal.empty()) {
+    return UsageError(refusal);
+  }
   if (discover.requested()) return discover.Run(stdout, stderr, localAddress);
   if (historyOption->count() > 0) {
     std::size_t last = kHistoryDefault;
@@ -318,6 +351,9 @@ int main(int argc, char** argv) {
   const std::atomic<bool>& interrupted = platform::InterruptFlag();
   update::SessionOptions session;
   session.localAddress = localAddress;
+  // With --yes nobody is there to answer: a change whose original cannot be saved fails
+  // the device instead of being asked about.
+  session.asksOperator = !yes;
 
   std::vector<report::DeviceReport> reports;
   if (isBatch) {
@@ -325,6 +361,7 @@ int main(int argc, char** argv) {
     batchOptions.dataFile = platform::PathFromUtf8(dataFile);
     batchOptions.jobs = jobs;
     batchOptions.session = session;
+    batchOptions.session.asksOperator = false;  // one question for the batch, and no other
     batchOptions.policy = {reinstall, allowOlder};
     batchOptions.integrity = integrity;
     batchOptions.canary = canary;
@@ -340,6 +377,8 @@ int main(int argc, char** argv) {
     reports = run.Reports();
     PrintDataFileLookedIn(out, run.DataFileLookedIn());
     console.PrintSummary(reports);
+    std::error_code why;
+    if (run.HistoryFailures(&why) > 0) HistoryWarning(why);
   } else {
     ui::ConsoleHost host(stdin, out, options);
     host.SetInterruptFlag(&interrupted);
@@ -363,10 +402,15 @@ int main(int argc, char** argv) {
 
     report::SingleRun single(panel, platform::RealSleeper(batch::SleepModeForBatch(1)), session);
     if (!restoreFile.empty()) {
-      return update::RestoreSavedRecord(single.session(), target,
-                                        platform::PathFromUtf8(restoreFile)) == 1
-                 ? 0
-                 : 1;
+      const bool restored =
+          update::RestoreSavedRecord(single.session(), target, platform::PathFromUtf8(restoreFile)) == 1;
+      std::error_code why;
+      if (!report::AppendRestoreHistory(device::AddressText(target), restoreFile, restored,
+                                        report::HistoryPath(), &why)) {
+        HistoryWarning(why);
+      }
+      platform::CleanUpFinished();
+      return restored ? 0 : 1;
     }
     platform::LowerTimerSlack();
     report::RunPolicy policy;
@@ -378,6 +422,7 @@ int main(int argc, char** argv) {
     reports.push_back(single.Run(target, platform::PathFromUtf8(dataFile), &interrupted,
                                  report::HistoryPath(), &outcome, policy));
     PrintDataFileLookedIn(out, outcome.dataFileLookedIn);
+    if (single.HistoryFailure()) HistoryWarning(single.HistoryFailure());
   }
 
   int status = ExitStatus(reports, interrupted.load(), dryRun);
@@ -386,5 +431,6 @@ int main(int argc, char** argv) {
                  panel::FormatText(TextId::ReportUnwritten, {jsonFile}).c_str());
     if (status == 0) status = 1;
   }
+  platform::CleanUpFinished();
   return status;
 }

@@ -2,12 +2,13 @@
 
 #include <CLI/CLI.hpp>
 
-#include <fstream>
 #include <nlohmann/json.hpp>
 
 #include "xport/discovery.h"
 #include "panel/text_catalog.h"
+#include "platform/program_folder.h"
 #include "platform/socket.h"
+#include "platform/state_folder.h"
 
 namespace ui {
 namespace {
@@ -119,10 +120,8 @@ int DiscoverCommand::Run(std::FILE* out, std::FILE* err, std::uint32_t localAddr
     std::fputs(text.c_str(), out);
     return 0;
   }
-  std::ofstream file(json, std::ios::binary | std::ios::trunc);
-  file << text;
-  file.close();
-  if (!file) {
+  std::error_code why;
+  if (!platform::WriteReport(platform::PathFromUtf8(json), text, &why)) {
     Line(err, FormatText(TextId::CannotWriteFile, {json}));
     return 1;
   }
