@@ -216,8 +216,9 @@ GOOD_RESULTS = ('updated', 'skipped')
 # What a dry run reports for a device it would write.
 WOULD_UPDATE = 'would_update'
 
-# Result keys a report field must not overwrite.
-RESERVED = ('changed', 'failed', 'msg', 'rc', 'cmd', 'stderr_lines', 'summary', 'devices')
+# Result keys a report field must not take: this module's own, and those Ansible reads.
+RESERVED = ('changed', 'failed', 'msg', 'rc', 'cmd', 'stderr_lines', 'summary', 'devices',
+            'skipped', 'warnings', 'deprecations', 'invocation', 'exception', 'ansible_facts')
 
 
 def build_argv(cli, params, check_mode):
@@ -297,7 +298,7 @@ def main():
     result = dict(changed=False, rc=rc, cmd=argv, stderr_lines=stderr_lines)
     if report is not None:
         for key, value in report.items():
-            if key not in RESERVED:
+            if key not in RESERVED and not key.startswith(('_', 'ansible_')):
                 result[key] = value
         devices = report['devices']
         result['devices'] = devices
