@@ -6,9 +6,10 @@ simulated devices' memory (quivo-sim --dump-hex, one file per pair).
   check_sites.py dry-run RUN_DIR DUMP_DIR
   check_sites.py update RUN_DIR DUMP_DIR SITE,SITE...   (the sites that must have run)
 
-SITES_JSON describes the sites: {"site_11": {"devices": [...], "version": N,
-"failing": [addresses]}, ...}."""
+SITES_JSON describes the sites: {"site_11": {"devices": [...], "data_file": PATH,
+"version": N, "failing": [addresses]}, ...}."""
 import glob
+import hashlib
 import json
 import os
 import sys
@@ -68,6 +69,13 @@ def merged(run_dir):
         got = [d['address'] for d in s['devices']]
         expect(got == sites[name]['devices'],
                '%s: devices %s came back, expected %s' % (name, got, sites[name]['devices']))
+        # Each site ran with its own data file.
+        with open(sites[name]['data_file'], 'rb') as f:
+            sha256 = hashlib.sha256(f.read()).hexdigest()
+        data_file = s['data_file'] or {}
+        expect(data_file.get('sha256') == sha256 and data_file.get('version') == sites[name]['version'],
+               '%s: data_file %r, expected version %d, SHA-256 %s'
+               % (name, data_file, sites[name]['version'], sha256))
     return report, by_site
 
 
@@ -112,8 +120,10 @@ def check_update(run_dir, dump_dir, ran):
             want = 'failed' if d['address'] in failing else 'updated'
             expect(d['result'] == want, '%s %s: %s (%s), expected %s'
                    % (name, d['address'], d['result'], d['reason'], want))
-            expect((d['reason'] is not None) == (want == 'failed'),
-                   '%s %s: reason %r' % (name, d['address'], d['reason']))
+            expect((d['reason'] is not None) == (want == 'failed') and
+                   (d['reason_code'] is not None) == (want == 'failed'),
+                   '%s %s: reason %r, reason_code %r'
+                   % (name, d['address'], d['reason'], d['reason_code']))
             expect(d['version_after'] == (0 if want == 'failed' else version),
                    '%s %s: version_after %r' % (name, d['address'], d['version_after']))
         expect(s['failed'] is bool(failing) and s['rc'] == (1 if failing else 0),

@@ -150,7 +150,7 @@ devices:
   description:
     - The report's list of devices, unchanged, one object per device in target order.
     - Each has C(address), C(port), C(mac), C(model), C(version_before), C(version_after),
-      C(result), C(reason), C(reason_code), C(interrupted), C(notices),
+      C(result), C(reason), C(reason_code), C(reason_args), C(interrupted), C(notices),
       C(xport_overridden), C(xport_restored), C(saved_record) and C(seconds), as the
       program's README describes them.
     - C(result) is one of C(updated), C(failed), C(declined), C(interrupted), C(skipped),
@@ -180,7 +180,9 @@ program_version:
   sample: 1.0.2.0
 data_file:
   description:
-    - The data file the run used, from the report (C(path), C(sha256), C(version)).
+    - The data file the run used, from the report - C(path), C(sha256), C(version),
+      C(checksum_errors), and C(signature) (null when unsigned, else the key id and the
+      trusted comment).
     - Every other top-level field of the report is returned under its own name too.
   returned: when the report holds it
   type: dict
