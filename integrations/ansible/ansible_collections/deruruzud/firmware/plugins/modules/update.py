@@ -253,9 +253,10 @@ def device_trouble(device, check_mode):
     parts = []
     if result not in good:
         text = '%s' % result
-        if reason:
+        # An interrupted device's reason and code only repeat its result.
+        if reason and reason.strip() != result:
             text += ': %s' % reason.strip()
-        if code:
+        if code and code != result:
             text += ' [%s]' % code
         parts.append(text)
     if device.get('xport_overridden') and not device.get('xport_restored'):
