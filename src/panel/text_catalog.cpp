@@ -398,8 +398,9 @@ constexpr CatalogEntry kCatalog[] = {
     {SummaryLine, "結果: %s", "Results: %s"},
     // (texts only the Qt window needs)
     // (texts only the native Windows window needs)
-    {BatchWinYes, "はい", "Yes"},
-    {BatchWinNo, "いいえ", "No"},
+    // The question's buttons, with the keys a Windows message box gives them.
+    {BatchWinYes, "はい(&Y)", "&Yes"},
+    {BatchWinNo, "いいえ(&N)", "&No"},
     {BatchWinStopping,
      "中断します: 各機器の後処理 (書換えモード終了・XPort設定の復元) を行っています。"
      "もう一度「停止」で即時終了します。",

@@ -85,6 +85,7 @@ constexpr UINT_PTR kViewTimer = 1;
 constexpr UINT kViewTimerMs = 100;
 constexpr int kColumns = static_cast<int>(BatchColumn::Count);
 constexpr int kScanSteps = 1000;
+constexpr int kReasonMinWidth = 120;
 
 std::wstring Crlf(const std::string& text) {
   std::string out;
@@ -246,6 +247,20 @@ std::string VersionText(const std::optional<int>& before, const std::optional<in
   return std::to_string(*before) + " -> " + std::to_string(*after);
 }
 
+// How a control follows the window's size: moved with the right or bottom edge, or
+// stretched with it. The controls not named here keep their place at the top left.
+struct Anchor {
+  int id;
+  bool moveX, moveY, growW, growH;
+};
+constexpr Anchor kAnchors[] = {
+    {IDC_BATCH_LIST, false, false, true, true},        {IDC_BATCH_DETAILS_LABEL, false, true, false, false},
+    {IDC_BATCH_DETAILS, false, true, true, false},     {IDC_BATCH_DATA_FILE, false, true, true, false},
+    {IDC_BATCH_SUMMARY, false, true, true, false},     {IDC_BATCH_START, false, true, false, false},
+    {IDC_BATCH_STOP, false, true, false, false},       {IDC_BATCH_SAVE_REPORT, false, true, false, false},
+    {IDC_BATCH_RETRY, false, true, false, false},      {IDC_BATCH_HISTORY, false, true, false, false},
+    {IDCANCEL, true, true, false, false}};
+
 // One device of the table.
 struct Row {
   batch::NamedTarget named;
@@ -255,6 +270,7 @@ struct Row {
   std::optional<std::size_t> runIndex;     // its place in the current run
   std::vector<report::NoticeRecord> notices;
   std::optional<update::Result> result;    // how the last run that had it ended
+  std::string reason;                      // and why, when it did not end well
   int percent = -1;                        // the progress column's bar; -1: none
   std::array<std::string, kColumns> cells{};
 };
@@ -315,6 +331,7 @@ class BatchWindow {
   void ShowDetails();
   LRESULT DrawCell(NMLVCUSTOMDRAW* draw);
   void UpdateControls();
+  void Layout(int width, int height);
 
   BatchWindowOptions options_;
   bool modal_;
@@ -322,6 +339,10 @@ class BatchWindow {
   BatchPrompts* prompts_;
   HWND window_ = nullptr;
   std::vector<Row> rows_;
+  // The template's sizes, which resizing starts from and never goes below.
+  SIZE templateClient_{};
+  SIZE templateWindow_{};
+  std::array<RECT, std::size(kAnchors)> anchorRects_{};
 
   // The current run, its engine thread and its front end; replaced only while no engine
   // runs. The run outlives the thread: its rows show its reports.
@@ -369,6 +390,16 @@ void BatchWindow::Init(HWND window) {
   SetText(window, IDC_BATCH_DATA_FILE,
           panel::FormatText(TextId::BatchDataFileLabel, {platform::PathToUtf8(data.path)}));
   SendDlgItemMessageW(window, IDC_BATCH_SCAN_PROGRESS, PBM_SETRANGE32, 0, kScanSteps);
+  ShowWindow(GetDlgItem(window, IDC_BATCH_SCAN_PROGRESS), SW_HIDE);  // shown while a scan runs
+  RECT rect{};
+  GetWindowRect(window, &rect);
+  templateWindow_ = {rect.right - rect.left, rect.bottom - rect.top};
+  GetClientRect(window, &rect);
+  templateClient_ = {rect.right, rect.bottom};
+  for (std::size_t i = 0; i < std::size(kAnchors); ++i) {
+    GetWindowRect(GetDlgItem(window, kAnchors[i].id), &anchorRects_[i]);
+    MapWindowPoints(nullptr, window, reinterpret_cast<POINT*>(&anchorRects_[i]), 2);
+  }
   SetUpList();
   if (!options_.devicesFile.empty()) AddFromFile(options_.devicesFile, false);
   UpdateControls();
@@ -396,26 +427,41 @@ void BatchWindow::SetUpList() {
       widest(ColumnPort, {"65535"}),
       widest(ColumnMac, {"00-20-4A-0B-4C-0E"}),
       widest(ColumnModel, {"KT-40D(-W)"}),
-      widest(ColumnVersion, {"9999 -> 9999"}),
+      widest(ColumnVersion, {"888 -> 888"}),
       widest(ColumnPhase, all({PhaseQueued, PhasePreparing, PhaseXPort, PhaseIdentifying,
                                PhaseAwaiting, PhaseWriting, PhaseVerifying, PhaseLeaving,
                                PhaseCleanUp, PhaseDone})),
       std::max(widest(ColumnProgress, {}), 80),
       widest(ColumnResult, all({ResultUpdated, ResultFailed, ResultDeclined, ResultInterrupted,
                                 ResultSkipped, ResultRefused, ResultNotStarted})),
-      0};
-  RECT client{};
-  GetClientRect(list, &client);
-  int used = 0;
-  for (int w : widths) used += w;
+      kReasonMinWidth};
   const TextId headers[] = {ColumnAddress, ColumnPort,     ColumnMac,    ColumnModel, ColumnVersion,
                             ColumnPhase,   ColumnProgress, ColumnResult, ColumnReason};
-  for (int c = 0; c < kColumns; ++c) {
-    const int w = c == kColumns - 1
-                      ? std::max<int>(client.right - used - GetSystemMetrics(SM_CXVSCROLL), 200)
-                      : widths[c];
-    AddColumn(list, c, Text(headers[c]), w);
+  for (int c = 0; c < kColumns; ++c) AddColumn(list, c, Text(headers[c]), widths[c]);
+  RECT client{};
+  GetClientRect(window_, &client);
+  Layout(client.right, client.bottom);
+}
+
+void BatchWindow::Layout(int width, int height) {
+  const int dx = std::max<int>(0, width - templateClient_.cx);
+  const int dy = std::max<int>(0, height - templateClient_.cy);
+  for (std::size_t i = 0; i < std::size(kAnchors); ++i) {
+    const Anchor& a = kAnchors[i];
+    const RECT& r = anchorRects_[i];
+    SetWindowPos(GetDlgItem(window_, a.id), nullptr, r.left + (a.moveX ? dx : 0), r.top + (a.moveY ? dy : 0),
+                 r.right - r.left + (a.growW ? dx : 0), r.bottom - r.top + (a.growH ? dy : 0),
+                 SWP_NOZORDER | SWP_NOACTIVATE);
   }
+  // The reason, the last column, takes what the others leave.
+  const HWND list = List();
+  RECT client{};
+  GetClientRect(list, &client);
+  int others = 0;
+  for (int c = 0; c < kColumns - 1; ++c) others += static_cast<int>(SendMessageW(list, LVM_GETCOLUMNWIDTH, c, 0));
+  SendMessageW(list, LVM_SETCOLUMNWIDTH, kColumns - 1,
+               std::max<int>(client.right - others - GetSystemMetrics(SM_CXVSCROLL), kReasonMinWidth));
+  InvalidateRect(window_, nullptr, TRUE);
 }
 
 INT_PTR BatchWindow::Handle(UINT message, WPARAM wParam, LPARAM lParam) {
@@ -425,6 +471,12 @@ INT_PTR BatchWindow::Handle(UINT message, WPARAM wParam, LPARAM lParam) {
       return TRUE;
     case WM_CLOSE:
       Close();
+      return TRUE;
+    case WM_SIZE:
+      if (wParam != SIZE_MINIMIZED) Layout(LOWORD(lParam), HIWORD(lParam));
+      return TRUE;
+    case WM_GETMINMAXINFO:
+      reinterpret_cast<MINMAXINFO*>(lParam)->ptMinTrackSize = {templateWindow_.cx, templateWindow_.cy};
       return TRUE;
     case WM_TIMER:
       if (wParam == kViewTimer) {
@@ -608,6 +660,7 @@ void BatchWindow::Start() {
     row.runIndex.reset();
     row.notices.clear();
     row.result.reset();
+    row.reason.clear();
     row.percent = -1;
     if (Checked(List(), static_cast<int>(i))) {
       row.runIndex = targets.size();
@@ -633,6 +686,7 @@ void BatchWindow::Start() {
   SetTimer(window_, kViewTimer, kViewTimerMs, nullptr);
   UpdateControls();
   ShowDetails();
+  SetFocus(List());  // Start is greyed now; the operator browses the rows meanwhile
 }
 
 void BatchWindow::Stop() {
@@ -736,6 +790,7 @@ void BatchWindow::StartScan() {
     PostMessageW(window_, kMsgScanEnded, 0, 0);
   });
   SendDlgItemMessageW(window_, IDC_BATCH_SCAN_PROGRESS, PBM_SETPOS, 0, 0);
+  ShowWindow(GetDlgItem(window_, IDC_BATCH_SCAN_PROGRESS), SW_SHOW);
   SetText(window_, IDC_BATCH_SUMMARY, panel::FormatText(TextId::BatchScanning, {text}));
   SetTimer(window_, kViewTimer, kViewTimerMs, nullptr);
   UpdateControls();
@@ -745,7 +800,7 @@ void BatchWindow::ScanEnded() {
   if (!scanner_.joinable()) return;
   scanner_.join();
   if (!Running()) KillTimer(window_, kViewTimer);
-  SendDlgItemMessageW(window_, IDC_BATCH_SCAN_PROGRESS, PBM_SETPOS, kScanSteps, 0);
+  ShowWindow(GetDlgItem(window_, IDC_BATCH_SCAN_PROGRESS), SW_HIDE);
   const xport::DiscoveryResult& result = scanResult_;
   const TextId failures[] = {TextId::Count, TextId::DiscoverSocket, TextId::DiscoverBroadcast,
                              TextId::DiscoverBind};
@@ -798,7 +853,7 @@ INT_PTR CALLBACK HistoryProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lP
     const std::pair<TextId, const char*> columns[] = {
         {ColumnTime, "2026-12-07T02:22:51Z"}, {ColumnAddress, "255.255.255.255"},
         {ColumnMac, "00-20-4A-0B-4C-0E"},      {ColumnModel, "KT-40D(-W)"},
-        {ColumnVersion, "9999 -> 9999"},       {ColumnResult, Text(ResultInterrupted)},
+        {ColumnVersion, "888 -> 888"},       {ColumnResult, Text(ResultInterrupted)},
         {ColumnSeconds, "999.9"},              {ColumnReason, ""}};
     int c = 0;
     for (const auto& [title, sample] : columns) {
@@ -882,7 +937,7 @@ void BatchWindow::ShowRow(int index) {
   row.percent = -1;
   std::string lastNotice;
   for (const report::NoticeRecord& n : row.notices) {
-    if (!n.question) lastNotice = "[" + n.caption + "] " + OneLine(n.text);
+    if (!n.question) lastNotice = OneLine(n.text);
   }
   cell(BatchColumn::Reason) = row.runIndex ? lastNotice : row.hint;
   if (row.runIndex && run_) {
@@ -896,6 +951,7 @@ void BatchWindow::ShowRow(int index) {
     if (v.report) {
       const report::DeviceReport& r = *v.report;
       row.result = r.result;
+      row.reason = OneLine(r.reason);
       cell(BatchColumn::Version) = VersionText(r.versionBefore, r.versionAfter);
       cell(BatchColumn::Result) = Text(update::ResultText(r.result));
       if (r.result == update::Result::Updated) row.percent = 100;
@@ -923,6 +979,10 @@ void BatchWindow::ShowDetails() {
       if (n.question) continue;  // the one question, the same for every device
       text += "[" + n.caption + "] " + OneLine(n.text) + "\n";
     }
+    // The reason, unless a notice said it in the same words already.
+    const bool told = std::any_of(row.notices.begin(), row.notices.end(),
+                                  [&](const report::NoticeRecord& n) { return OneLine(n.text) == row.reason; });
+    if (!row.reason.empty() && !told) text += std::string(Text(TextId::ColumnReason)) + ": " + row.reason + "\n";
   }
   SetDlgItemTextW(window_, IDC_BATCH_DETAILS, Crlf(text).c_str());
 }
