@@ -339,6 +339,9 @@ class BatchWindow {
   BatchPrompts* prompts_;
   HWND window_ = nullptr;
   std::vector<Row> rows_;
+  // Set while many check boxes change at once: the buttons are looked at once afterwards,
+  // not once per row.
+  bool settingChecks_ = false;
   // The template's sizes, which resizing starts from and never goes below.
   SIZE templateClient_{};
   SIZE templateWindow_{};
@@ -514,7 +517,9 @@ INT_PTR BatchWindow::Handle(UINT message, WPARAM wParam, LPARAM lParam) {
       } else if (header->code == LVN_ITEMCHANGED) {
         const auto* change = reinterpret_cast<const NMLISTVIEW*>(lParam);
         if ((change->uNewState ^ change->uOldState) & LVIS_SELECTED) ShowDetails();
-        if ((change->uNewState ^ change->uOldState) & LVIS_STATEIMAGEMASK) UpdateControls();
+        if (((change->uNewState ^ change->uOldState) & LVIS_STATEIMAGEMASK) && !settingChecks_) {
+          UpdateControls();
+        }
       }
       SetWindowLongPtrW(window_, DWLP_MSGRESULT, result);
       return TRUE;
@@ -585,6 +590,7 @@ bool BatchWindow::AddTargets(std::vector<batch::NamedTarget> more) {
     Notice(error);
     return false;
   }
+  settingChecks_ = true;
   for (batch::NamedTarget& t : more) {
     Row row;
     row.named = std::move(t);
@@ -598,6 +604,7 @@ bool BatchWindow::AddTargets(std::vector<batch::NamedTarget> more) {
     SetChecked(List(), index, true);
     ShowRow(index);
   }
+  settingChecks_ = false;
   UpdateControls();
   return true;
 }
@@ -760,7 +767,9 @@ bool NeedsRetry(const Row& row) {
 
 void BatchWindow::RetryFailed() {
   if (Running() || Scanning()) return;
+  settingChecks_ = true;
   for (std::size_t i = 0; i < rows_.size(); ++i) SetChecked(List(), static_cast<int>(i), NeedsRetry(rows_[i]));
+  settingChecks_ = false;
   Start();
 }
 
@@ -839,6 +848,7 @@ void BatchWindow::ScanEnded() {
   }
   SetText(window_, IDC_BATCH_SUMMARY, summary);
   UpdateControls();
+  SetFocus(List());  // the range box had it, and was greyed while the scan ran
   if (closeWhenEnded_) Close();
 }
 
