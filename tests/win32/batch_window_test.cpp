@@ -26,14 +26,17 @@ using namespace ui::win32;
 
 std::string WindowText(HWND window) {
   wchar_t buf[4096] = {};
-  return platform::ToUtf8(std::wstring(buf, static_cast<std::size_t>(GetWindowTextW(window, buf, 4096))));
+  return platform::ToUtf8(
+      std::wstring(buf, static_cast<std::size_t>(GetWindowTextW(window, buf, 4096))));
 }
 
 // Answers as the test says: one file for every file dialog, the one question from answer,
 // No to every other question; records what it was shown.
 struct ScriptedPrompts final : BatchPrompts {
   std::filesystem::path ChooseFile(HWND, bool, TextId) override { return file; }
-  void Notice(HWND, const std::string& text, panel::NoticeStyle) override { notices.push_back(text); }
+  void Notice(HWND, const std::string& text, panel::NoticeStyle) override {
+    notices.push_back(text);
+  }
   bool Ask(HWND, const std::string& text) override {
     asked.push_back(text);
     return false;
@@ -54,7 +57,8 @@ std::string Cell(HWND list, int row, BatchColumn column) {
   item.iSubItem = static_cast<int>(column);
   item.pszText = buf;
   item.cchTextMax = 512;
-  const auto n = SendMessageW(list, LVM_GETITEMTEXTW, static_cast<WPARAM>(row), reinterpret_cast<LPARAM>(&item));
+  const auto n = SendMessageW(list, LVM_GETITEMTEXTW, static_cast<WPARAM>(row),
+                              reinterpret_cast<LPARAM>(&item));
   return platform::ToUtf8(std::wstring(buf, static_cast<std::size_t>(n)));
 }
 
@@ -86,7 +90,8 @@ TEST(BatchWindow, RowsTheOneQuestionStopAndTheReport) {
   options.engine.dataFile = platform::PathFromUtf8(dir.Write("quivo.HEX", sim::SampleHex(102)));
   options.engine.stateFolder = platform::PathFromUtf8(dir.path()) / "state";
   options.engine.session.replyWaitMs = 300;  // a silent address fails soon
-  options.devicesFile = platform::PathFromUtf8(dir.Write("cabinet.txt", "127.0.0.1  # the cabinet\n"));
+  options.devicesFile =
+      platform::PathFromUtf8(dir.Write("cabinet.txt", "127.0.0.1  # the cabinet\n"));
   options.prompts = &prompts;
   const HWND window = CreateBatchWindow(nullptr, options);
   ASSERT_NE(window, nullptr) << "no window (is there a display?) error " << GetLastError();
@@ -117,12 +122,13 @@ TEST(BatchWindow, RowsTheOneQuestionStopAndTheReport) {
   EXPECT_NE(prompts.question.find("  127.0.0.5  "), std::string::npos) << prompts.question;
   const std::pair<int, std::string> results[] = {
       {0, Text(TextId::ResultDeclined)}, {1, Text(TextId::ResultFailed)}, {2, ""}};
-  for (const auto& [row, result] : results) EXPECT_EQ(Cell(list, row, BatchColumn::Result), result) << row;
+  for (const auto& [row, result] : results)
+    EXPECT_EQ(Cell(list, row, BatchColumn::Result), result) << row;
   EXPECT_EQ(Cell(list, 0, BatchColumn::Port), port);
   EXPECT_EQ(Cell(list, 0, BatchColumn::Model), "KT-40D(-W)");
   EXPECT_EQ(WindowText(GetDlgItem(window, IDC_BATCH_SUMMARY)),
-            panel::FormatText(TextId::SummaryLine, {std::string(Text(TextId::ResultFailed)) + " 1, " +
-                                                        Text(TextId::ResultDeclined) + " 1"}));
+            panel::FormatText(TextId::SummaryLine, {std::string(Text(TextId::ResultFailed)) +
+                                                    " 1, " + Text(TextId::ResultDeclined) + " 1"}));
   EXPECT_EQ(device.VersionWord(), 101);
 
   // The report, as --json writes it: the devices of the run, in the table's order.
@@ -140,7 +146,8 @@ TEST(BatchWindow, RowsTheOneQuestionStopAndTheReport) {
   prompts.answer = true;
   press(IDC_BATCH_RETRY);
   EXPECT_FALSE(ListView_GetCheckState(list, 2));
-  ASSERT_TRUE(PumpUntil([&] { return Cell(list, 0, BatchColumn::Phase) == Text(TextId::PhaseWriting); }));
+  ASSERT_TRUE(
+      PumpUntil([&] { return Cell(list, 0, BatchColumn::Phase) == Text(TextId::PhaseWriting); }));
   press(IDC_BATCH_STOP);
   press(IDC_BATCH_STOP);
   EXPECT_EQ(prompts.asked, std::vector<std::string>{Text(TextId::BatchStopAgain)});

@@ -16,6 +16,7 @@
 #include "batch/targets.h"
 #include "image/image_set.h"
 #include "panel/device_identity.h"
+#include "panel/panel_texts.h"
 #include "panel/text_catalog.h"
 #include "platform/clock.h"
 #include "platform/program_folder.h"
@@ -23,7 +24,6 @@
 #include "platform/text_win32.h"
 #include "report/device_report.h"
 #include "report/history.h"
-#include "ui/win32/main_dialog.h"
 #include "ui/win32/win32_host.h"
 #include "update/outcome.h"
 #include "xport/discovery.h"
@@ -106,7 +106,8 @@ std::string OneLine(std::string text) {
 std::string ItemText(HWND dialog, int id) {
   const HWND item = GetDlgItem(dialog, id);
   std::wstring text(static_cast<std::size_t>(GetWindowTextLengthW(item)) + 1, L'\0');
-  text.resize(static_cast<std::size_t>(GetWindowTextW(item, text.data(), static_cast<int>(text.size()))));
+  text.resize(
+      static_cast<std::size_t>(GetWindowTextW(item, text.data(), static_cast<int>(text.size()))));
   return ToUtf8(text);
 }
 
@@ -147,7 +148,8 @@ std::string QuestionLists(const batch::BatchQuestion& q) {
   }
   for (TextId caution : cautions) text += "\n" + OneLine(Text(caution)) + "\n";
   const std::pair<TextId, const std::vector<batch::QuestionEntry>*> groups[] = {
-      {TextId::BatchQuestionSkippedHead, &q.skipped}, {TextId::BatchQuestionRefusedHead, &q.refused}};
+      {TextId::BatchQuestionSkippedHead, &q.skipped},
+      {TextId::BatchQuestionRefusedHead, &q.refused}};
   for (const auto& [head, entries] : groups) {
     if (entries->empty()) continue;
     text += std::string("\n") + Text(head) + "\n";
@@ -207,7 +209,8 @@ void AddColumn(HWND list, int index, const std::string& title, int width) {
   column.pszText = const_cast<wchar_t*>(text.c_str());
   column.cx = width;
   column.iSubItem = index;
-  SendMessageW(list, LVM_INSERTCOLUMNW, static_cast<WPARAM>(index), reinterpret_cast<LPARAM>(&column));
+  SendMessageW(list, LVM_INSERTCOLUMNW, static_cast<WPARAM>(index),
+               reinterpret_cast<LPARAM>(&column));
 }
 
 // The widest of the texts as the list draws them, with the margin a cell keeps.
@@ -230,7 +233,8 @@ void SetCell(HWND list, int row, int column, const std::string& text) {
 }
 
 bool Checked(HWND list, int row) {
-  return ((SendMessageW(list, LVM_GETITEMSTATE, static_cast<WPARAM>(row), LVIS_STATEIMAGEMASK) >> 12) -
+  return ((SendMessageW(list, LVM_GETITEMSTATE, static_cast<WPARAM>(row), LVIS_STATEIMAGEMASK) >>
+           12) -
           1) != 0;
 }
 
@@ -253,29 +257,31 @@ struct Anchor {
   int id;
   bool moveX, moveY, growW, growH;
 };
-constexpr Anchor kAnchors[] = {
-    {IDC_BATCH_LIST, false, false, true, true},        {IDC_BATCH_DETAILS_LABEL, false, true, false, false},
-    {IDC_BATCH_DETAILS, false, true, true, false},     {IDC_BATCH_DATA_FILE, false, true, true, false},
-    {IDC_BATCH_SUMMARY, false, true, true, false},     {IDC_BATCH_START, false, true, false, false},
-    {IDC_BATCH_STOP, false, true, false, false},       {IDC_BATCH_SAVE_REPORT, false, true, false, false},
-    {IDC_BATCH_RETRY, false, true, false, false},      {IDC_BATCH_HISTORY, false, true, false, false},
-    {IDCANCEL, true, true, false, false}};
+constexpr Anchor kAnchors[] = {{IDC_BATCH_LIST, false, false, true, true},
+                               {IDC_BATCH_DETAILS_LABEL, false, true, false, false},
+                               {IDC_BATCH_DETAILS, false, true, true, false},
+                               {IDC_BATCH_DATA_FILE, false, true, true, false},
+                               {IDC_BATCH_SUMMARY, false, true, true, false},
+                               {IDC_BATCH_START, false, true, false, false},
+                               {IDC_BATCH_STOP, false, true, false, false},
+                               {IDC_BATCH_SAVE_REPORT, false, true, false, false},
+                               {IDC_BATCH_RETRY, false, true, false, false},
+                               {IDC_BATCH_HISTORY, false, true, false, false},
+                               {IDCANCEL, true, true, false, false}};
 
 // One device of the table.
 struct Row {
   batch::NamedTarget named;
-  std::optional<int> scannedPort;          // what a scan learnt of it
+  std::optional<int> scannedPort;  // what a scan learnt of it
   std::optional<std::string> scannedMac;
-  std::string hint;                        // shown before a run: the scan's settings note
-  std::optional<std::size_t> runIndex;     // its place in the current run
+  std::string hint;                     // shown before a run: the scan's settings note
+  std::optional<std::size_t> runIndex;  // its place in the current run
   std::vector<report::NoticeRecord> notices;
-  std::optional<update::Result> result;    // how the last run that had it ended
-  std::string reason;                      // and why, when it did not end well
-  int percent = -1;                        // the progress column's bar; -1: none
+  std::optional<update::Result> result;  // how the last run that had it ended
+  std::string reason;                    // and why, when it did not end well
+  int percent = -1;                      // the progress column's bar; -1: none
   std::array<std::string, kColumns> cells{};
 };
-
-class BatchWindow;
 
 // The engine's side of the window. Everything here runs on the engine thread; it touches
 // no control, and reaches the window only through the sent question.
@@ -293,7 +299,9 @@ class WindowFrontEnd final : public batch::BatchFrontEnd {
 class BatchWindow {
  public:
   BatchWindow(const BatchWindowOptions& options, bool modal)
-      : options_(options), modal_(modal), prompts_(options.prompts ? options.prompts : &ownPrompts_) {
+      : options_(options),
+        modal_(modal),
+        prompts_(options.prompts ? options.prompts : &ownPrompts_) {
     if (options_.engine.jobs == 0) options_.engine.jobs = kBatchWindowJobs;
   }
   ~BatchWindow();
@@ -307,7 +315,9 @@ class BatchWindow {
   HWND List() const { return GetDlgItem(window_, IDC_BATCH_LIST); }
   bool Running() const { return engine_.joinable(); }
   bool Scanning() const { return scanner_.joinable(); }
-  void Notice(const std::string& text) { prompts_->Notice(window_, text, panel::NoticeStyle::Error); }
+  void Notice(const std::string& text) {
+    prompts_->Notice(window_, text, panel::NoticeStyle::Error);
+  }
 
   void Command(int id);
   void SetUpList();
@@ -357,7 +367,6 @@ class BatchWindow {
 
   std::thread scanner_;
   xport::DiscoveryResult scanResult_;  // written by the scanner, read after its join
-  std::atomic<bool> scanEnded_{false};
   std::int64_t scanStartMs_ = 0;
   std::int64_t scanLongestMs_ = 1;
 };
@@ -379,15 +388,21 @@ void BatchWindow::Init(HWND window) {
   window_ = window;
   frontEnd_.window = window;
   SetWindowTextW(window, ToWide(Text(TextId::BatchTitle)).c_str());
-  const std::pair<int, TextId> texts[] = {
-      {IDC_BATCH_RANGE_LABEL, TextId::BatchRangeLabel}, {IDC_BATCH_SCAN, TextId::BatchScan},
-      {IDC_BATCH_ADD_LABEL, TextId::BatchAddLabel},     {IDC_BATCH_ADD, TextId::BatchAdd},
-      {IDC_BATCH_REMOVE, TextId::BatchRemove},          {IDC_BATCH_OPEN_LIST, TextId::BatchOpenList},
-      {IDC_BATCH_SAVE_LIST, TextId::BatchSaveList},     {IDC_BATCH_FROM_REPORT, TextId::BatchFromReport},
-      {IDC_BATCH_DETAILS_LABEL, TextId::BatchDetails},  {IDC_BATCH_START, TextId::BatchStart},
-      {IDC_BATCH_STOP, TextId::BatchStop},              {IDC_BATCH_SAVE_REPORT, TextId::BatchSaveReport},
-      {IDC_BATCH_RETRY, TextId::BatchRetryFailed},      {IDC_BATCH_HISTORY, TextId::BatchHistory},
-      {IDCANCEL, TextId::BatchClose}};
+  const std::pair<int, TextId> texts[] = {{IDC_BATCH_RANGE_LABEL, TextId::BatchRangeLabel},
+                                          {IDC_BATCH_SCAN, TextId::BatchScan},
+                                          {IDC_BATCH_ADD_LABEL, TextId::BatchAddLabel},
+                                          {IDC_BATCH_ADD, TextId::BatchAdd},
+                                          {IDC_BATCH_REMOVE, TextId::BatchRemove},
+                                          {IDC_BATCH_OPEN_LIST, TextId::BatchOpenList},
+                                          {IDC_BATCH_SAVE_LIST, TextId::BatchSaveList},
+                                          {IDC_BATCH_FROM_REPORT, TextId::BatchFromReport},
+                                          {IDC_BATCH_DETAILS_LABEL, TextId::BatchDetails},
+                                          {IDC_BATCH_START, TextId::BatchStart},
+                                          {IDC_BATCH_STOP, TextId::BatchStop},
+                                          {IDC_BATCH_SAVE_REPORT, TextId::BatchSaveReport},
+                                          {IDC_BATCH_RETRY, TextId::BatchRetryFailed},
+                                          {IDC_BATCH_HISTORY, TextId::BatchHistory},
+                                          {IDCANCEL, TextId::BatchClose}};
   for (const auto& [id, text] : texts) SetText(window, id, Text(text));
   const image::DataFileSearch data = image::FindDataFile(options_.engine.dataFile);
   SetText(window, IDC_BATCH_DATA_FILE,
@@ -431,9 +446,9 @@ void BatchWindow::SetUpList() {
       widest(ColumnMac, {"00-20-4A-0B-4C-0E"}),
       widest(ColumnModel, {"KT-40D(-W)"}),
       widest(ColumnVersion, {"888 -> 888"}),
-      widest(ColumnPhase, all({PhaseQueued, PhasePreparing, PhaseXPort, PhaseIdentifying,
-                               PhaseAwaiting, PhaseWriting, PhaseVerifying, PhaseLeaving,
-                               PhaseCleanUp, PhaseDone})),
+      widest(ColumnPhase,
+             all({PhaseQueued, PhasePreparing, PhaseXPort, PhaseIdentifying, PhaseAwaiting,
+                  PhaseWriting, PhaseVerifying, PhaseLeaving, PhaseCleanUp, PhaseDone})),
       std::max(widest(ColumnProgress, {}), 80),
       widest(ColumnResult, all({ResultUpdated, ResultFailed, ResultDeclined, ResultInterrupted,
                                 ResultSkipped, ResultRefused, ResultNotStarted})),
@@ -452,18 +467,20 @@ void BatchWindow::Layout(int width, int height) {
   for (std::size_t i = 0; i < std::size(kAnchors); ++i) {
     const Anchor& a = kAnchors[i];
     const RECT& r = anchorRects_[i];
-    SetWindowPos(GetDlgItem(window_, a.id), nullptr, r.left + (a.moveX ? dx : 0), r.top + (a.moveY ? dy : 0),
-                 r.right - r.left + (a.growW ? dx : 0), r.bottom - r.top + (a.growH ? dy : 0),
-                 SWP_NOZORDER | SWP_NOACTIVATE);
+    SetWindowPos(GetDlgItem(window_, a.id), nullptr, r.left + (a.moveX ? dx : 0),
+                 r.top + (a.moveY ? dy : 0), r.right - r.left + (a.growW ? dx : 0),
+                 r.bottom - r.top + (a.growH ? dy : 0), SWP_NOZORDER | SWP_NOACTIVATE);
   }
   // The reason, the last column, takes what the others leave.
   const HWND list = List();
   RECT client{};
   GetClientRect(list, &client);
   int others = 0;
-  for (int c = 0; c < kColumns - 1; ++c) others += static_cast<int>(SendMessageW(list, LVM_GETCOLUMNWIDTH, c, 0));
-  SendMessageW(list, LVM_SETCOLUMNWIDTH, kColumns - 1,
-               std::max<int>(client.right - others - GetSystemMetrics(SM_CXVSCROLL), kReasonMinWidth));
+  for (int c = 0; c < kColumns - 1; ++c)
+    others += static_cast<int>(SendMessageW(list, LVM_GETCOLUMNWIDTH, c, 0));
+  SendMessageW(
+      list, LVM_SETCOLUMNWIDTH, kColumns - 1,
+      std::max<int>(client.right - others - GetSystemMetrics(SM_CXVSCROLL), kReasonMinWidth));
   InvalidateRect(window_, nullptr, TRUE);
 }
 
@@ -479,7 +496,8 @@ INT_PTR BatchWindow::Handle(UINT message, WPARAM wParam, LPARAM lParam) {
       if (wParam != SIZE_MINIMIZED) Layout(LOWORD(lParam), HIWORD(lParam));
       return TRUE;
     case WM_GETMINMAXINFO:
-      reinterpret_cast<MINMAXINFO*>(lParam)->ptMinTrackSize = {templateWindow_.cx, templateWindow_.cy};
+      reinterpret_cast<MINMAXINFO*>(lParam)->ptMinTrackSize = {templateWindow_.cx,
+                                                               templateWindow_.cy};
       return TRUE;
     case WM_TIMER:
       if (wParam == kViewTimer) {
@@ -650,7 +668,8 @@ void BatchWindow::SaveList() {
 
 void BatchWindow::RemoveSelected() {
   for (int i = static_cast<int>(rows_.size()) - 1; i >= 0; --i) {
-    if (SendMessageW(List(), LVM_GETITEMSTATE, static_cast<WPARAM>(i), LVIS_SELECTED) & LVIS_SELECTED) {
+    if (SendMessageW(List(), LVM_GETITEMSTATE, static_cast<WPARAM>(i), LVIS_SELECTED) &
+        LVIS_SELECTED) {
       SendMessageW(List(), LVM_DELETEITEM, static_cast<WPARAM>(i), 0);
       rows_.erase(rows_.begin() + i);
     }
@@ -663,25 +682,25 @@ void BatchWindow::Start() {
   if (Running() || Scanning()) return;
   std::vector<batch::NamedTarget> targets;
   for (std::size_t i = 0; i < rows_.size(); ++i) {
-    Row& row = rows_[i];
-    row.runIndex.reset();
-    row.notices.clear();
-    row.result.reset();
-    row.reason.clear();
-    row.percent = -1;
-    if (Checked(List(), static_cast<int>(i))) {
-      row.runIndex = targets.size();
-      targets.push_back(row.named);
-    }
-    ShowRow(static_cast<int>(i));
+    if (Checked(List(), static_cast<int>(i))) targets.push_back(rows_[i].named);
   }
   if (targets.empty() || targets.size() > batch::kMaxDevices) {
-    Notice(targets.empty() ? std::string(Text(TextId::BatchNoDevices))
-                           : panel::FormatText(TextId::BatchWinTooMany,
-                                               {std::to_string(batch::kMaxDevices)}));
+    Notice(targets.empty()
+               ? std::string(Text(TextId::BatchNoDevices))
+               : panel::FormatText(TextId::BatchWinTooMany, {std::to_string(batch::kMaxDevices)}));
     return;
   }
   run_.reset();  // the previous run's reports are no longer shown
+  std::size_t next = 0;
+  for (std::size_t i = 0; i < rows_.size(); ++i) {
+    Row& row = rows_[i];
+    row.runIndex.reset();
+    if (Checked(List(), static_cast<int>(i))) row.runIndex = next++;
+    row.notices.clear();
+    row.result.reset();
+    row.reason.clear();
+    ShowRow(static_cast<int>(i));
+  }
   run_ = std::make_unique<batch::BatchRun>(std::move(targets), options_.engine);
   engineEnded_ = false;
   engine_ = std::thread([this, run = run_.get()] {
@@ -768,7 +787,8 @@ bool NeedsRetry(const Row& row) {
 void BatchWindow::RetryFailed() {
   if (Running() || Scanning()) return;
   settingChecks_ = true;
-  for (std::size_t i = 0; i < rows_.size(); ++i) SetChecked(List(), static_cast<int>(i), NeedsRetry(rows_[i]));
+  for (std::size_t i = 0; i < rows_.size(); ++i)
+    SetChecked(List(), static_cast<int>(i), NeedsRetry(rows_[i]));
   settingChecks_ = false;
   Start();
 }
@@ -789,13 +809,12 @@ void BatchWindow::StartScan() {
   }
   // The scan's longest time: every query paced out, then the wait for the last replies.
   const xport::DiscoveryPace pace;
-  const std::int64_t queries = range.broadcast ? 1 : static_cast<std::int64_t>(range.addresses.size());
+  const std::int64_t queries =
+      range.broadcast ? 1 : static_cast<std::int64_t>(range.addresses.size());
   scanLongestMs_ = (queries + pace.burst - 1) / pace.burst * pace.gapMs * 2 + pace.replyWaitMs;
   scanStartMs_ = platform::MonotonicMs();
-  scanEnded_ = false;
   scanner_ = std::thread([this, range] {
     scanResult_ = xport::Discover(range);
-    scanEnded_ = true;
     PostMessageW(window_, kMsgScanEnded, 0, 0);
   });
   SendDlgItemMessageW(window_, IDC_BATCH_SCAN_PROGRESS, PBM_SETPOS, 0, 0);
@@ -860,19 +879,23 @@ INT_PTR CALLBACK HistoryProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lP
     const HWND list = GetDlgItem(dialog, IDC_HISTORY_LIST);
     SendMessageW(list, LVM_SETEXTENDEDLISTVIEWSTYLE, 0, LVS_EX_FULLROWSELECT | LVS_EX_GRIDLINES);
     using enum TextId;
-    const std::pair<TextId, const char*> columns[] = {
-        {ColumnTime, "2026-12-07T02:22:51Z"}, {ColumnAddress, "255.255.255.255"},
-        {ColumnMac, "00-20-4A-0B-4C-0E"},      {ColumnModel, "KT-40D(-W)"},
-        {ColumnVersion, "888 -> 888"},       {ColumnResult, Text(ResultInterrupted)},
-        {ColumnSeconds, "999.9"},              {ColumnReason, ""}};
+    const std::pair<TextId, const char*> columns[] = {{ColumnTime, "2026-12-07T02:22:51Z"},
+                                                      {ColumnAddress, "255.255.255.255"},
+                                                      {ColumnMac, "00-20-4A-0B-4C-0E"},
+                                                      {ColumnModel, "KT-40D(-W)"},
+                                                      {ColumnVersion, "888 -> 888"},
+                                                      {ColumnResult, Text(ResultInterrupted)},
+                                                      {ColumnSeconds, "999.9"},
+                                                      {ColumnReason, ""}};
     int c = 0;
     for (const auto& [title, sample] : columns) {
       AddColumn(list, c++, Text(title),
                 title == ColumnReason ? 300 : WidestText(list, {Text(title), sample}));
     }
     std::vector<std::string> warnings;
-    std::vector<report::HistoryEntry> entries =
-        path->empty() ? std::vector<report::HistoryEntry>{} : report::ReadHistory(*path, 200, &warnings);
+    std::vector<report::HistoryEntry> entries = path->empty()
+                                                    ? std::vector<report::HistoryEntry>{}
+                                                    : report::ReadHistory(*path, 200, &warnings);
     std::reverse(entries.begin(), entries.end());  // newest first
     int row = 0;
     for (const report::HistoryEntry& e : entries) {
@@ -885,7 +908,8 @@ INT_PTR CALLBACK HistoryProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lP
       const std::string version = e.versionBefore.empty() && e.versionAfter.empty()
                                       ? std::string()
                                       : e.versionBefore + " -> " + e.versionAfter;
-      const std::string cells[] = {e.address, e.mac, e.model, version, e.result, e.seconds, OneLine(e.reason)};
+      const std::string cells[] = {e.address, e.mac,     e.model,          version,
+                                   e.result,  e.seconds, OneLine(e.reason)};
       for (int k = 0; k < 7; ++k) SetCell(list, row, k + 1, cells[k]);
       ++row;
     }
@@ -924,11 +948,13 @@ LRESULT BatchWindow::AskQuestion(const batch::BatchQuestion& question) {
 // Reads the engine's view of every device of the run and redraws what changed.
 void BatchWindow::Refresh() {
   if (!run_) return;
-  const int selected = static_cast<int>(SendMessageW(List(), LVM_GETNEXTITEM, static_cast<WPARAM>(-1), LVNI_SELECTED));
+  const int selected = static_cast<int>(
+      SendMessageW(List(), LVM_GETNEXTITEM, static_cast<WPARAM>(-1), LVNI_SELECTED));
   for (std::size_t i = 0; i < rows_.size(); ++i) {
     Row& row = rows_[i];
     if (!row.runIndex) continue;
-    const std::vector<report::NoticeRecord> notices = run_->NewNotices(*row.runIndex, row.notices.size());
+    const std::vector<report::NoticeRecord> notices =
+        run_->NewNotices(*row.runIndex, row.notices.size());
     row.notices.insert(row.notices.end(), notices.begin(), notices.end());
     ShowRow(static_cast<int>(i));
     if (!notices.empty() && static_cast<int>(i) == selected) ShowDetails();
@@ -981,7 +1007,8 @@ void BatchWindow::ShowRow(int index) {
 
 // The details pane: every notice of the selected device, caption and text.
 void BatchWindow::ShowDetails() {
-  const int selected = static_cast<int>(SendMessageW(List(), LVM_GETNEXTITEM, static_cast<WPARAM>(-1), LVNI_SELECTED));
+  const int selected = static_cast<int>(
+      SendMessageW(List(), LVM_GETNEXTITEM, static_cast<WPARAM>(-1), LVNI_SELECTED));
   std::string text;
   if (selected >= 0 && static_cast<std::size_t>(selected) < rows_.size()) {
     const Row& row = rows_[static_cast<std::size_t>(selected)];
@@ -990,9 +1017,11 @@ void BatchWindow::ShowDetails() {
       text += "[" + n.caption + "] " + OneLine(n.text) + "\n";
     }
     // The reason, unless a notice said it in the same words already.
-    const bool told = std::any_of(row.notices.begin(), row.notices.end(),
-                                  [&](const report::NoticeRecord& n) { return OneLine(n.text) == row.reason; });
-    if (!row.reason.empty() && !told) text += std::string(Text(TextId::ColumnReason)) + ": " + row.reason + "\n";
+    const bool told =
+        std::any_of(row.notices.begin(), row.notices.end(),
+                    [&](const report::NoticeRecord& n) { return OneLine(n.text) == row.reason; });
+    if (!row.reason.empty() && !told)
+      text += std::string(Text(TextId::ColumnReason)) + ": " + row.reason + "\n";
   }
   SetDlgItemTextW(window_, IDC_BATCH_DETAILS, Crlf(text).c_str());
 }
@@ -1028,7 +1057,8 @@ LRESULT BatchWindow::DrawCell(NMLVCUSTOMDRAW* draw) {
   FillRect(dc, &filled, green);
   DeleteObject(green);
   FrameRect(dc, &bar, GetSysColorBrush(COLOR_BTNSHADOW));
-  const std::wstring text = ToWide(rows_[index].cells[static_cast<std::size_t>(BatchColumn::Progress)]);
+  const std::wstring text =
+      ToWide(rows_[index].cells[static_cast<std::size_t>(BatchColumn::Progress)]);
   SetBkMode(dc, TRANSPARENT);
   SetTextColor(dc, GetSysColor(COLOR_WINDOWTEXT));
   DrawTextW(dc, text.c_str(), static_cast<int>(text.size()), &bar,
@@ -1045,15 +1075,20 @@ void BatchWindow::UpdateControls() {
     anyChecked = anyChecked || Checked(List(), static_cast<int>(i));
     anyRetry = anyRetry || NeedsRetry(rows_[i]);
   }
-  const std::pair<int, bool> states[] = {
-      {IDC_BATCH_RANGE, !busy},         {IDC_BATCH_SCAN, !busy},
-      {IDC_BATCH_ADDRESSES, !busy},     {IDC_BATCH_ADD, !busy},
-      {IDC_BATCH_REMOVE, !busy},        {IDC_BATCH_OPEN_LIST, !busy},
-      {IDC_BATCH_SAVE_LIST, !busy && !rows_.empty()},
-      {IDC_BATCH_FROM_REPORT, !busy},   {IDC_BATCH_START, !busy && anyChecked},
-      {IDC_BATCH_STOP, running},        {IDC_BATCH_SAVE_REPORT, !running && run_ != nullptr},
-      {IDC_BATCH_RETRY, !busy && anyRetry}};
-  for (const auto& [id, enable] : states) EnableWindow(GetDlgItem(window_, id), enable ? TRUE : FALSE);
+  const std::pair<int, bool> states[] = {{IDC_BATCH_RANGE, !busy},
+                                         {IDC_BATCH_SCAN, !busy},
+                                         {IDC_BATCH_ADDRESSES, !busy},
+                                         {IDC_BATCH_ADD, !busy},
+                                         {IDC_BATCH_REMOVE, !busy},
+                                         {IDC_BATCH_OPEN_LIST, !busy},
+                                         {IDC_BATCH_SAVE_LIST, !busy && !rows_.empty()},
+                                         {IDC_BATCH_FROM_REPORT, !busy},
+                                         {IDC_BATCH_START, !busy && anyChecked},
+                                         {IDC_BATCH_STOP, running},
+                                         {IDC_BATCH_SAVE_REPORT, !running && run_ != nullptr},
+                                         {IDC_BATCH_RETRY, !busy && anyRetry}};
+  for (const auto& [id, enable] : states)
+    EnableWindow(GetDlgItem(window_, id), enable ? TRUE : FALSE);
 }
 
 INT_PTR CALLBACK BatchWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
@@ -1078,8 +1113,9 @@ INT_PTR CALLBACK BatchWindowProc(HWND window, UINT message, WPARAM wParam, LPARA
 void RunBatchWindow(HWND owner, const BatchWindowOptions& options) {
   InitCommonControls();
   auto* self = new BatchWindow(options, true);
-  const INT_PTR shown = DialogBoxParamW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(kBatchWindowTemplate),
-                                        owner, BatchWindowProc, reinterpret_cast<LPARAM>(self));
+  const INT_PTR shown =
+      DialogBoxParamW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(kBatchWindowTemplate), owner,
+                      BatchWindowProc, reinterpret_cast<LPARAM>(self));
   // The window took the object at WM_INITDIALOG and deleted it when it was destroyed.
   if (shown == -1) {
     delete self;
@@ -1091,8 +1127,9 @@ void RunBatchWindow(HWND owner, const BatchWindowOptions& options) {
 HWND CreateBatchWindow(HWND owner, const BatchWindowOptions& options) {
   InitCommonControls();
   auto self = std::make_unique<BatchWindow>(options, false);
-  const HWND window = CreateDialogParamW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(kBatchWindowTemplate),
-                                         owner, BatchWindowProc, reinterpret_cast<LPARAM>(self.get()));
+  const HWND window =
+      CreateDialogParamW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(kBatchWindowTemplate), owner,
+                         BatchWindowProc, reinterpret_cast<LPARAM>(self.get()));
   if (window) {
     self.release();
     ShowWindow(window, SW_SHOW);

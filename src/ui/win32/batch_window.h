@@ -56,7 +56,18 @@ inline constexpr int IDC_HISTORY_LIST = 2201;
 inline constexpr int IDC_HISTORY_NOTE = 2202;
 
 // The columns of the device table, in order.
-enum class BatchColumn { Address, Port, Mac, Model, Version, Phase, Progress, Result, Reason, Count };
+enum class BatchColumn {
+  Address,
+  Port,
+  Mac,
+  Model,
+  Version,
+  Phase,
+  Progress,
+  Result,
+  Reason,
+  Count
+};
 
 // The jobs of a Start when the options name none.
 inline constexpr std::size_t kBatchWindowJobs = 16;
