@@ -470,6 +470,16 @@ constexpr CatalogEntry kCatalog[] = {
     {SummaryLine, "結果: %s", "Results: %s"},
     // (texts only the Qt window needs)
     // (texts only the native Windows window needs)
+    // The question's buttons, with the keys a Windows message box gives them.
+    {BatchWinYes, "はい(&Y)", "&Yes"},
+    {BatchWinNo, "いいえ(&N)", "&No"},
+    {BatchWinStopping,
+     "中断します: 各機器の後処理 (書換えモード終了・XPort設定の復元) を行っています。"
+     "もう一度「停止」で即時終了します。",
+     "Stopping: each device's clean-up (leave command, XPort restore) is running. Press "
+     "Stop again to end at once."},
+    {BatchWinTooMany, "一度に書換えられるのは %s 台までです。",
+     "At most %s devices can be updated in one batch."},
 };
 
 constexpr bool EveryKeyInItsPlace() {

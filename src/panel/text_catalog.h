@@ -279,6 +279,10 @@ enum class TextId : int {
   SummaryLine,           // %s: "<result> N" parts joined
   // (texts only the Qt window needs)
   // (texts only the native Windows window needs)
+  BatchWinYes,
+  BatchWinNo,
+  BatchWinStopping,
+  BatchWinTooMany,  // %s: the most devices of one batch
   Count
 };
 

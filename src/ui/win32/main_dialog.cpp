@@ -15,6 +15,7 @@
 #include "panel/text_catalog.h"
 #include "platform/clock.h"
 #include "platform/text_win32.h"
+#include "ui/win32/batch_window.h"
 #include "ui/win32/win32_host.h"
 #include "update/update_procedure.h"
 
@@ -97,6 +98,12 @@ INT_PTR InitMainDialog(HWND dialog) {
   SetDlgItemTextW(dialog, IDCANCEL, ToWide(Text(TextId::Exit)).c_str());
   SetDlgItemTextW(dialog, IDOK, ToWide(Text(TextId::Connect)).c_str());
   SendDlgItemMessageW(dialog, ui::IDC_ADDRESS, EM_LIMITTEXT, ui::kAddressMaxChars, 0);
+  // The batch window's entry sits in the system menu, so that the dialog's own controls
+  // stay as operators know them.
+  if (const HMENU menu = GetSystemMenu(dialog, FALSE)) {
+    AppendMenuW(menu, MF_SEPARATOR, 0, nullptr);
+    AppendMenuW(menu, MF_STRING, kBatchMenuCommand, ToWide(Text(TextId::BatchMenuItem)).c_str());
+  }
   CentreWindow(dialog);
   return 0;
 }
@@ -121,6 +128,13 @@ void Connect(HWND dialog) {
   CloseWorkerHandle();
   const std::uintptr_t h = _beginthreadex(nullptr, 0, UpdateJobThread, dialog, 0, nullptr);
   g_worker = reinterpret_cast<HANDLE>(h);
+}
+
+// The batch window, modal over the dialog. Not beside a running update: both would need
+// UDP port 10001, and the device may well be one of the batch's.
+void OpenBatchWindow(HWND dialog) {
+  if (WorkerRunning()) return;
+  RunBatchWindow(dialog, BatchWindowOptions{});
 }
 
 void OnClose(HWND dialog) {
@@ -148,6 +162,12 @@ INT_PTR CALLBACK MainDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM
         default:
           return DefWindowProcW(dialog, message, wParam, lParam);
       }
+    case WM_SYSCOMMAND:
+      if ((wParam & 0xFFF0) == kBatchMenuCommand) {
+        OpenBatchWindow(dialog);
+        return TRUE;
+      }
+      return FALSE;
     case WM_CLOSE:
       OnClose(dialog);
       // Handled: the dialog manager's own WM_CLOSE would otherwise press IDCANCEL while

@@ -12,6 +12,9 @@
 namespace ui::win32 {
 
 inline constexpr int kMainDialogTemplate = 101;
+// The system menu's item that opens the batch window (a multiple of 16 below 0xF000, as
+// the system's own commands leave the low four bits to themselves).
+inline constexpr UINT kBatchMenuCommand = 0x0110;
 
 // The program file's own version resource. False, the outputs untouched, when there is
 // none. (Call it qualified: panel::ReadOwnFileVersion, the build's numbers, is found by ADL.)
@@ -20,7 +23,8 @@ bool ReadOwnFileVersion(panel::FileVersion& out);
 // Centres the window on the desktop (its right and bottom edges) and shows it on top.
 void CentreWindow(HWND window);
 
-// Title, control texts, the address limit and the placement; returns 0 (no default focus).
+// Title, control texts, the address limit, the batch window's item in the system menu and
+// the placement; returns 0 (no default focus).
 INT_PTR InitMainDialog(HWND dialog);
 
 INT_PTR CALLBACK MainDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);

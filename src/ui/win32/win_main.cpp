@@ -1,4 +1,5 @@
-// DERURUZUD.exe: the native Windows dialog. Of the command line only --lang en|ja is read.
+// DERURUZUD.exe: the native Windows dialog. Of the command line only --lang en|ja and
+// --batch [--devices FILE] (the batch window instead of the dialog) are read.
 #include <windows.h>
 
 #include <shellapi.h>
@@ -7,7 +8,9 @@
 #include <vector>
 
 #include "panel/text_catalog.h"
+#include "platform/program_folder.h"
 #include "platform/text_win32.h"
+#include "ui/win32/batch_window.h"
 #include "ui/win32/main_dialog.h"
 
 namespace {
@@ -32,5 +35,19 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int showState) {
   for (const auto& a : args) argv.push_back(a.c_str());
   panel::SetLanguage(
       panel::ChooseLanguage(panel::FindLangOption(static_cast<int>(argv.size()), argv.data())));
+  bool batch = false;
+  ui::win32::BatchWindowOptions options;
+  for (std::size_t i = 1; i < args.size(); ++i) {
+    if (args[i] == "--batch") batch = true;
+    if (args[i] == "--devices" && i + 1 < args.size()) {
+      options.devicesFile = platform::PathFromUtf8(args[++i]);
+    } else if (args[i].rfind("--devices=", 0) == 0) {
+      options.devicesFile = platform::PathFromUtf8(args[i].substr(10));
+    }
+  }
+  if (batch) {
+    ui::win32::RunBatchWindow(nullptr, options);
+    return 0;
+  }
   return ui::win32::RunShell(instance, showState);
 }
