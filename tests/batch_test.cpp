@@ -279,8 +279,9 @@ TEST(BatchRun, VersionPolicyCanaryAndFailureLimit) {
     const auto reports = cab.Run(frontEnd);
     ASSERT_EQ(reports.size(), c.results.size());
     EXPECT_EQ(frontEnd.questions.size(), *c.asked ? 1u : 0u);
-    if (*c.asked) EXPECT_NE(frontEnd.questions[0].find(c.asked), std::string::npos)
-        << frontEnd.questions[0];
+    if (*c.asked) {
+      EXPECT_NE(frontEnd.questions[0].find(c.asked), std::string::npos) << frontEnd.questions[0];
+    }
     std::vector<std::string> expectRetry;
     for (std::size_t i = 0; i < reports.size(); ++i) {
       EXPECT_EQ(reports[i].result, c.results[i]) << i << " " << reports[i].reason;

@@ -155,6 +155,38 @@ TEST(Cli, BadInputIsRefusedBeforeAnythingIsSent) {
   EXPECT_NE(output.find("--restore-xport"), std::string::npos);
 }
 
+// Standard output closed under the program (... | head): writes fail instead of ending the
+// process, the run still sends its leave command, and the unwritten report makes exit 1.
+TEST(Cli, AClosedPipeDoesNotEndTheRun) {
+  testing_support::TempDir dir;
+  sim::Simulator device(Device(21));
+  std::string error;
+  ASSERT_TRUE(device.Start(&error)) << error;
+  int fds[2];
+  ASSERT_EQ(::pipe(fds), 0);
+  ::close(fds[0]);  // nobody will ever read what the program writes
+  std::string cli = DERURUZUD_CLI_PATH, port = "--port=" + std::to_string(device.TcpPort());
+  std::string address = "--address=127.0.0.1", yes = "--yes", json = "--json=-";
+  std::string file = "--data-file=" + dir.Write("q.HEX", sim::SampleHex(21));
+  char* argv[] = {cli.data(), address.data(), port.data(), yes.data(), json.data(), file.data(),
+                  nullptr};
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+  posix_spawn_file_actions_adddup2(&actions, fds[1], 1);
+  posix_spawn_file_actions_adddup2(&actions, fds[1], 2);
+  pid_t pid = 0;
+  char* envp[] = {nullptr};
+  ASSERT_EQ(posix_spawn(&pid, argv[0], &actions, nullptr, argv, envp), 0);
+  posix_spawn_file_actions_destroy(&actions);
+  ::close(fds[1]);
+  int st = 0;
+  ::waitpid(pid, &st, 0);
+  EXPECT_TRUE(WIFEXITED(st) && WEXITSTATUS(st) == 1) << st;
+  EXPECT_TRUE(device.WaitForNoConnection(2000));
+  EXPECT_EQ(device.LeaveCommands(), 1);
+}
+
 TEST(Cli, KilledRunLeavesARecordThatPutsTheXPortBack) {
   testing_support::TempDir dir;
   sim::Config c = Device();

@@ -66,9 +66,10 @@ std::uint64_t LittleEndian64(const std::uint8_t* p) {
   return v;
 }
 
+// As minisign prints it: upper-case hex without leading zeros.
 std::string KeyIdText(std::uint64_t number) {
   char text[24];
-  std::snprintf(text, sizeof text, "%016llX", static_cast<unsigned long long>(number));
+  std::snprintf(text, sizeof text, "%llX", static_cast<unsigned long long>(number));
   return text;
 }
 

@@ -20,7 +20,7 @@ namespace image {
 // A public key as minisign writes it: "untrusted comment: ..." and the base64 of "Ed", the
 // key id (8 bytes) and the key (32 bytes).
 struct PublicKey {
-  std::string keyId;  // as minisign prints it: 16 upper-case hex digits
+  std::string keyId;  // as minisign prints it: upper-case hex digits, no leading zeros
   std::uint64_t keyNumber = 0;
   platform::Ed25519PublicKey key{};
   std::filesystem::path file;

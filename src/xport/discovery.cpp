@@ -205,6 +205,15 @@ RangeError ParseDiscoveryRange(std::string_view text, DiscoveryRange* out) {
   return RangeError::None;
 }
 
+std::string DefaultDiscoveryRange() {
+  const std::vector<platform::Ipv4Network> networks = platform::LocalIpv4Networks();
+  if (networks.empty()) return {};
+  const platform::Ipv4Network& n = networks.front();
+  const int prefix = n.prefixLength < kWidestDiscoveryPrefix ? 24 : std::min(n.prefixLength, 32);
+  const std::uint32_t mask = prefix == 0 ? 0 : 0xFFFFFFFFu << (32 - prefix);
+  return platform::FormatIpv4(n.address & mask) + "/" + std::to_string(prefix);
+}
+
 DiscoveryResult Discover(const DiscoveryRange& range, const DiscoveryPace& pace,
                          std::uint32_t localAddress) {
   return Scan(range, pace, localAddress).Run();

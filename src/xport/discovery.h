@@ -73,6 +73,11 @@ struct DiscoveryResult {
   std::vector<DiscoveredXPort> xports;  // in address order
 };
 
+// The range a scan starts from: the first IPv4 network of this computer's own interfaces
+// (loopback left out), as "a.b.c.d/n"; a network wider than the widest scan is narrowed
+// to the /24 that holds the computer's address. Empty when there is none.
+std::string DefaultDiscoveryRange();
+
 // localAddress: the local address the scan's socket binds (0: every one).
 DiscoveryResult Discover(const DiscoveryRange& range, const DiscoveryPace& pace = {},
                          std::uint32_t localAddress = 0);

@@ -128,53 +128,6 @@ TextId StageText(Stage stage) {
   return TextId::PhaseDone;
 }
 
-// The list of devices in one question, as the console's question lists them, with each
-// model's caution once after the devices to write.
-std::string QuestionLists(const batch::BatchQuestion& q) {
-  auto line = [&](const batch::QuestionEntry& e) {
-    const device::ModelInfo* model = device::FindModel(e.modelCode);
-    return "  " + e.address + ":" + std::to_string(e.port) + "  MAC:" + e.mac + "  " +
-           (model ? model->questionLine : "") + "  " +
-           panel::VersionLineText({e.versionBefore, q.imageVersion}) + "\n";
-  };
-  std::string text = std::string(Text(TextId::BatchQuestionHead)) + "\n";
-  std::vector<panel::TextId> cautions;
-  for (const batch::QuestionEntry& e : q.toWrite) {
-    text += line(e);
-    const device::ModelInfo* model = device::FindModel(e.modelCode);
-    if (model && std::find(cautions.begin(), cautions.end(), model->caution) == cautions.end()) {
-      cautions.push_back(model->caution);
-    }
-  }
-  for (TextId caution : cautions) text += "\n" + OneLine(Text(caution)) + "\n";
-  const std::pair<TextId, const std::vector<batch::QuestionEntry>*> groups[] = {
-      {TextId::BatchQuestionSkippedHead, &q.skipped},
-      {TextId::BatchQuestionRefusedHead, &q.refused}};
-  for (const auto& [head, entries] : groups) {
-    if (entries->empty()) continue;
-    text += std::string("\n") + Text(head) + "\n";
-    for (const batch::QuestionEntry& e : *entries) text += line(e);
-  }
-  if (!q.failed.empty()) {
-    text += std::string("\n") + Text(TextId::BatchQuestionFailedHead) + "\n";
-    for (const batch::FailedEntry& f : q.failed) {
-      text += "  " + f.address + "  " + OneLine(update::ReasonText(f.failure)) + "\n";
-    }
-  }
-  text += "\n";
-  const std::size_t writes = q.toWrite.size();
-  if (q.canary > 0 && q.canary < writes) {
-    text += panel::FormatText(TextId::BatchQuestionCanary,
-                              {std::to_string(q.canary), std::to_string(writes - q.canary)}) +
-            "\n";
-  }
-  if (q.maxFailures > 0) {
-    text += panel::FormatText(TextId::BatchQuestionFailureLimit, {std::to_string(q.maxFailures)}) +
-            "\n";
-  }
-  return text + panel::FormatText(TextId::BatchQuestionDataFile, {std::to_string(q.imageVersion)});
-}
-
 struct QuestionContext {
   const batch::BatchQuestion* question;
   BatchPrompts* prompts;
@@ -185,7 +138,7 @@ INT_PTR CALLBACK QuestionProc(HWND dialog, UINT message, WPARAM wParam, LPARAM l
     const auto* context = reinterpret_cast<const QuestionContext*>(lParam);
     const batch::BatchQuestion& q = *context->question;
     SetWindowTextW(dialog, ToWide(panel::CaptionText(panel::Caption::Confirm)).c_str());
-    SetDlgItemTextW(dialog, IDC_QUESTION_TEXT, Crlf(QuestionLists(q)).c_str());
+    SetDlgItemTextW(dialog, IDC_QUESTION_TEXT, Crlf(batch::QuestionText(q)).c_str());
     SetText(dialog, IDC_QUESTION_ASK,
             panel::FormatText(TextId::BatchQuestionAsk, {std::to_string(q.toWrite.size())}));
     SetText(dialog, IDYES, Text(TextId::BatchWinYes));
@@ -407,6 +360,7 @@ void BatchWindow::Init(HWND window) {
   const image::DataFileSearch data = image::FindDataFile(options_.engine.dataFile);
   SetText(window, IDC_BATCH_DATA_FILE,
           panel::FormatText(TextId::BatchDataFileLabel, {platform::PathToUtf8(data.path)}));
+  SetText(window, IDC_BATCH_RANGE, xport::DefaultDiscoveryRange());
   SendDlgItemMessageW(window, IDC_BATCH_SCAN_PROGRESS, PBM_SETRANGE32, 0, kScanSteps);
   ShowWindow(GetDlgItem(window, IDC_BATCH_SCAN_PROGRESS), SW_HIDE);  // shown while a scan runs
   RECT rect{};
