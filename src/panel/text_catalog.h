@@ -271,6 +271,14 @@ enum class TextId : int {
   ColumnProgress,
   SummaryLine,           // %s: "<result> N" parts joined
   // (texts only the Qt window needs)
+  BatchStopRequested,
+  BatchRangeUnparseable,  // %s: the range as typed
+  BatchRangeTooLarge,     // %s
+  BatchRangeNotUnicast,   // %s
+  BatchScanBroadcast,
+  BatchTooManyDevices,    // %s: the most a batch takes
+  HelpBatchWindow,
+  HelpBatchDevices,
   // (texts only the native Windows window needs)
   Count
 };

@@ -5,10 +5,12 @@
 #include <QLineEdit>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QTableView>
 #include <QTimer>
 
 #include "panel/text_catalog.h"
 #include "ui/qt/app.h"
+#include "ui/qt/batch_model.h"
 #include "ui/qt/main_dialog.h"
 
 namespace ui::qt {
@@ -74,6 +76,53 @@ int RunScreenshots(MainDialog& dialog, QtDialogHost& host, const QString& folder
     dialog.ConnectButton()->click();
   });
   // The shell waits for the worker, which has posted the exit, when it goes.
+  return QApplication::exec();
+}
+
+int RunBatchScreenshots(BatchWindow& window, const QString& folder) {
+  QDir().mkpath(folder);
+  const QString lang =
+      panel::CurrentLanguage() == panel::Language::Japanese ? QStringLiteral("ja") : QStringLiteral("en");
+  const auto save = [&](QWidget& w, const QString& name) {
+    QApplication::processEvents();
+    w.grab().save(QDir(folder).filePath(QStringLiteral("batch-%1-%2.png").arg(lang, name)));
+  };
+  window.SetAnswerer([&](QDialog& box) {
+    box.show();
+    box.activateWindow();
+    save(box, QStringLiteral("question"));
+    box.hide();
+    return QMessageBox::Yes;
+  });
+  BatchModel& model = window.Model();
+  bool started = false, writingTaken = false;
+  QTimer watch;
+  watch.setInterval(50);
+  QObject::connect(&watch, &QTimer::timeout, &window, [&] {
+    if (!started) {
+      save(window, QStringLiteral("idle"));
+      started = true;
+      window.Start();
+      return;
+    }
+    for (int r = 0; r < model.rowCount() && !writingTaken; ++r) {
+      if (model.ProgressOf(r) >= 40 && !model.RowAt(r).report) {
+        writingTaken = true;
+        save(window, QStringLiteral("writing"));
+      }
+    }
+    if (window.Running()) return;
+    watch.stop();
+    for (int r = 0; r < model.rowCount(); ++r) {
+      if (!model.RowAt(r).notices.empty() && !model.RowAt(r).report->reason.empty()) {
+        window.Table()->selectRow(r);
+        break;
+      }
+    }
+    save(window, QStringLiteral("done"));
+    QCoreApplication::exit(0);
+  });
+  QTimer::singleShot(500, &window, [&] { watch.start(); });
   return QApplication::exec();
 }
 

@@ -3,6 +3,7 @@
 
 #include <QString>
 
+#include "ui/qt/batch_window.h"
 #include "ui/qt/qt_dialog_host.h"
 #include "ui/qt/shell.h"
 
@@ -46,5 +47,10 @@ class ScreenshotHost : public ui::DialogHost {
 // Runs the screenshot mode on an initialised, shown dialog; returns the exit code.
 int RunScreenshots(MainDialog& dialog, QtDialogHost& host, const QString& folder,
                    const QString& address, Job job);
+
+// Runs the batch window's screenshot mode on a shown window holding a device list: writes
+// batch-LANG-idle, -question (Yes), -writing (a row's bar past 40 %) and -done (the
+// details pane showing the first row with notices) into DIR, LANG "ja" or "en", then quits.
+int RunBatchScreenshots(BatchWindow& window, const QString& folder);
 
 }  // namespace ui::qt
