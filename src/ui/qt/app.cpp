@@ -118,7 +118,10 @@ int RunBatchApplication(int argc, char** argv, BatchWindow::OptionsSource option
   CentreWindow(window);
 
   const QByteArray shots = qgetenv("DERURUZUD_SCREENSHOT");
-  if (!shots.isEmpty()) return RunBatchScreenshots(window, QString::fromLocal8Bit(shots));
+  if (!shots.isEmpty()) {
+    return RunBatchScreenshots(window, QString::fromLocal8Bit(shots),
+                               QString::fromLocal8Bit(qgetenv("DERURUZUD_SCREENSHOT_RANGE")));
+  }
   const int code = QApplication::exec();
   std::fflush(nullptr);
   return code;

@@ -29,8 +29,9 @@ int RunApplication(int argc, char** argv, Job job, FileDropped onDrop = nullptr,
                    BatchWindow::OptionsSource batchOptions = nullptr);
 
 // DERURUZUD --batch: the batch window alone, until it closes. devicesFile (UTF-8), when
-// given, is opened into its list. With DERURUZUD_SCREENSHOT=DIR the window drives itself
-// over that list and writes batch-LANG-*.png into DIR (see RunBatchScreenshots).
+// given, is opened into its list. Developer option: with DERURUZUD_SCREENSHOT=DIR the
+// window drives itself (a scan of DERURUZUD_SCREENSHOT_RANGE when set, then a run over
+// its list) and writes batch-LANG-*.png into DIR (see RunBatchScreenshots).
 int RunBatchApplication(int argc, char** argv, BatchWindow::OptionsSource options,
                         const std::string& devicesFile);
 

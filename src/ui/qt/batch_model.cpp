@@ -38,12 +38,14 @@ QString OneLine(const std::string& text) {
   return Utf8(text).trimmed().replace(QLatin1Char('\n'), QLatin1Char(' '));
 }
 
-// The latest notice that is not a question: what the row's reason cell shows while the
-// run has no reason of its own.
-const report::NoticeRecord* LatestNotice(const std::vector<report::NoticeRecord>& notices) {
-  const auto it = std::find_if(notices.rbegin(), notices.rend(),
-                               [](const report::NoticeRecord& n) { return !n.question; });
-  return it == notices.rend() ? nullptr : &*it;
+// The notices that are not questions, on one line: what the row's reason cell shows while
+// the run has no reason of its own.
+QString NoticesLine(const std::vector<report::NoticeRecord>& notices) {
+  QStringList texts;
+  for (const report::NoticeRecord& n : notices) {
+    if (!n.question) texts << OneLine(n.text);
+  }
+  return texts.join(QStringLiteral(" / "));
 }
 
 template <typename T>
@@ -55,6 +57,13 @@ std::optional<T> FirstOf(std::initializer_list<std::optional<T>> values) {
 }
 
 }  // namespace
+
+QString HeaderText(TextId id) {
+  // The console's column names are lower case; a header starts with a capital.
+  QString head = QString::fromUtf8(panel::Text(id));
+  if (!head.isEmpty()) head[0] = head[0].toUpper();
+  return head;
+}
 
 QString NoticesText(const std::vector<report::NoticeRecord>& notices) {
   QStringList lines;
@@ -239,8 +248,7 @@ QString BatchModel::Text(int r, Column column) const {
       return rep ? QString::fromUtf8(panel::Text(update::ResultText(rep->result))) : QString();
     case Reason: {
       if (rep && !rep->reason.empty()) return OneLine(rep->reason);
-      const report::NoticeRecord* n = LatestNotice(row.notices);
-      return n ? OneLine(n->text) : QString();
+      return NoticesLine(row.notices);
     }
     case ColumnCount:
       break;
@@ -274,7 +282,7 @@ QVariant BatchModel::data(const QModelIndex& index, int role) const {
       if (column == Reason && !row.notices.empty()) return NoticesText(row.notices);
       break;
     case Qt::DecorationRole:
-      if (column == Reason && LatestNotice(row.notices)) {
+      if (column == Reason && !NoticesLine(row.notices).isEmpty()) {
         return QApplication::style()->standardIcon(QStyle::SP_MessageBoxInformation);
       }
       break;
@@ -315,10 +323,7 @@ QVariant BatchModel::headerData(int section, Qt::Orientation orientation, int ro
                                       TextId::ColumnPhase,   TextId::ColumnProgress,
                                       TextId::ColumnResult,  TextId::ColumnReason};
   if (section < 0 || section >= ColumnCount) return {};
-  // The console's column names are lower case; a header starts with a capital.
-  QString head = QString::fromUtf8(panel::Text(kHeads[section]));
-  if (!head.isEmpty()) head[0] = head[0].toUpper();
-  return head;
+  return HeaderText(kHeads[section]);
 }
 
 void ProgressDelegate::paint(QPainter* painter, const QStyleOptionViewItem& option,
@@ -336,6 +341,7 @@ void ProgressDelegate::paint(QPainter* painter, const QStyleOptionViewItem& opti
   bar.progress = percent;
   bar.text = QStringLiteral("%1%").arg(percent);
   bar.textVisible = true;
+  bar.textAlignment = Qt::AlignCenter;
   bar.state = option.state | QStyle::State_Horizontal;
   bar.palette = option.palette;
   bar.fontMetrics = option.fontMetrics;

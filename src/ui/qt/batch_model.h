@@ -14,6 +14,7 @@
 
 #include "batch/batch_run.h"
 #include "batch/targets.h"
+#include "panel/text_catalog.h"
 #include "report/device_report.h"
 #include "xport/discovery.h"
 
@@ -92,6 +93,9 @@ class ProgressDelegate : public QStyledItemDelegate {
   void paint(QPainter* painter, const QStyleOptionViewItem& option,
              const QModelIndex& index) const override;
 };
+
+// A column's name as a header shows it: the catalog's, starting with a capital.
+QString HeaderText(panel::TextId id);
 
 // The row's notices as the details pane shows them: one "[caption] text" each, a
 // question's answer after it.

@@ -130,25 +130,30 @@ BatchWindow::BatchWindow(OptionsSource options, std::function<void()> endProcess
   table_->horizontalHeader()->setStretchLastSection(true);
   table_->setWordWrap(false);
   const QFontMetrics fm(font());
+  // Each column as wide as its longest value (the address's with its check box), and
+  // its header; the reason takes the rest.
   const std::pair<BatchModel::Column, QString> widths[] = {
-      {BatchModel::Address, QStringLiteral("MM 255.255.255.255 ")},
-      {BatchModel::Port, QStringLiteral("655355")},
-      {BatchModel::Mac, QStringLiteral("00-20-4A-00-00-00 ")},
-      {BatchModel::Model, QStringLiteral("KT-40D(-W) ")},
+      {BatchModel::Address, QStringLiteral("MMM255.255.255.255")},
+      {BatchModel::Port, QStringLiteral("65535")},
+      {BatchModel::Mac, QStringLiteral("00-20-4A-DB-DB-DB")},
+      {BatchModel::Model, QStringLiteral("KT-40D(-W)")},
       {BatchModel::Version, QStringLiteral("16383 → 16383")},
-      {BatchModel::Phase, Catalog(TextId::PhaseLeaving) + QStringLiteral("MM")},
-      {BatchModel::Progress, QStringLiteral("MMMMMMMMMM")},
-      {BatchModel::Result, Catalog(TextId::ResultSkipped) + QStringLiteral("M")}};
+      {BatchModel::Phase, Catalog(TextId::PhaseLeaving)},
+      {BatchModel::Progress, QStringLiteral("MMMMMMMM")},
+      {BatchModel::Result, Catalog(TextId::ResultSkipped)}};
+  const int padding = fm.horizontalAdvance(QStringLiteral("MM"));
   for (const auto& [column, sample] : widths) {
-    const int head = fm.horizontalAdvance(model_->headerData(column, Qt::Horizontal, Qt::DisplayRole)
-                                              .toString()) + 24;
-    table_->setColumnWidth(column, std::max(fm.horizontalAdvance(sample), head));
+    const QString head = model_->headerData(column, Qt::Horizontal, Qt::DisplayRole).toString();
+    table_->setColumnWidth(column, std::max(fm.horizontalAdvance(sample), fm.horizontalAdvance(head)) +
+                                       padding);
   }
   connect(table_->selectionModel(), &QItemSelectionModel::selectionChanged, this,
           &BatchWindow::UpdateDetails);
 
   details_ = new QPlainTextEdit(this);
   details_->setReadOnly(true);
+  // Room for a changed XPort's story (its caution, the write, the restore) without scrolling.
+  details_->setMinimumHeight(fm.lineSpacing() * 7);
   auto* detailsBox = new QGroupBox(Catalog(TextId::BatchDetails), this);
   (new QVBoxLayout(detailsBox))->addWidget(details_);
   auto* split = new QSplitter(Qt::Vertical, this);
@@ -161,7 +166,6 @@ BatchWindow::BatchWindow(OptionsSource options, std::function<void()> endProcess
   message_ = new QLabel(this);
   message_->setWordWrap(true);
   message_->setTextFormat(Qt::PlainText);
-  message_->setStyleSheet(QStringLiteral("color: #b71c1c"));
   summary_ = new QLabel(this);
   summary_->setTextFormat(Qt::PlainText);
 
@@ -211,7 +215,7 @@ BatchWindow::BatchWindow(OptionsSource options, std::function<void()> endProcess
   int width = 60;
   for (int c = 0; c < BatchModel::ColumnCount; ++c) width += table_->columnWidth(c);
   resize(std::max(width + fm.horizontalAdvance(QLatin1Char('M')) * 24, 900),
-         fm.height() * 36);
+         fm.height() * 40);
 }
 
 BatchWindow::~BatchWindow() {
@@ -306,7 +310,10 @@ void BatchWindow::FinishRun() {
   UpdateControls();
 }
 
-void BatchWindow::ShowMessage(const std::string& text) { message_->setText(Utf8(text)); }
+void BatchWindow::ShowMessage(const std::string& text, bool error) {
+  message_->setStyleSheet(error ? QStringLiteral("color: #b71c1c") : QString());
+  message_->setText(Utf8(text));
+}
 
 QString BatchWindow::MessageLine() const { return message_->text(); }
 QString BatchWindow::SummaryLine() const { return summary_->text(); }
@@ -316,8 +323,11 @@ void BatchWindow::UpdateDetails() {
   const QModelIndex current = table_->currentIndex();
   if (!current.isValid()) return details_->clear();
   const BatchModel::Row& row = model_->RowAt(current.row());
-  QString text = model_->Text(current.row(), BatchModel::Address);
-  if (row.report && !row.report->reason.empty()) text += QStringLiteral("  ") + Utf8(row.report->reason);
+  QStringList head = {model_->Text(current.row(), BatchModel::Address),
+                      model_->Text(current.row(), BatchModel::Result)};
+  if (row.report) head << Utf8(row.report->reason);
+  head.removeAll(QString());
+  QString text = head.join(QStringLiteral("  "));
   const QString notices = NoticesText(row.notices);
   if (!notices.isEmpty()) text += QStringLiteral("\n") + notices;
   if (details_->toPlainText() != text) details_->setPlainText(text);
@@ -436,7 +446,7 @@ void BatchWindow::Scan() {
   scanClock_.start();
   scanBar_->setValue(0);
   scanBar_->setVisible(true);
-  ShowMessage(panel::FormatText(TextId::BatchScanning, {text}));
+  ShowMessage(panel::FormatText(TextId::BatchScanning, {text}), false);
   scanner_ = std::thread([this, range, pace = pace_] {
     scanResult_ = xport::Discover(range, pace);
     scanDone_ = true;
@@ -460,7 +470,8 @@ void BatchWindow::FinishScan() {
     model_->AddDiscovered(scanResult_.xports, panel::Text(TextId::BatchScan));
     const std::size_t n = scanResult_.xports.size();
     ShowMessage(n == 0 ? panel::FormatText(TextId::DiscoverNoneAnswered, {scanRange_})
-                       : panel::FormatText(TextId::DiscoverAnswered, {std::to_string(n)}));
+                       : panel::FormatText(TextId::DiscoverAnswered, {std::to_string(n)}),
+                false);
   }
   UpdateControls();
 }
@@ -508,7 +519,7 @@ void BatchWindow::Stop() {
     }
     answered_.notify_all();
     if (asking_) asking_->reject();
-    ShowMessage(panel::Text(TextId::BatchStopRequested));
+    ShowMessage(panel::Text(TextId::BatchStopRequested), false);
     return;
   }
   if (Ask(Catalog(TextId::BatchStopAgain))) endProcess_();
@@ -532,6 +543,7 @@ void BatchWindow::ShowHistory() {
 
   auto* dialog = new QDialog(this);
   dialog->setAttribute(Qt::WA_DeleteOnClose);
+  dialog->setFont(font());
   dialog->setWindowTitle(Catalog(TextId::BatchTitle) + QStringLiteral(" - ") +
                          Catalog(TextId::BatchHistory));
   auto* table = new QTableWidget(static_cast<int>(entries.size()), 9, dialog);
@@ -539,9 +551,7 @@ void BatchWindow::ShowHistory() {
   for (TextId id : {TextId::ColumnTime, TextId::ColumnAddress, TextId::ColumnMac,
                     TextId::ColumnModel, TextId::ColumnVersion, TextId::ColumnVersion,
                     TextId::ColumnResult, TextId::ColumnSeconds, TextId::ColumnReason}) {
-    QString head = Catalog(id);
-    if (!head.isEmpty()) head[0] = head[0].toUpper();
-    heads << head;
+    heads << HeaderText(id);
   }
   table->setHorizontalHeaderLabels(heads);
   for (int r = 0; r < table->rowCount(); ++r) {

@@ -103,7 +103,8 @@ class BatchWindow : public QWidget {
   void Poll();
   void FinishRun();
   void FinishScan();
-  void ShowMessage(const std::string& text);
+  // The message line: an error (in red) unless error is false.
+  void ShowMessage(const std::string& text, bool error = true);
   void UpdateDetails();
   void UpdateControls();
   void UpdateDataFileLabel(const batch::BatchOptions& options);

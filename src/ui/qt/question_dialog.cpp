@@ -1,5 +1,7 @@
 #include "ui/qt/question_dialog.h"
 
+#include <algorithm>
+
 #include <QDialogButtonBox>
 #include <QHeaderView>
 #include <QLabel>
@@ -10,6 +12,8 @@
 
 #include "panel/events.h"
 #include "panel/text_catalog.h"
+#include "ui/qt/batch_model.h"
+#include "ui/qt/main_dialog.h"
 #include "update/outcome.h"
 
 namespace ui::qt {
@@ -26,13 +30,14 @@ QuestionDialog::QuestionDialog(batch::BatchQuestion question, QWidget* parent)
     : QDialog(parent), question_(std::move(question)) {
   setWindowTitle(QString::fromUtf8(panel::CaptionText(panel::Caption::Confirm)));
   setWindowModality(Qt::WindowModal);
+  setFont(DialogFont());
   auto* layout = new QVBoxLayout(this);
 
   list_ = new QTreeWidget(this);
   list_->setColumnCount(5);
-  list_->setHeaderLabels({Catalog(TextId::ColumnAddress), Catalog(TextId::ColumnPort),
-                          Catalog(TextId::ColumnMac), Catalog(TextId::ColumnModel),
-                          Catalog(TextId::ColumnVersion)});
+  list_->setHeaderLabels({HeaderText(TextId::ColumnAddress), HeaderText(TextId::ColumnPort),
+                          HeaderText(TextId::ColumnMac), HeaderText(TextId::ColumnModel),
+                          HeaderText(TextId::ColumnVersion)});
   list_->setRootIsDecorated(false);
   list_->setSelectionMode(QAbstractItemView::NoSelection);
   list_->setFocusPolicy(Qt::NoFocus);
@@ -70,7 +75,16 @@ QuestionDialog::QuestionDialog(batch::BatchQuestion question, QWidget* parent)
       lines_ << item->text(0);
     }
   }
-  for (int c = 0; c < list_->columnCount(); ++c) list_->resizeColumnToContents(c);
+  // The group heads span the row: the columns fit the devices' cells, with room between.
+  const QFontMetrics fm(list_->font());
+  for (int c = 0; c < list_->columnCount(); ++c) {
+    int width = fm.horizontalAdvance(list_->headerItem()->text(c));
+    for (int i = 0; i < list_->topLevelItemCount(); ++i) {
+      const QTreeWidgetItem* item = list_->topLevelItem(i);
+      if (!item->isFirstColumnSpanned()) width = std::max(width, fm.horizontalAdvance(item->text(c)));
+    }
+    list_->setColumnWidth(c, width + fm.horizontalAdvance(QStringLiteral("MM")));
+  }
   list_->header()->setStretchLastSection(true);
   layout->addWidget(list_, 1);
 
@@ -115,7 +129,8 @@ QuestionDialog::QuestionDialog(batch::BatchQuestion question, QWidget* parent)
   for (int c = 0; c < list_->columnCount(); ++c) width += list_->columnWidth(c);
   const int rowHeight = list_->sizeHintForRow(0) > 0 ? list_->sizeHintForRow(0) : 20;
   const int rows = std::min(list_->topLevelItemCount(), 20) + 2;
-  list_->setMinimumSize(std::min(width, 900), rows * rowHeight);
+  list_->setMinimumSize(std::clamp(width, fm.horizontalAdvance(QLatin1Char('M')) * 40, 900),
+                        rows * rowHeight);
 }
 
 QString QuestionDialog::Text() const { return lines_.join(QLatin1Char('\n')); }

@@ -79,7 +79,7 @@ int RunScreenshots(MainDialog& dialog, QtDialogHost& host, const QString& folder
   return QApplication::exec();
 }
 
-int RunBatchScreenshots(BatchWindow& window, const QString& folder) {
+int RunBatchScreenshots(BatchWindow& window, const QString& folder, const QString& range) {
   QDir().mkpath(folder);
   const QString lang =
       panel::CurrentLanguage() == panel::Language::Japanese ? QStringLiteral("ja") : QStringLiteral("en");
@@ -95,15 +95,25 @@ int RunBatchScreenshots(BatchWindow& window, const QString& folder) {
     return QMessageBox::Yes;
   });
   BatchModel& model = window.Model();
-  bool started = false, writingTaken = false;
+  enum class Step { Scan, Idle, Running } step = range.isEmpty() ? Step::Idle : Step::Scan;
+  bool writingTaken = false;
   QTimer watch;
   watch.setInterval(50);
   QObject::connect(&watch, &QTimer::timeout, &window, [&] {
-    if (!started) {
-      save(window, QStringLiteral("idle"));
-      started = true;
-      window.Start();
-      return;
+    if (window.Scanning()) return;
+    switch (step) {
+      case Step::Scan:
+        window.RangeEdit()->setText(range);
+        window.Scan();
+        step = Step::Idle;
+        return;
+      case Step::Idle:
+        save(window, QStringLiteral("idle"));
+        window.Start();
+        step = Step::Running;
+        return;
+      case Step::Running:
+        break;
     }
     for (int r = 0; r < model.rowCount() && !writingTaken; ++r) {
       if (model.ProgressOf(r) >= 40 && !model.RowAt(r).report) {
@@ -113,12 +123,12 @@ int RunBatchScreenshots(BatchWindow& window, const QString& folder) {
     }
     if (window.Running()) return;
     watch.stop();
+    // The details of the device with the most notices (the XPort whose settings changed).
+    int shown = -1;
     for (int r = 0; r < model.rowCount(); ++r) {
-      if (!model.RowAt(r).notices.empty() && !model.RowAt(r).report->reason.empty()) {
-        window.Table()->selectRow(r);
-        break;
-      }
+      if (shown < 0 || model.RowAt(r).notices.size() > model.RowAt(shown).notices.size()) shown = r;
     }
+    if (shown >= 0) window.Table()->selectRow(shown);
     save(window, QStringLiteral("done"));
     QCoreApplication::exit(0);
   });

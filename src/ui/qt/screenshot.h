@@ -48,9 +48,10 @@ class ScreenshotHost : public ui::DialogHost {
 int RunScreenshots(MainDialog& dialog, QtDialogHost& host, const QString& folder,
                    const QString& address, Job job);
 
-// Runs the batch window's screenshot mode on a shown window holding a device list: writes
-// batch-LANG-idle, -question (Yes), -writing (a row's bar past 40 %) and -done (the
-// details pane showing the first row with notices) into DIR, LANG "ja" or "en", then quits.
-int RunBatchScreenshots(BatchWindow& window, const QString& folder);
+// Runs the batch window's screenshot mode on a shown window: scans range when one is
+// given, then writes batch-LANG-idle, -question (answered Yes), -writing (a row's bar past
+// 40 %) and -done (the details of a failed device with notices) into folder, LANG "ja" or
+// "en", and quits.
+int RunBatchScreenshots(BatchWindow& window, const QString& folder, const QString& range);
 
 }  // namespace ui::qt
