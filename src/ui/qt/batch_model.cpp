@@ -193,19 +193,6 @@ std::vector<int> BatchModel::Refresh(const batch::BatchRun& run) {
   return noticed;
 }
 
-int BatchModel::RowOfRunDevice(std::size_t i) const {
-  return i < runRows_.size() ? runRows_[i] : -1;
-}
-
-std::vector<report::DeviceReport> BatchModel::RunReports() const {
-  std::vector<report::DeviceReport> out;
-  for (int r : runRows_) {
-    const Row& row = rows_.at(static_cast<std::size_t>(r));
-    if (row.report) out.push_back(*row.report);
-  }
-  return out;
-}
-
 int BatchModel::rowCount(const QModelIndex& parent) const {
   return parent.isValid() ? 0 : static_cast<int>(rows_.size());
 }

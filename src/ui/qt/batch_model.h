@@ -63,10 +63,6 @@ class BatchModel : public QAbstractTableModel {
   // Takes the run's view of every device in it and the notices since the last call; rows
   // that changed are repainted. Returns the rows whose notices grew.
   std::vector<int> Refresh(const batch::BatchRun& run);
-  // The run's row of device i; -1 when none.
-  int RowOfRunDevice(std::size_t i) const;
-  // The reports of the last run, in its order.
-  std::vector<report::DeviceReport> RunReports() const;
 
   int rowCount(const QModelIndex& parent = {}) const override;
   int columnCount(const QModelIndex& parent = {}) const override;

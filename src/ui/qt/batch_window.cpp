@@ -28,6 +28,7 @@
 #include "ui/qt/batch_model.h"
 #include "ui/qt/main_dialog.h"
 #include "ui/qt/question_dialog.h"
+#include "update/outcome.h"
 
 namespace ui::qt {
 namespace {
@@ -286,7 +287,8 @@ void BatchWindow::Poll() {
       }
       answered_.notify_all();
     }
-    if (engineDone_.load()) FinishRun();
+    // The question's own event loop may have seen the run end already.
+    if (engine_.joinable() && engineDone_.load()) FinishRun();
   }
   if (!Running() && !Scanning()) {
     ticker_->stop();
@@ -303,7 +305,7 @@ void BatchWindow::FinishRun() {
     std::string text = panel::Text(TextId::DataFileLookedIn);
     for (const auto& place : run_->DataFileLookedIn()) text += "\n  " + platform::PathToUtf8(place);
     ShowMessage(text);
-  } else if (!run_->StopRequested()) {
+  } else {
     ShowMessage("");
   }
   UpdateDetails();
@@ -335,7 +337,7 @@ void BatchWindow::UpdateDetails() {
 
 void BatchWindow::UpdateControls() {
   const bool busy = Running() || Scanning();
-  for (QPushButton* b : {scan_, add_, openList_, fromReport_, remove_, start_, retry_}) {
+  for (QPushButton* b : {scan_, add_, openList_, fromReport_, remove_, start_}) {
     b->setEnabled(!busy);
   }
   range_->setEnabled(!busy);
@@ -546,22 +548,33 @@ void BatchWindow::ShowHistory() {
   dialog->setFont(font());
   dialog->setWindowTitle(Catalog(TextId::BatchTitle) + QStringLiteral(" - ") +
                          Catalog(TextId::BatchHistory));
-  auto* table = new QTableWidget(static_cast<int>(entries.size()), 9, dialog);
+  auto* table = new QTableWidget(static_cast<int>(entries.size()), 8, dialog);
   QStringList heads;
   for (TextId id : {TextId::ColumnTime, TextId::ColumnAddress, TextId::ColumnMac,
-                    TextId::ColumnModel, TextId::ColumnVersion, TextId::ColumnVersion,
-                    TextId::ColumnResult, TextId::ColumnSeconds, TextId::ColumnReason}) {
+                    TextId::ColumnModel, TextId::ColumnVersion, TextId::ColumnResult,
+                    TextId::ColumnSeconds, TextId::ColumnReason}) {
     heads << HeaderText(id);
   }
   table->setHorizontalHeaderLabels(heads);
+  // A line keeps the result's stable name; the table shows the operator's word for it.
+  const auto resultText = [](const std::string& name) {
+    for (int r = 0; r <= static_cast<int>(update::Result::WouldUpdate); ++r) {
+      const auto result = static_cast<update::Result>(r);
+      if (name == update::ResultName(result)) return Catalog(update::ResultText(result));
+    }
+    return Utf8(name);
+  };
   for (int r = 0; r < table->rowCount(); ++r) {
     const report::HistoryEntry& e = entries[static_cast<std::size_t>(r)];
-    int c = 0;
-    for (const std::string* cell : {&e.time, &e.address, &e.mac, &e.model, &e.versionBefore,
-                                    &e.versionAfter, &e.result, &e.seconds, &e.reason}) {
-      table->setItem(r, c++, new QTableWidgetItem(Utf8(*cell)));
-    }
+    const QString version = e.versionBefore.empty() && e.versionAfter.empty()
+                                ? QString()
+                                : Utf8(e.versionBefore) + QStringLiteral(" → ") + Utf8(e.versionAfter);
+    const QString cells[] = {Utf8(e.time),      Utf8(e.address),   Utf8(e.mac),
+                             Utf8(e.model),     version,           resultText(e.result),
+                             Utf8(e.seconds),   Utf8(e.reason)};
+    for (int c = 0; c < table->columnCount(); ++c) table->setItem(r, c, new QTableWidgetItem(cells[c]));
   }
+  table->verticalHeader()->setDefaultSectionSize(table_->verticalHeader()->defaultSectionSize());
   table->setEditTriggers(QAbstractItemView::NoEditTriggers);
   table->verticalHeader()->setVisible(false);
   table->resizeColumnsToContents();

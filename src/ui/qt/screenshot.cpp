@@ -1,6 +1,7 @@
 #include "ui/qt/screenshot.h"
 
 #include <QApplication>
+#include <QDialog>
 #include <QDir>
 #include <QLineEdit>
 #include <QProgressBar>
@@ -130,6 +131,10 @@ int RunBatchScreenshots(BatchWindow& window, const QString& folder, const QStrin
     }
     if (shown >= 0) window.Table()->selectRow(shown);
     save(window, QStringLiteral("done"));
+    window.ShowHistory();
+    for (QDialog* history : window.findChildren<QDialog*>()) {
+      if (history->isVisible()) save(*history, QStringLiteral("history"));
+    }
     QCoreApplication::exit(0);
   });
   QTimer::singleShot(500, &window, [&] { watch.start(); });
