@@ -86,7 +86,10 @@ int RunApplication(int argc, char** argv, Job job, FileDropped onDrop,
     dialog.addAction(open);
     dialog.setContextMenuPolicy(Qt::ActionsContextMenu);
     QObject::connect(open, &QAction::triggered, &dialog, [&] {
-      if (!batchWindow) batchWindow = std::make_unique<BatchWindow>(batchOptions, EndProcessNow);
+      if (!batchWindow) {
+        batchWindow = std::make_unique<BatchWindow>(batchOptions, EndProcessNow);
+        CentreWindow(*batchWindow);
+      }
       batchWindow->show();
       batchWindow->raise();
       batchWindow->activateWindow();
