@@ -460,8 +460,6 @@ constexpr CatalogEntry kCatalog[] = {
      "範囲「%s」は機器のアドレスではありません (0.x.x.x、マルチキャスト、予約済み)。",
      "The range \"%s\" holds no device addresses (0.x.x.x, multicast or reserved)."},
     {BatchScanBroadcast, "ブロードキャストが許可されていません。", "Broadcasting is not permitted."},
-    {BatchTooManyDevices, "一度に書換えられるのは %s 台までです。",
-     "At most %s devices can be updated at once."},
     {HelpBatchWindow, "一括書換えのウィンドウを開きます", "Open the batch update window"},
     {HelpBatchDevices,
      "--batch で: 1行に1台 ADDRESS[:PORT] を書いたファイルを機器リストに読み込みます",

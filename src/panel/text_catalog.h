@@ -276,7 +276,6 @@ enum class TextId : int {
   BatchRangeTooLarge,     // %s
   BatchRangeNotUnicast,   // %s
   BatchScanBroadcast,
-  BatchTooManyDevices,    // %s: the most a batch takes
   HelpBatchWindow,
   HelpBatchDevices,
   // (texts only the native Windows window needs)

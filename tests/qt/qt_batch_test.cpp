@@ -3,6 +3,7 @@
 // and list, Stop, the second Stop and closing under a run. Boxes and the question are
 // answered by the window's answerer; nothing waits on a timer for a window to appear.
 #include <QApplication>
+#include <QCryptographicHash>
 #include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -73,9 +74,11 @@ struct Cabinet {
   std::vector<bool> yes{true};
   int ended = 0, closed = 0;
   BatchWindow window{[this] {
-                       return batch::BatchOptions{
+                       batch::BatchOptions o{
                            .dataFile = hex, .stateFolder = dir.path() + "/state",
                            .sleeper = &noSleep, .session = {.receiveWaitMs = 300, .replyWaitMs = 300}};
+                       o.integrity.check = true;
+                       return o;
                      },
                      [this] { ++ended; }};
 };
@@ -87,7 +90,17 @@ class QtBatchTest : public QObject {
  private slots:
   void mixedCabinetFromListToReport();
   void stopSecondStopAndCloseWhileRunning();
+  void defaultRangeIsTheNetworkOrTheSlash24AroundThePc();
 };
+
+void QtBatchTest::defaultRangeIsTheNetworkOrTheSlash24AroundThePc() {
+  const std::pair<platform::Ipv4Network, const char*> cases[] = {
+      {{platform::InetAddr("192.168.1.37"), 24}, "192.168.1.0/24"},
+      {{platform::InetAddr("172.16.5.9"), 20}, "172.16.0.0/20"},
+      {{platform::InetAddr("10.1.2.3"), 8}, "10.1.2.0/24"},
+      {{platform::InetAddr("10.1.2.3"), 32}, "10.1.2.3/32"}};
+  for (const auto& [network, range] : cases) QCOMPARE(ui::qt::ScanRangeFor(network), std::string(range));
+}
 
 void QtBatchTest::mixedCabinetFromListToReport() {
   Cabinet cab({{.modelCode = 0x60},
@@ -130,6 +143,11 @@ void QtBatchTest::mixedCabinetFromListToReport() {
   QVERIFY(question.contains(QStringLiteral("127.0.0.4    ") +
                             QString::fromStdString(update::ReasonText(
                                 {update::FailureKind::XPortNoReply, {}}))));
+  const QByteArray sha = QCryptographicHash::hash(QByteArray::fromStdString(sim::SampleHex(13)),
+                                                  QCryptographicHash::Sha256);
+  QVERIFY(question.contains(QString::fromStdString(panel::FormatText(
+      panel::TextId::DataFileFacts, {"13", sha.toHex().left(16).toStdString()}))));
+  QVERIFY(question.contains(Catalog(panel::TextId::DataFileUnsigned)));
   QVERIFY(question.endsWith(
       QString::fromStdString(panel::FormatText(panel::TextId::BatchQuestionAsk, {"3"}))));
 

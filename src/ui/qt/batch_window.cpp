@@ -22,6 +22,7 @@
 #include "image/image_set.h"
 #include "panel/text_catalog.h"
 #include "platform/clock.h"
+#include "platform/process_limits.h"
 #include "platform/program_folder.h"
 #include "platform/state_folder.h"
 #include "report/history.h"
@@ -45,6 +46,22 @@ QEvent::Type WakeType() {
 }
 
 constexpr int kTickMs = 100;  // the view is read at most ten times a second
+
+}  // namespace
+
+std::string DefaultScanRange() {
+  const std::vector<platform::Ipv4Network> networks = platform::LocalIpv4Networks();
+  return networks.empty() ? std::string() : ScanRangeFor(networks.front());
+}
+
+std::string ScanRangeFor(const platform::Ipv4Network& n) {
+  // A scan takes at most a /20; a wider network is scanned around this PC's own address.
+  const int prefix = n.prefixLength < xport::kWidestDiscoveryPrefix ? 24 : n.prefixLength;
+  const std::uint32_t mask = prefix == 0 ? 0 : ~std::uint32_t{0} << (32 - prefix);
+  return platform::FormatIpv4(n.address & mask) + "/" + std::to_string(prefix);
+}
+
+namespace {
 
 }  // namespace
 
@@ -77,7 +94,7 @@ BatchWindow::BatchWindow(OptionsSource options, std::function<void()> endProcess
     return b;
   };
 
-  range_ = new QLineEdit(this);
+  range_ = new QLineEdit(QString::fromStdString(DefaultScanRange()), this);
   range_->setPlaceholderText(QStringLiteral("192.168.0.0/24"));
   scan_ = button(TextId::BatchScan, &BatchWindow::Scan);
   connect(range_, &QLineEdit::returnPressed, this, &BatchWindow::Scan);
@@ -154,7 +171,7 @@ BatchWindow::BatchWindow(OptionsSource options, std::function<void()> endProcess
   details_ = new QPlainTextEdit(this);
   details_->setReadOnly(true);
   // Room for a changed XPort's story (its caution, the write, the restore) without scrolling.
-  details_->setMinimumHeight(fm.lineSpacing() * 7);
+  details_->setMinimumHeight(fm.lineSpacing() * 9);
   auto* detailsBox = new QGroupBox(Catalog(TextId::BatchDetails), this);
   (new QVBoxLayout(detailsBox))->addWidget(details_);
   auto* split = new QSplitter(Qt::Vertical, this);
@@ -216,7 +233,7 @@ BatchWindow::BatchWindow(OptionsSource options, std::function<void()> endProcess
   int width = 60;
   for (int c = 0; c < BatchModel::ColumnCount; ++c) width += table_->columnWidth(c);
   resize(std::max(width + fm.horizontalAdvance(QLatin1Char('M')) * 24, 900),
-         fm.height() * 40);
+         fm.height() * 44);
 }
 
 BatchWindow::~BatchWindow() {
@@ -482,9 +499,12 @@ void BatchWindow::Start() {
   if (Running()) return;
   const std::vector<int> rows = model_->CheckedRows();
   if (rows.empty()) return ShowMessage(panel::Text(TextId::BatchNoDevices));
-  if (rows.size() > batch::kMaxDevices) {
-    return ShowMessage(
-        panel::FormatText(TextId::BatchTooManyDevices, {std::to_string(batch::kMaxDevices)}));
+  // Every identified device holds its TCP connection until its leave command.
+  const std::size_t openFiles = platform::RaiseOpenFileLimit();
+  const std::size_t largest = std::min(batch::kMaxDevices, openFiles > 64 ? openFiles - 64 : 0);
+  if (rows.size() > largest) {
+    return ShowMessage(panel::FormatText(
+        TextId::TooManyDevices, {std::to_string(rows.size()), std::to_string(largest)}));
   }
   const batch::BatchOptions options = options_();
   UpdateDataFileLabel(options);

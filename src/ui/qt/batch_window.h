@@ -26,6 +26,7 @@
 #include <vector>
 
 #include "batch/batch_run.h"
+#include "platform/socket.h"
 #include "xport/discovery.h"
 
 class QLabel;
@@ -40,6 +41,13 @@ namespace ui::qt {
 
 class BatchModel;
 class QuestionDialog;
+
+// The range the scan box starts with: the first IPv4 network of this PC's interfaces
+// (loopback left out), narrowed to the /24 that holds the PC's address when it is wider
+// than a scan takes; empty when the PC has none.
+std::string DefaultScanRange();
+// The range for one network of this PC, as DefaultScanRange narrows it: "10.1.2.0/24".
+std::string ScanRangeFor(const platform::Ipv4Network& network);
 
 class BatchWindow : public QWidget {
  public:

@@ -10,6 +10,7 @@
 #include <string>
 
 #include "batch/batch_run.h"
+#include "image/data_file_check.h"
 #include "report/history.h"
 #include "report/single_run.h"
 #include "panel/panel_texts.h"
@@ -87,11 +88,18 @@ int main(int argc, char** argv) {
 
   DroppedFile dropped;
   // The batch window's runs: the same data file as the dialog's, sixteen devices talking
-  // at once, every run in the history.
+  // at once, every run in the history, and the data file judged as DERURUZUD-cli judges it
+  // (its signature against the trusted keys of the settings folders, the machine's policy).
   const auto batchOptions = [&namedFile, &dropped] {
     batch::BatchOptions options;
     options.dataFile = platform::PathFromUtf8(namedFile.empty() ? dropped.Get() : namedFile);
     options.jobs = 16;
+    options.integrity.check = true;
+    options.integrity.requireSignature = image::PolicyRequiresSignature();
+    std::string error;
+    std::vector<std::string> warnings;
+    image::LoadTrustedKeys({}, &options.integrity.trusted, &error, &warnings);
+    for (const std::string& w : warnings) std::fprintf(stderr, "%s\n", w.c_str());
     return options;
   };
   if (batchWindow) return ui::qt::RunBatchApplication(argc, argv, batchOptions, devicesFile);

@@ -1,6 +1,7 @@
 // The batch's one question as a dialog: the devices to write, those the version policy
 // skips or refuses and those that failed before it, each group with its count; each
-// model's caution line once; the data file's version, the canary and the failure limit.
+// model's caution line once; the data file's version, SHA-256 (its first 16 digits) and
+// signature, and its records with wrong checksums; the canary and the failure limit.
 // Yes and No, No the default (Enter and Escape answer No until the operator moves on).
 //
 // Thread notes: a QWidget; GUI thread only.
