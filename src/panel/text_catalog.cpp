@@ -469,6 +469,24 @@ constexpr CatalogEntry kCatalog[] = {
     {ColumnProgress, "進捗", "progress"},
     {SummaryLine, "結果: %s", "Results: %s"},
     // (texts only the Qt window needs)
+    {BatchStopRequested,
+     "中断します: 各機器の後処理 (書換えモード終了・XPort設定の復元) を行っています。"
+     "もう一度「停止」を押すと、すぐに終了します。",
+     "Stopping: each device's clean-up (leave command, XPort restore) is running. Press Stop "
+     "again to end at once."},
+    {BatchRangeUnparseable,
+     "範囲「%s」を読めません。192.168.0.0/24 のような IPv4 の CIDR か broadcast を指定してください。",
+     "Cannot read the range \"%s\": give an IPv4 CIDR such as 192.168.0.0/24, or broadcast."},
+    {BatchRangeTooLarge, "範囲「%s」は広すぎます。/20 (4,096 アドレス) までにしてください。",
+     "The range \"%s\" is too large: at most /20 (4,096 addresses)."},
+    {BatchRangeNotUnicast,
+     "範囲「%s」は機器のアドレスではありません (0.x.x.x、マルチキャスト、予約済み)。",
+     "The range \"%s\" holds no device addresses (0.x.x.x, multicast or reserved)."},
+    {BatchScanBroadcast, "ブロードキャストが許可されていません。", "Broadcasting is not permitted."},
+    {HelpBatchWindow, "一括書換えのウィンドウを開きます", "Open the batch update window"},
+    {HelpBatchDevices,
+     "--batch で: 1行に1台 ADDRESS[:PORT] を書いたファイルを機器リストに読み込みます",
+     "With --batch: read a file with one ADDRESS[:PORT] per line into the device list"},
     // (texts only the native Windows window needs)
     // The question's buttons, with the keys a Windows message box gives them.
     {BatchWinYes, "はい(&Y)", "&Yes"},

@@ -278,6 +278,13 @@ enum class TextId : int {
   ColumnProgress,
   SummaryLine,           // %s: "<result> N" parts joined
   // (texts only the Qt window needs)
+  BatchStopRequested,
+  BatchRangeUnparseable,  // %s: the range as typed
+  BatchRangeTooLarge,     // %s
+  BatchRangeNotUnicast,   // %s
+  BatchScanBroadcast,
+  HelpBatchWindow,
+  HelpBatchDevices,
   // (texts only the native Windows window needs)
   BatchWinYes,
   BatchWinNo,

@@ -1,7 +1,9 @@
 #include "ui/qt/app.h"
 
+#include <QAction>
 #include <QApplication>
 #include <cstdio>
+#include <memory>
 
 #include "panel/panel_texts.h"
 #include "panel/text_catalog.h"
@@ -65,7 +67,8 @@ void DemoJob(ui::DialogHost& owner) {
   EnableInputs(owner, true);
 }
 
-int RunApplication(int argc, char** argv, Job job, FileDropped onDrop) {
+int RunApplication(int argc, char** argv, Job job, FileDropped onDrop,
+                   BatchWindow::OptionsSource batchOptions) {
   QApplication app(argc, argv);
   QApplication::setApplicationName(QString::fromUtf8(panel::kProgramName));
   QApplication::setWindowIcon(ProgramIcon());
@@ -76,6 +79,22 @@ int RunApplication(int argc, char** argv, Job job, FileDropped onDrop) {
   dialog.onFileDropped = std::move(onDrop);
   QtDialogHost host(dialog);
   InitMainDialog(dialog);
+
+  std::unique_ptr<BatchWindow> batchWindow;  // made when first opened
+  if (batchOptions) {
+    auto* open = new QAction(QString::fromUtf8(Text(TextId::BatchMenuItem)), &dialog);
+    dialog.addAction(open);
+    dialog.setContextMenuPolicy(Qt::ActionsContextMenu);
+    QObject::connect(open, &QAction::triggered, &dialog, [&] {
+      if (!batchWindow) {
+        batchWindow = std::make_unique<BatchWindow>(batchOptions, EndProcessNow);
+        CentreWindow(*batchWindow);
+      }
+      batchWindow->show();
+      batchWindow->raise();
+      batchWindow->activateWindow();
+    });
+  }
 
   const QByteArray shots = qgetenv("DERURUZUD_SCREENSHOT");
   if (!shots.isEmpty()) {
@@ -88,6 +107,27 @@ int RunApplication(int argc, char** argv, Job job, FileDropped onDrop) {
   const int code = QApplication::exec();
   std::fflush(nullptr);
   return code == 0 ? shell.Finish() : code;
+}
+
+int RunBatchApplication(int argc, char** argv, BatchWindow::OptionsSource options,
+                        const std::string& devicesFile) {
+  QApplication app(argc, argv);
+  QApplication::setApplicationName(QString::fromUtf8(panel::kProgramName));
+  QApplication::setWindowIcon(ProgramIcon());
+  QApplication::setQuitOnLastWindowClosed(false);
+  BatchWindow window(std::move(options), EndProcessNow);
+  window.onClosed = [] { QCoreApplication::exit(0); };
+  if (!devicesFile.empty()) window.OpenList(QString::fromStdString(devicesFile));
+  CentreWindow(window);
+
+  const QByteArray shots = qgetenv("DERURUZUD_SCREENSHOT");
+  if (!shots.isEmpty()) {
+    return RunBatchScreenshots(window, QString::fromLocal8Bit(shots),
+                               QString::fromLocal8Bit(qgetenv("DERURUZUD_SCREENSHOT_RANGE")));
+  }
+  const int code = QApplication::exec();
+  std::fflush(nullptr);
+  return code;
 }
 
 }  // namespace ui::qt

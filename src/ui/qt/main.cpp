@@ -1,13 +1,16 @@
 // DERURUZUD: the operator's dialog.
 //
-// DERURUZUD [FILE] [--data-file FILE] [--lang en|ja] [--version] [--help]. The options are
-// read before the toolkit starts, so --version and --help need no display.
+// DERURUZUD [FILE] [--data-file FILE] [--batch [--devices FILE]] [--lang en|ja] [--version]
+// [--help]. The options are read before the toolkit starts, so --version and --help need
+// no display.
 #include <CLI/CLI.hpp>
 #include <cstdio>
 #include <memory>
 #include <mutex>
 #include <string>
 
+#include "batch/batch_run.h"
+#include "image/data_file_check.h"
 #include "report/history.h"
 #include "report/single_run.h"
 #include "panel/panel_texts.h"
@@ -57,6 +60,12 @@ int main(int argc, char** argv) {
   std::string dataFileOption;
   app.add_option("FILE", namedFile, Text(TextId::HelpDialogFile))->type_name("");
   app.add_option("--data-file", dataFileOption, Text(TextId::HelpDialogFile))->type_name("FILE");
+  bool batchWindow = false;
+  std::string devicesFile;
+  app.add_flag("--batch", batchWindow, Text(TextId::HelpBatchWindow));
+  app.add_option("--devices", devicesFile, Text(TextId::HelpBatchDevices))
+      ->type_name("FILE")
+      ->needs("--batch");
   app.add_option("--lang", lang, Text(TextId::HelpLang))
       ->type_name("LANG")
       ->check(CLI::IsMember({"en", "ja"}));
@@ -77,12 +86,29 @@ int main(int argc, char** argv) {
   }
   if (namedFile.empty()) namedFile = dataFileOption;
 
+  DroppedFile dropped;
+  // The batch window's runs: the same data file as the dialog's, sixteen devices talking
+  // at once, every run in the history, and the data file judged as DERURUZUD-cli judges it
+  // (its signature against the trusted keys of the settings folders, the machine's policy).
+  const auto batchOptions = [&namedFile, &dropped] {
+    batch::BatchOptions options;
+    options.dataFile = platform::PathFromUtf8(namedFile.empty() ? dropped.Get() : namedFile);
+    options.jobs = 16;
+    options.integrity.check = true;
+    options.integrity.requireSignature = image::PolicyRequiresSignature();
+    std::string error;
+    std::vector<std::string> warnings;
+    image::LoadTrustedKeys({}, &options.integrity.trusted, &error, &warnings);
+    for (const std::string& w : warnings) std::fprintf(stderr, "%s\n", w.c_str());
+    return options;
+  };
+  if (batchWindow) return ui::qt::RunBatchApplication(argc, argv, batchOptions, devicesFile);
+
   // One session for the window's lifetime: the XPort records, the device identity and
   // OverrideFlag outlast a run, and only one worker runs at a time. Every run is recorded
   // in the history of runs.
   std::unique_ptr<ui::DialogPanel> panel;
   std::unique_ptr<report::SingleRun> run;
-  DroppedFile dropped;
   const auto job = [&](ui::DialogHost& owner) {
     platform::LowerTimerSlack();
     if (!run) {
@@ -102,5 +128,5 @@ int main(int argc, char** argv) {
   // A file named on the command line comes first: the window then takes no drops.
   ui::qt::FileDropped onDrop = nullptr;
   if (namedFile.empty()) onDrop = [&dropped](const std::string& path) { dropped.Set(path); };
-  return ui::qt::RunApplication(argc, argv, job, onDrop);
+  return ui::qt::RunApplication(argc, argv, job, onDrop, batchOptions);
 }

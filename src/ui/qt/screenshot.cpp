@@ -1,14 +1,17 @@
 #include "ui/qt/screenshot.h"
 
 #include <QApplication>
+#include <QDialog>
 #include <QDir>
 #include <QLineEdit>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QTableView>
 #include <QTimer>
 
 #include "panel/text_catalog.h"
 #include "ui/qt/app.h"
+#include "ui/qt/batch_model.h"
 #include "ui/qt/main_dialog.h"
 
 namespace ui::qt {
@@ -74,6 +77,67 @@ int RunScreenshots(MainDialog& dialog, QtDialogHost& host, const QString& folder
     dialog.ConnectButton()->click();
   });
   // The shell waits for the worker, which has posted the exit, when it goes.
+  return QApplication::exec();
+}
+
+int RunBatchScreenshots(BatchWindow& window, const QString& folder, const QString& range) {
+  QDir().mkpath(folder);
+  const QString lang =
+      panel::CurrentLanguage() == panel::Language::Japanese ? QStringLiteral("ja") : QStringLiteral("en");
+  const auto save = [&](QWidget& w, const QString& name) {
+    QApplication::processEvents();
+    w.grab().save(QDir(folder).filePath(QStringLiteral("batch-%1-%2.png").arg(lang, name)));
+  };
+  window.SetAnswerer([&](QDialog& box) {
+    box.show();
+    box.activateWindow();
+    save(box, QStringLiteral("question"));
+    box.hide();
+    return QMessageBox::Yes;
+  });
+  BatchModel& model = window.Model();
+  enum class Step { Scan, Idle, Running } step = range.isEmpty() ? Step::Idle : Step::Scan;
+  bool writingTaken = false;
+  QTimer watch;
+  watch.setInterval(50);
+  QObject::connect(&watch, &QTimer::timeout, &window, [&] {
+    if (window.Scanning()) return;
+    switch (step) {
+      case Step::Scan:
+        window.RangeEdit()->setText(range);
+        window.Scan();
+        step = Step::Idle;
+        return;
+      case Step::Idle:
+        save(window, QStringLiteral("idle"));
+        window.Start();
+        step = Step::Running;
+        return;
+      case Step::Running:
+        break;
+    }
+    for (int r = 0; r < model.rowCount() && !writingTaken; ++r) {
+      if (model.ProgressOf(r) >= 40 && !model.RowAt(r).report) {
+        writingTaken = true;
+        save(window, QStringLiteral("writing"));
+      }
+    }
+    if (window.Running()) return;
+    watch.stop();
+    // The details of the device with the most notices (the XPort whose settings changed).
+    int shown = -1;
+    for (int r = 0; r < model.rowCount(); ++r) {
+      if (shown < 0 || model.RowAt(r).notices.size() > model.RowAt(shown).notices.size()) shown = r;
+    }
+    if (shown >= 0) window.Table()->selectRow(shown);
+    save(window, QStringLiteral("done"));
+    window.ShowHistory();
+    for (QDialog* history : window.findChildren<QDialog*>()) {
+      if (history->isVisible()) save(*history, QStringLiteral("history"));
+    }
+    QCoreApplication::exit(0);
+  });
+  QTimer::singleShot(500, &window, [&] { watch.start(); });
   return QApplication::exec();
 }
 

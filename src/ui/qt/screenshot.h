@@ -3,6 +3,7 @@
 
 #include <QString>
 
+#include "ui/qt/batch_window.h"
 #include "ui/qt/qt_dialog_host.h"
 #include "ui/qt/shell.h"
 
@@ -46,5 +47,11 @@ class ScreenshotHost : public ui::DialogHost {
 // Runs the screenshot mode on an initialised, shown dialog; returns the exit code.
 int RunScreenshots(MainDialog& dialog, QtDialogHost& host, const QString& folder,
                    const QString& address, Job job);
+
+// Runs the batch window's screenshot mode on a shown window: scans range when one is
+// given, then writes batch-LANG-idle, -question (answered Yes), -writing (a row's bar past
+// 40 %) and -done (the details of a failed device with notices) into folder, LANG "ja" or
+// "en", and quits.
+int RunBatchScreenshots(BatchWindow& window, const QString& folder, const QString& range);
 
 }  // namespace ui::qt
