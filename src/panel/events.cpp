@@ -4,6 +4,32 @@
 
 namespace panel {
 
+TextId StageText(Stage stage) {
+  switch (stage) {
+    case Stage::Queued:
+      return TextId::PhaseQueued;
+    case Stage::Preparing:
+      return TextId::PhasePreparing;
+    case Stage::XPort:
+      return TextId::PhaseXPort;
+    case Stage::Identifying:
+      return TextId::PhaseIdentifying;
+    case Stage::Awaiting:
+      return TextId::PhaseAwaiting;
+    case Stage::Writing:
+      return TextId::PhaseWriting;
+    case Stage::Verifying:
+      return TextId::PhaseVerifying;
+    case Stage::Leaving:
+      return TextId::PhaseLeaving;
+    case Stage::CleanUp:
+      return TextId::PhaseCleanUp;
+    case Stage::Done:
+      break;
+  }
+  return TextId::PhaseDone;
+}
+
 const char* CaptionText(Caption caption) {
   switch (caption) {
     case Caption::None:

@@ -32,6 +32,9 @@ enum class Stage {
   Done,
 };
 
+// The stage as a live view names it.
+TextId StageText(Stage stage);
+
 enum class NoticeStyle { Plain, Warning, Error };
 
 // A notice's caption: the catalog's three, the program's name, or none.

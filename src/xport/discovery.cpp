@@ -207,8 +207,11 @@ RangeError ParseDiscoveryRange(std::string_view text, DiscoveryRange* out) {
 
 std::string DefaultDiscoveryRange() {
   const std::vector<platform::Ipv4Network> networks = platform::LocalIpv4Networks();
-  if (networks.empty()) return {};
-  const platform::Ipv4Network& n = networks.front();
+  return networks.empty() ? std::string() : DiscoveryRangeFor(networks.front());
+}
+
+std::string DiscoveryRangeFor(const platform::Ipv4Network& n) {
+  // A scan takes at most a /20; a wider network is scanned around this computer's address.
   const int prefix = n.prefixLength < kWidestDiscoveryPrefix ? 24 : std::min(n.prefixLength, 32);
   const std::uint32_t mask = prefix == 0 ? 0 : 0xFFFFFFFFu << (32 - prefix);
   return platform::FormatIpv4(n.address & mask) + "/" + std::to_string(prefix);

@@ -20,6 +20,7 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/socket.h"
 #include "xport/wire.h"
 
 namespace xport {
@@ -77,6 +78,8 @@ struct DiscoveryResult {
 // (loopback left out), as "a.b.c.d/n"; a network wider than the widest scan is narrowed
 // to the /24 that holds the computer's address. Empty when there is none.
 std::string DefaultDiscoveryRange();
+// The same for one network of this computer: "10.1.2.0/24".
+std::string DiscoveryRangeFor(const platform::Ipv4Network& network);
 
 // localAddress: the local address the scan's socket binds (0: every one).
 DiscoveryResult Discover(const DiscoveryRange& range, const DiscoveryPace& pace = {},

@@ -99,7 +99,7 @@ void QtBatchTest::defaultRangeIsTheNetworkOrTheSlash24AroundThePc() {
       {{platform::InetAddr("172.16.5.9"), 20}, "172.16.0.0/20"},
       {{platform::InetAddr("10.1.2.3"), 8}, "10.1.2.0/24"},
       {{platform::InetAddr("10.1.2.3"), 32}, "10.1.2.3/32"}};
-  for (const auto& [network, range] : cases) QCOMPARE(ui::qt::ScanRangeFor(network), std::string(range));
+  for (const auto& [network, range] : cases) QCOMPARE(xport::DiscoveryRangeFor(network), std::string(range));
 }
 
 void QtBatchTest::mixedCabinetFromListToReport() {

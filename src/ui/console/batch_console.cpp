@@ -43,33 +43,6 @@ std::string Version(const std::optional<int>& v) {
 
 }  // namespace
 
-panel::TextId StageText(panel::Stage stage) {
-  using panel::TextId;
-  switch (stage) {
-    case Stage::Queued:
-      return TextId::PhaseQueued;
-    case Stage::Preparing:
-      return TextId::PhasePreparing;
-    case Stage::XPort:
-      return TextId::PhaseXPort;
-    case Stage::Identifying:
-      return TextId::PhaseIdentifying;
-    case Stage::Awaiting:
-      return TextId::PhaseAwaiting;
-    case Stage::Writing:
-      return TextId::PhaseWriting;
-    case Stage::Verifying:
-      return TextId::PhaseVerifying;
-    case Stage::Leaving:
-      return TextId::PhaseLeaving;
-    case Stage::CleanUp:
-      return TextId::PhaseCleanUp;
-    case Stage::Done:
-      break;
-  }
-  return TextId::PhaseDone;
-}
-
 std::size_t DisplayWidth(const std::string& utf8) {
   std::size_t width = 0;
   for (std::size_t i = 0; i < utf8.size();) width += Wide(Decode(utf8, &i)) ? 2 : 1;
@@ -95,7 +68,7 @@ std::string BatchConsole::LiveLine(const batch::DeviceView& v) const {
   std::string result;
   if (v.report) result = panel::Text(update::ResultText(v.report->result));
   return PadTo(v.address, 15) + "  " + PadTo(v.model.empty() ? "-" : v.model, 10) + "  " +
-         PadTo(panel::Text(StageText(v.stage)), 18) + " " + percent + "  " + result;
+         PadTo(panel::Text(panel::StageText(v.stage)), 18) + " " + percent + "  " + result;
 }
 
 void BatchConsole::Milestone(const std::string& address, const std::string& text) {
@@ -130,11 +103,11 @@ void BatchConsole::Tick(batch::BatchRun& run) {
     }
     if (!live_ && !seen.done) {
       if (v.stage != seen.stage && v.stage != Stage::Done) {
-        lines.push_back("[" + v.address + "] " + panel::Text(StageText(v.stage)));
+        lines.push_back("[" + v.address + "] " + panel::Text(panel::StageText(v.stage)));
       }
       const int quarter = v.percent / 25;
       if ((v.stage == Stage::Writing || v.stage == Stage::Verifying) && quarter > seen.quarter) {
-        lines.push_back("[" + v.address + "] " + panel::Text(StageText(v.stage)) + " " +
+        lines.push_back("[" + v.address + "] " + panel::Text(panel::StageText(v.stage)) + " " +
                         std::to_string(v.percent) + "%");
       }
       if (v.stage != seen.stage) seen.quarter = 0;

@@ -52,9 +52,6 @@ class BatchConsole final : public batch::BatchFrontEnd {
   std::int64_t lastDrawMs_ = -1000;
 };
 
-// The stage as the live view names it.
-panel::TextId StageText(panel::Stage stage);
-
 // Columns in a terminal: East Asian wide characters take two, half-width katakana one.
 std::size_t DisplayWidth(const std::string& utf8);
 // text padded with spaces to width columns (never cut).

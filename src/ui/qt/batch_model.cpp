@@ -18,22 +18,6 @@ using panel::TextId;
 
 QString Utf8(const std::string& text) { return QString::fromStdString(text); }
 
-TextId StageText(Stage stage) {
-  switch (stage) {
-    case Stage::Queued: return TextId::PhaseQueued;
-    case Stage::Preparing: return TextId::PhasePreparing;
-    case Stage::XPort: return TextId::PhaseXPort;
-    case Stage::Identifying: return TextId::PhaseIdentifying;
-    case Stage::Awaiting: return TextId::PhaseAwaiting;
-    case Stage::Writing: return TextId::PhaseWriting;
-    case Stage::Verifying: return TextId::PhaseVerifying;
-    case Stage::Leaving: return TextId::PhaseLeaving;
-    case Stage::CleanUp: return TextId::PhaseCleanUp;
-    case Stage::Done: break;
-  }
-  return TextId::PhaseDone;
-}
-
 QString OneLine(const std::string& text) {
   return Utf8(text).trimmed().replace(QLatin1Char('\n'), QLatin1Char(' '));
 }
@@ -226,7 +210,7 @@ QString BatchModel::Text(int r, Column column) const {
              (after ? QStringLiteral(" → %1").arg(*after) : QString());
     }
     case Phase:
-      return view ? QString::fromUtf8(panel::Text(StageText(view->stage))) : QString();
+      return view ? QString::fromUtf8(panel::Text(panel::StageText(view->stage))) : QString();
     case Progress: {
       const int p = ProgressOf(r);
       return p < 0 ? QString() : QStringLiteral("%1%").arg(p);

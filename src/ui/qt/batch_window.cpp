@@ -49,22 +49,6 @@ constexpr int kTickMs = 100;  // the view is read at most ten times a second
 
 }  // namespace
 
-std::string DefaultScanRange() {
-  const std::vector<platform::Ipv4Network> networks = platform::LocalIpv4Networks();
-  return networks.empty() ? std::string() : ScanRangeFor(networks.front());
-}
-
-std::string ScanRangeFor(const platform::Ipv4Network& n) {
-  // A scan takes at most a /20; a wider network is scanned around this PC's own address.
-  const int prefix = n.prefixLength < xport::kWidestDiscoveryPrefix ? 24 : n.prefixLength;
-  const std::uint32_t mask = prefix == 0 ? 0 : ~std::uint32_t{0} << (32 - prefix);
-  return platform::FormatIpv4(n.address & mask) + "/" + std::to_string(prefix);
-}
-
-namespace {
-
-}  // namespace
-
 // The engine's front end. Tick does nothing: the GUI reads the view on its own timer.
 class BatchWindow::EngineFrontEnd : public batch::BatchFrontEnd {
  public:
@@ -94,7 +78,7 @@ BatchWindow::BatchWindow(OptionsSource options, std::function<void()> endProcess
     return b;
   };
 
-  range_ = new QLineEdit(QString::fromStdString(DefaultScanRange()), this);
+  range_ = new QLineEdit(QString::fromStdString(xport::DefaultDiscoveryRange()), this);
   range_->setPlaceholderText(QStringLiteral("192.168.0.0/24"));
   scan_ = button(TextId::BatchScan, &BatchWindow::Scan);
   connect(range_, &QLineEdit::returnPressed, this, &BatchWindow::Scan);

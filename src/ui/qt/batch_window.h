@@ -42,13 +42,6 @@ namespace ui::qt {
 class BatchModel;
 class QuestionDialog;
 
-// The range the scan box starts with: the first IPv4 network of this PC's interfaces
-// (loopback left out), narrowed to the /24 that holds the PC's address when it is wider
-// than a scan takes; empty when the PC has none.
-std::string DefaultScanRange();
-// The range for one network of this PC, as DefaultScanRange narrows it: "10.1.2.0/24".
-std::string ScanRangeFor(const platform::Ipv4Network& network);
-
 class BatchWindow : public QWidget {
  public:
   // The options of each Start (data file, jobs, history); asked anew at every Start, so

@@ -115,19 +115,6 @@ void SetText(HWND dialog, int id, const std::string& text) {
   SetDlgItemTextW(dialog, id, ToWide(text).c_str());
 }
 
-TextId StageText(Stage stage) {
-  static constexpr std::pair<Stage, TextId> kTexts[] = {
-      {Stage::Queued, TextId::PhaseQueued},       {Stage::Preparing, TextId::PhasePreparing},
-      {Stage::XPort, TextId::PhaseXPort},         {Stage::Identifying, TextId::PhaseIdentifying},
-      {Stage::Awaiting, TextId::PhaseAwaiting},   {Stage::Writing, TextId::PhaseWriting},
-      {Stage::Verifying, TextId::PhaseVerifying}, {Stage::Leaving, TextId::PhaseLeaving},
-      {Stage::CleanUp, TextId::PhaseCleanUp}};
-  for (const auto& [s, id] : kTexts) {
-    if (s == stage) return id;
-  }
-  return TextId::PhaseDone;
-}
-
 struct QuestionContext {
   const batch::BatchQuestion* question;
   BatchPrompts* prompts;
@@ -936,7 +923,7 @@ void BatchWindow::ShowRow(int index) {
     if (v.mac) mac = v.mac;
     cell(BatchColumn::Model) = v.model;
     cell(BatchColumn::Version) = VersionText(v.versionBefore, std::nullopt);
-    cell(BatchColumn::Phase) = Text(StageText(v.stage));
+    cell(BatchColumn::Phase) = Text(panel::StageText(v.stage));
     if (v.stage == Stage::Writing || v.stage == Stage::Verifying) row.percent = v.percent;
     if (v.report) {
       const report::DeviceReport& r = *v.report;
