@@ -14,6 +14,7 @@
 #include "report/history.h"
 #include "report/single_run.h"
 #include "panel/panel_texts.h"
+#include "panel/settings.h"
 #include "panel/text_catalog.h"
 #include "platform/clock.h"
 #include "platform/program_folder.h"
@@ -66,6 +67,8 @@ int main(int argc, char** argv) {
   app.add_option("--devices", devicesFile, Text(TextId::HelpBatchDevices))
       ->type_name("FILE")
       ->needs("--batch");
+  std::string bind;
+  app.add_option("--bind", bind, Text(TextId::HelpBind))->type_name("ADDRESS");
   app.add_option("--lang", lang, Text(TextId::HelpLang))
       ->type_name("LANG")
       ->check(CLI::IsMember({"en", "ja"}));
@@ -85,13 +88,21 @@ int main(int argc, char** argv) {
     return app.exit(CLI::ExcludesError("FILE", "--data-file")) == 0 ? 0 : 2;
   }
   if (namedFile.empty()) namedFile = dataFileOption;
+  // --bind, else the "bind" setting: the dialogs have no box for it.
+  std::string bindError;
+  const std::optional<std::uint32_t> localAddress = panel::LocalAddressSetting(bind, &bindError);
+  if (!localAddress) {
+    std::fprintf(stderr, "%s: %s\n", panel::kProgramName, bindError.c_str());
+    return 2;
+  }
 
   DroppedFile dropped;
   // The batch window's runs: the same data file as the dialog's, sixteen devices talking
   // at once, every run in the history, and the data file judged as DERURUZUD-cli judges it
   // (its signature against the trusted keys of the settings folders, the machine's policy).
-  const auto batchOptions = [&namedFile, &dropped] {
+  const auto batchOptions = [&namedFile, &dropped, &localAddress] {
     batch::BatchOptions options;
+    options.session.localAddress = *localAddress;
     options.dataFile = platform::PathFromUtf8(namedFile.empty() ? dropped.Get() : namedFile);
     options.jobs = 16;
     options.integrity.check = true;
@@ -113,7 +124,9 @@ int main(int argc, char** argv) {
     platform::LowerTimerSlack();
     if (!run) {
       panel = std::make_unique<ui::DialogPanel>(owner);
-      run = std::make_unique<report::SingleRun>(*panel, platform::RealSleeper());
+      update::SessionOptions options;
+      options.localAddress = *localAddress;
+      run = std::make_unique<report::SingleRun>(*panel, platform::RealSleeper(), options);
     }
     update::Outcome outcome;
     run->Run(panel->TargetFromBoxes(),

@@ -31,6 +31,8 @@ constexpr wchar_t kClassName[] = L"DERURUZUD";
 constexpr int kDialogWindowExtra = 30;
 
 HINSTANCE g_instance = nullptr;
+// The local address every run binds (the "bind" setting, or --bind); 0: any.
+std::uint32_t g_localAddress = 0;
 HWND g_mainDialog = nullptr;
 // The most recent worker; written and read by the dialog's thread only.
 HANDLE g_worker = nullptr;
@@ -115,7 +117,9 @@ namespace {
 unsigned __stdcall UpdateJobThread(void* argument) {
   Win32Host host(static_cast<HWND>(argument));
   DialogPanel panel(host);
-  auto run = std::make_unique<report::SingleRun>(panel, platform::RealSleeper());
+  update::SessionOptions options;
+  options.localAddress = g_localAddress;
+  auto run = std::make_unique<report::SingleRun>(panel, platform::RealSleeper(), options);
   run->Run(panel.TargetFromBoxes(), {}, nullptr, report::HistoryPath());
   return 0;
 }
@@ -134,7 +138,9 @@ void Connect(HWND dialog) {
 // UDP port 10001, and the device may well be one of the batch's.
 void OpenBatchWindow(HWND dialog) {
   if (WorkerRunning()) return;
-  RunBatchWindow(dialog, BatchWindowOptions{});
+  BatchWindowOptions options;
+  options.engine.session.localAddress = g_localAddress;
+  RunBatchWindow(dialog, options);
 }
 
 void OnClose(HWND dialog) {
@@ -208,8 +214,9 @@ bool RegisterMainClass(HINSTANCE instance) {
 
 }  // namespace
 
-int RunShell(HINSTANCE instance, int showState) {
+int RunShell(HINSTANCE instance, int showState, std::uint32_t localAddress) {
   g_instance = instance;
+  g_localAddress = localAddress;
   if (!RegisterMainClass(instance)) {
     ShowNoticeBox(nullptr, Text(TextId::RegisterClassFailed), panel::kProgramName,
                   panel::NoticeStyle::Error);

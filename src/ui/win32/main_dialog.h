@@ -7,6 +7,8 @@
 
 #include <windows.h>
 
+#include <cstdint>
+
 #include "panel/panel_texts.h"
 
 namespace ui::win32 {
@@ -34,6 +36,6 @@ bool WorkerRunning();
 
 // The whole program: registers the class, creates the dialog from the module's template
 // 101, runs the message loop; returns the process's exit code.
-int RunShell(HINSTANCE instance, int showState);
+int RunShell(HINSTANCE instance, int showState, std::uint32_t localAddress = 0);
 
 }  // namespace ui::win32

@@ -1,5 +1,6 @@
-// DERURUZUD.exe: the native Windows dialog. Of the command line only --lang en|ja and
-// --batch [--devices FILE] (the batch window instead of the dialog) are read.
+// DERURUZUD.exe: the native Windows dialog. Of the command line only --lang en|ja,
+// --bind ADDRESS (else the "bind" setting) and --batch [--devices FILE] (the batch window
+// instead of the dialog) are read.
 #include <windows.h>
 
 #include <shellapi.h>
@@ -7,11 +8,14 @@
 #include <string>
 #include <vector>
 
+#include "panel/panel_texts.h"
+#include "panel/settings.h"
 #include "panel/text_catalog.h"
 #include "platform/program_folder.h"
 #include "platform/text_win32.h"
 #include "ui/win32/batch_window.h"
 #include "ui/win32/main_dialog.h"
+#include "ui/win32/win32_host.h"
 
 namespace {
 
@@ -37,17 +41,26 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int showState) {
       panel::ChooseLanguage(panel::FindLangOption(static_cast<int>(argv.size()), argv.data())));
   bool batch = false;
   ui::win32::BatchWindowOptions options;
+  std::string bind;
   for (std::size_t i = 1; i < args.size(); ++i) {
     if (args[i] == "--batch") batch = true;
+    if (args[i] == "--bind" && i + 1 < args.size()) bind = args[i + 1];
     if (args[i] == "--devices" && i + 1 < args.size()) {
       options.devicesFile = platform::PathFromUtf8(args[++i]);
     } else if (args[i].rfind("--devices=", 0) == 0) {
       options.devicesFile = platform::PathFromUtf8(args[i].substr(10));
     }
   }
+  std::string error;
+  const std::optional<std::uint32_t> localAddress = panel::LocalAddressSetting(bind, &error);
+  if (!localAddress) {
+    ui::win32::ShowNoticeBox(nullptr, error, panel::kProgramName, panel::NoticeStyle::Error);
+    return 2;
+  }
+  options.engine.session.localAddress = *localAddress;
   if (batch) {
     ui::win32::RunBatchWindow(nullptr, options);
     return 0;
   }
-  return ui::win32::RunShell(instance, showState);
+  return ui::win32::RunShell(instance, showState, *localAddress);
 }
