@@ -1,8 +1,10 @@
 // bench/fleet_time: batches of simulated devices, each updated by one DERURUZUD-cli run.
 //
-// For each N (default 1, 8, 32, 64) and each way of waiting, quivo-sim --count N runs as a
-// separate process on consecutive addresses from --address, and
-// `DERURUZUD-cli --yes --address A --address B ...` updates them all. Printed per N: the
+// For each N (default 1, 8, 32, 64) and each way of waiting, quivo-sim --count runs as
+// separate processes of at most 256 pairs each on consecutive addresses from --address, and
+// `DERURUZUD-cli --yes --devices FILE` updates them all (--dry-run: identifies and judges
+// them, writes nothing: the batch engine's own cost at 1,000 devices and more, with
+// --jobs' workers and one TCP connection per identified device). Printed per N: the
 // batch's wall time and its ratio to one device's whole run (N = 1, same way of waiting),
 // DERURUZUD-cli's CPU seconds per device and peak RSS, the simulator's CPU seconds, the
 // cores the two kept busy, the cores the rest of the machine kept busy meanwhile (from
@@ -10,7 +12,7 @@
 // began (which the bench's own threads raise too).
 //
 //   fleet_time [--counts 1,8,32,64] [--mode both|auto|spin|plain] [--runs R]
-//              [--address 127.0.1.1]
+//              [--address 127.0.1.1] [--dry-run] [--jobs N]
 //
 // The way of waiting reaches DERURUZUD-cli through DERURUZUD_SLEEP_MODE (spin, plain;
 // auto leaves the choice to the program). Uses UDP ports 10001 and 30718: run it alone, in
@@ -103,7 +105,7 @@ std::string LoadAverage() {
 }
 
 // Starts quivo-sim --count n and waits for its n ready lines; 0 on failure.
-pid_t StartCabinet(const std::string& sim, const std::string& first, int n) {
+pid_t StartPairs(const std::string& sim, const std::string& first, int n) {
   int out[2];
   if (::pipe(out) != 0) return 0;
   std::vector<std::string> args = {sim, "--count", std::to_string(n), "--address", first};
@@ -134,20 +136,52 @@ pid_t StartCabinet(const std::string& sim, const std::string& first, int n) {
   return 0;
 }
 
+// quivo-sim takes at most 256 pairs: a larger cabinet is several processes side by side.
+std::vector<pid_t> StartCabinet(const std::string& sim, const std::string& first, int n) {
+  std::vector<pid_t> pids;
+  const std::uint32_t base = platform::InetAddr(first.c_str());
+  for (int done = 0; done < n; done += 256) {
+    const pid_t pid = StartPairs(sim, platform::FormatIpv4(base + static_cast<std::uint32_t>(done)),
+                                 std::min(256, n - done));
+    if (pid == 0) break;
+    pids.push_back(pid);
+  }
+  if (static_cast<int>(pids.size()) * 256 < n) {
+    for (pid_t pid : pids) ::kill(pid, SIGTERM), ::waitpid(pid, nullptr, 0);
+    pids.clear();
+  }
+  return pids;
+}
+
+double CabinetCpu(const std::vector<pid_t>& pids) {
+  double cpu = 0;
+  for (pid_t pid : pids) cpu += ProcessCpu(pid);
+  return cpu;
+}
+
+struct Options {
+  bool dryRun = false;
+  std::string jobs;
+};
+
 Batch RunBatch(const std::string& cli, const std::string& sim, const std::string& first, int n,
-               const std::string& mode, const std::string& hex, const std::string& state) {
+               const std::string& mode, const std::string& hex, const std::string& state,
+               const Options& options) {
   Batch b;
-  const pid_t cabinet = StartCabinet(sim, first, n);
-  if (cabinet == 0) {
+  const std::vector<pid_t> cabinet = StartCabinet(sim, first, n);
+  if (cabinet.empty()) {
     std::fprintf(stderr, "fleet_time: quivo-sim --count %d did not get ready\n", n);
     return b;
   }
-  std::vector<std::string> args = {cli, "--yes", "--data-file", hex};
-  const std::uint32_t base = platform::InetAddr(first.c_str());
-  for (int i = 0; i < n; ++i) {
-    args.push_back("--address");
-    args.push_back(platform::FormatIpv4(base + static_cast<std::uint32_t>(i)));
+  const std::string devices = state + "/devices.txt";
+  {
+    std::ofstream list(devices);
+    const std::uint32_t base = platform::InetAddr(first.c_str());
+    for (int i = 0; i < n; ++i) list << platform::FormatIpv4(base + static_cast<std::uint32_t>(i)) << "\n";
   }
+  std::vector<std::string> args = {cli, "--yes", "--data-file", hex, "--devices", devices};
+  if (options.dryRun) args.push_back("--dry-run");
+  if (!options.jobs.empty()) args.insert(args.end(), {"--jobs", options.jobs});
   auto argv = Pointers(args);
   auto envStrings = ChildEnvironment(mode, state);
   auto envp = Pointers(envStrings);
@@ -157,7 +191,7 @@ Batch RunBatch(const std::string& cli, const std::string& sim, const std::string
   posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
   posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
   b.load = LoadAverage();
-  const double simBefore = ProcessCpu(cabinet);
+  const double simBefore = CabinetCpu(cabinet);
   const double busyBefore = MachineBusy();
   const auto start = std::chrono::steady_clock::now();
   pid_t pid = 0;
@@ -168,7 +202,7 @@ Batch RunBatch(const std::string& cli, const std::string& sim, const std::string
     rusage usage{};
     ::wait4(pid, &status, 0, &usage);
     b.wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    b.simCpu = ProcessCpu(cabinet) - simBefore;
+    b.simCpu = CabinetCpu(cabinet) - simBefore;
     b.cliCpu = static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
                static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
     b.rssMb = static_cast<double>(usage.ru_maxrss) / 1024.0;
@@ -176,8 +210,7 @@ Batch RunBatch(const std::string& cli, const std::string& sim, const std::string
     b.ok = WIFEXITED(status) && WEXITSTATUS(status) == 0;
     if (!b.ok) std::fprintf(stderr, "fleet_time: N=%d %s: DERURUZUD-cli failed\n", n, mode.c_str());
   }
-  ::kill(cabinet, SIGTERM);
-  ::waitpid(cabinet, nullptr, 0);
+  for (pid_t pair : cabinet) ::kill(pair, SIGTERM), ::waitpid(pair, nullptr, 0);
   return b;
 }
 
@@ -188,6 +221,7 @@ int main(int argc, char** argv) {
   std::vector<std::string> modes = {"spin", "plain"};
   std::string first = "127.0.1.1";
   int runs = 1;
+  Options options;
   for (int i = 1; i < argc; ++i) {
     const std::string a = argv[i];
     if (a == "--counts" && i + 1 < argc) {
@@ -202,10 +236,14 @@ int main(int argc, char** argv) {
       runs = std::max(1, std::atoi(argv[++i]));
     } else if (a == "--address" && i + 1 < argc) {
       first = argv[++i];
+    } else if (a == "--dry-run") {
+      options.dryRun = true;
+    } else if (a == "--jobs" && i + 1 < argc) {
+      options.jobs = argv[++i];
     } else {
       std::fprintf(stderr,
                    "usage: fleet_time [--counts 1,8,32,64] [--mode both|auto|spin|plain] "
-                   "[--runs R] [--address 127.0.1.1]\n");
+                   "[--runs R] [--address 127.0.1.1] [--dry-run] [--jobs N]\n");
       return 2;
     }
   }
@@ -231,7 +269,7 @@ int main(int argc, char** argv) {
       bench::Figure wall, cli1, simCpu, rss, others;
       std::string load;
       for (int r = 0; r < runs; ++r) {
-        const Batch b = RunBatch(cli, sim, first, n, mode, hex, dir + "/state");
+        const Batch b = RunBatch(cli, sim, first, n, mode, hex, dir + "/state", options);
         if (!b.ok) {
           status = 1;
           continue;

@@ -37,6 +37,7 @@ struct Cell {
   bool versionBlockSent = false;  // the fault lies at or after the version block
   bool slow = false;              // 1 ms more per reply piece
   bool prefix = false;            // the last notice begins with last
+  bool stateIsFile = false;       // a file stands where the state folder would be
 };
 
 const F kBlockFaults[] = {F::Silent,   F::Close,   F::Reset,     F::WrongEcho,
@@ -123,6 +124,11 @@ std::vector<Cell> Matrix() {
   };
   cells.push_back({"confirmation / No", Stage::Confirm, 0, "?", 1});
   cells.back().yes = false;
+  // The original cannot be saved: asked, the operator says No and nothing is changed.
+  cells.push_back({"state folder / a file", Stage::XPort, 0, "?", 0,
+                   [](auto& c) { c.needsOverride = true; }});
+  cells.back().yes = false;
+  cells.back().stateIsFile = true;
   cells.push_back({"connect / refused", Stage::Identify, 0, "接続に失敗しました。", 0});
   cells.back().refusedPort = true;
   // Every reply of the device cut into random pieces, each a millisecond after the other:
@@ -195,6 +201,7 @@ TEST(FaultMatrix, EveryStageWithEveryFaultThroughOneSession) {
     run.Reconfigure(config);
     run.SetWaitsMs(cell.quiet ? kQuietWaitMs : kWaitMs, cell.quiet ? kQuietWaitMs : kWaitMs);
     std::filesystem::remove_all(run.dir().path() + "/state");
+    if (cell.stateIsFile) run.dir().Write("state", "not a folder");
     run.port = cell.refusedPort ? std::to_string(*config.localPort) : "";
     const int result = Code(run.Run({cell.yes}));
     slowestMs = std::max(slowestMs, run.ElapsedMs());
@@ -224,6 +231,7 @@ TEST(FaultMatrix, EveryStageWithEveryFaultThroughOneSession) {
     hold(run.host.Text(ui::IDC_VERSION) == versionLine, name,
                "version line " + run.host.Text(ui::IDC_VERSION));
     if (cell.stage == Stage::XPort) hold(device.Connections() == 0, name, "device contacted");
+    if (cell.stateIsFile) hold(device.SetRequests() == 0, name, "settings changed unsaved");
 
     // Exactly one clean-up.
     const auto status = run.host.StatusTexts();

@@ -542,12 +542,14 @@ bool UpdateSession::SaveOriginalRecord() {
   const std::string reason = platform::ErrorText(why);
   // A change that a crash could leave behind with no way back is the operator's choice,
   // never the program's.
-  if (options_.asksOperator &&
-      events_.OnQuestion({{TextId::SaveFailedQuestion, {folder, reason}}, Caption::Caution})) {
-    return true;
+  if (options_.asksOperator) {
+    if (events_.OnQuestion({{TextId::SaveFailedQuestion, {folder, reason}}, Caption::Caution})) {
+      return true;
+    }
+  } else {
+    Notice({TextId::ReasonRecordNotSaved, {reason}});
   }
   Fail(FailureKind::RecordNotSaved, {reason});
-  Notice({TextId::ReasonRecordNotSaved, {reason}});
   return false;
 }
 
