@@ -7,9 +7,11 @@
 #include <atomic>
 #include <chrono>
 #include <cstdint>
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <span>
 #include <future>
 #include <string>
 #include <thread>
@@ -30,6 +32,7 @@
 #include "platform/process_limits.h"
 #endif
 #include "platform/clock.h"
+#include "platform/crypto.h"
 #include "platform/program_folder.h"
 #include "platform/socket.h"
 #include "platform/state_folder.h"
@@ -151,6 +154,37 @@ TEST(PlatformFiles, SavedRecordsUnderAJapaneseFolderName) {
   EXPECT_EQ(back, record);
   EXPECT_TRUE(records.Remove(saved));
   EXPECT_TRUE(records.FindFor(info).empty());
+}
+
+// The hashes and the signature check from the kept library of each platform (libsodium;
+// libgcrypt in the Windows build), against published answers: SHA-256 and BLAKE2b-512 of
+// "abc", and RFC 8032's first Ed25519 test (an empty message).
+TEST(PlatformCrypto, KnownAnswers) {
+  const auto hex = [](const auto& bytes) {
+    std::string out;
+    char two[3];
+    for (std::uint8_t b : bytes) std::snprintf(two, sizeof two, "%02x", b), out += two;
+    return out;
+  };
+  const auto bytes = [](const std::string& h, auto& out) {
+    for (std::size_t i = 0; i < out.size(); ++i) out[i] = static_cast<std::uint8_t>(std::stoi(h.substr(2 * i, 2), nullptr, 16));
+  };
+  const std::string abc = "abc";
+  const std::span<const std::uint8_t> data(reinterpret_cast<const std::uint8_t*>(abc.data()), 3);
+  EXPECT_EQ(hex(platform::Sha256(data)),
+            "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad");
+  EXPECT_EQ(hex(platform::Blake2b512(data)),
+            "ba80a53f981c4d0d6a2797b69f12f6e94c212f14685ac4b74b12bb6fdbffa2d17d87c5392aab792dc252d5"
+            "de4533cc9518d38aa8dbf1925ab92386edd4009923");
+  platform::Ed25519PublicKey key;
+  platform::Ed25519Signature signature;
+  bytes("d75a980182b10ab7d54bfed3c964073a0ee172f3daa62325af021a68f707511a", key);
+  bytes("e5564300c360ac729086e2cc806e828a84877f1eb8e5d974d873e065224901555fb8821590a33bacc61e3970"
+        "1cf9b46bd25bf5f0595bbe24655141438e7a100b", signature);
+  EXPECT_TRUE(platform::VerifyEd25519(signature, {}, key));
+  EXPECT_FALSE(platform::VerifyEd25519(signature, data, key));
+  signature[5] ^= 1;
+  EXPECT_FALSE(platform::VerifyEd25519(signature, {}, key));
 }
 
 TEST(PlatformClock, LocalTimeAndTheTimerGuard) {
