@@ -360,15 +360,27 @@ TEST(History, ABrokenLineIsSkippedAndSpoilsNothingElse) {
   text += "{\"time\":\"2026-12-07T02:22:51Z\",\"address\":\"192.1";
   ASSERT_TRUE(platform::WriteFileAtomically(path, text.data(), text.size()));
   ASSERT_TRUE(platform::AppendLine(path, "[1, 2]"));
-  ASSERT_TRUE(report::AppendHistory({.address = "192.168.0.21", .result = Result::Updated}, path));
+  // A Japanese run's failure, read back by an English reader: its reason in English, from
+  // the line's code and arguments.
+  const update::Failure failed{update::FailureKind::ConnectFailed, {"111"}};
+  ASSERT_TRUE(report::AppendHistory({.address = "192.168.0.21", .result = Result::Failed,
+                                     .failure = failed, .reason = update::ReasonText(failed)},
+                                    path));
   std::vector<std::string> warnings;
+  panel::SetLanguage(panel::Language::English);
   const auto all = report::ReadHistory(path, 20, &warnings);
+  panel::SetLanguage(panel::Language::Japanese);
   ASSERT_EQ(all.size(), 2u);
   EXPECT_EQ(all[0].address + " " + all[1].address + " " + all[1].result,
-            "192.168.0.20 192.168.0.21 updated");
+            "192.168.0.20 192.168.0.21 failed");
+  EXPECT_EQ(all[1].reason, update::ReasonText(failed, panel::Language::English));
   ASSERT_EQ(warnings.size(), 2u);
-  EXPECT_NE(warnings[0].find(" 2 行目"), std::string::npos) << warnings[0];
+  EXPECT_NE(warnings[0].find("line 2"), std::string::npos) << warnings[0];
   EXPECT_EQ(report::ReadHistory(path, 1, &warnings)[0].address, "192.168.0.21");
+  // A history that cannot be read is not an empty one.
+  std::error_code unreadable;
+  EXPECT_TRUE(report::ReadHistory(dir.path(), 20, &warnings, &unreadable).empty());
+  EXPECT_TRUE(unreadable);
 }
 
 TEST(DevicesFile, EntriesCommentsBlanksAndPortsAnywhere) {

@@ -120,6 +120,9 @@ TEST(FleetCli, BadInputIsRefusedBeforeAnythingIsSent) {
   auto device = Device(2);
   const std::string garbage = dir.Write("garbage.txt", "127.0.0.2\n127.0.0.3 please\n");
   const std::string twice = dir.Write("twice.txt", "127.0.0.2:10003\n# again\n127.0.0.2\n");
+  std::string many;
+  for (int i = 0; i < 4097; ++i) many += "127.0." + std::to_string(10 + i / 250) + "." + std::to_string(1 + i % 250) + "\n";
+  const std::string tooMany = dir.Write("many.txt", many);
   struct Case {
     std::vector<std::string> args;
     std::string culprit;
@@ -134,6 +137,7 @@ TEST(FleetCli, BadInputIsRefusedBeforeAnythingIsSent) {
       {{"--address", "127.0.0.2:0", "--address", "127.0.0.3"}, "127.0.0.2:0"},
       {{"--address", "127.0.0.2", "--address", "127.0.0.3", "--jobs", "0"}, "--jobs 0"},
       {{"--devices", dir.path() + "/missing.txt"}, "missing.txt"},
+      {{"--devices", tooMany}, "4097"},  // one more than a batch holds
   };
   for (const Case& c : cases) {
     std::vector<std::string> args = c.args;
