@@ -7,7 +7,9 @@
 #include <string>
 
 #include "support/recording_host.h"
+#include "panel/text_catalog.h"
 #include "ui/console/console_host.h"
+#include "ui/console/console_text.h"
 #include "ui/dialog/dialog_panel.h"
 #include "panel/panel_texts.h"
 #include "panel/progress_state.h"
@@ -78,12 +80,17 @@ class Console {
   std::unique_ptr<std::FILE, int (*)(std::FILE*)> in_{nullptr, std::fclose}, out_{nullptr, std::fclose};
 };
 
-TEST(ConsoleHost, QuestionsDefaultToNo) {
+TEST(ConsoleHost, QuestionsDefaultToNoAndShowTheAnswer) {
   for (auto [input, yes] : {std::pair{"y\n", true}, {"Y\r\n", true}, {"yes\n", true}, {"\n", false},
                             {"n\n", false}, {"", false}, {"ja\n", false}}) {
     Console con(input);
     EXPECT_EQ(con.host->AskQuestion("続けますか?", "確認"), yes) << input;
-    EXPECT_NE(con.Output().find("[確認] 続けますか?"), std::string::npos);
+    // Without a terminal nothing echoes the answer: it is shown after the prompt, and the
+    // end of the input says it counts as No.
+    const std::string answer = *input ? std::string(input, std::string(input).find_first_of("\r\n"))
+                                      : panel::Text(panel::TextId::AnswerEndOfInput);
+    EXPECT_NE(con.Output().find("[確認] 続けますか?\n[y/N] " + answer + "\n"), std::string::npos)
+        << con.Output();
   }
   ui::ConsoleOptions yes;
   yes.answerYes = true;
@@ -91,18 +98,20 @@ TEST(ConsoleHost, QuestionsDefaultToNo) {
   EXPECT_TRUE(con.host->AskQuestion("q", ""));
 }
 
-TEST(ConsoleHost, NoticesPrintAndWaitOnlyOnATerminal) {
-  ui::ConsoleOptions interactive;
-  interactive.interactive = true;
-  Console con("\nn\n", interactive);
-  con.host->ShowMessage("Error: ベリファイエラー\n", "DERURUZUD", panel::NoticeStyle::Plain);
-  // The notice took the first line; the question gets the second.
-  EXPECT_FALSE(con.host->AskQuestion("q", ""));
-  EXPECT_NE(con.Output().find("[DERURUZUD] Error: ベリファイエラー\n"), std::string::npos);
-
-  Console batch("y\n");
-  batch.host->ShowMessage("Can't open data file.", "Error", panel::NoticeStyle::Warning);
-  EXPECT_TRUE(batch.host->AskQuestion("q", ""));  // the notice read nothing
+TEST(ConsoleHost, NoticesWaitForEnterOnlyOnATerminalWithoutYes) {
+  // A notice that waits takes the input's first line; one that does not leaves it.
+  for (auto [interactive, answerYes, waits] :
+       {std::tuple{true, false, true}, {true, true, false}, {false, false, false}}) {
+    ui::ConsoleOptions options;
+    options.interactive = interactive;
+    options.answerYes = answerYes;
+    Console con("\nnext\n", options);
+    con.host->ShowMessage("Error: ベリファイエラー\n", "DERURUZUD", panel::NoticeStyle::Plain);
+    std::string line;
+    ASSERT_TRUE(con.host->ReadLine(&line));
+    EXPECT_EQ(line, waits ? "next" : "") << interactive << answerYes;
+    EXPECT_NE(con.Output().find("[DERURUZUD] Error: ベリファイエラー\n"), std::string::npos);
+  }
 }
 
 TEST(ConsoleHost, ProgressIsSummarisedWithoutATerminal) {
@@ -133,6 +142,64 @@ TEST(ConsoleHost, BoxesKeepTheirLimits) {
   EXPECT_EQ(con.Output(), "");  // a prefill prints nothing
   con.host->SetControlText(ui::IDC_PORT, "10004");
   EXPECT_EQ(con.Output(), "Port: 10004\n");
+}
+
+// How a run ended, in its last line: the result first, the reason or the versions, and what
+// the operator must still do; one line however the reason was written.
+TEST(ConsoleText, ResultLinesSayHowTheRunEnded) {
+  using update::FailureKind;
+  using update::Result;
+  panel::SetLanguage(panel::Language::English);
+  const auto device = [](Result result, FailureKind kind, std::optional<int> after) {
+    report::DeviceReport r{.address = "127.0.0.2", .model = "KT-21", .versionBefore = 101,
+                           .versionAfter = after, .result = result, .failure = {kind, {}}};
+    r.reason = update::ReasonText(r.failure);
+    return r;
+  };
+  report::DeviceReport changed = device(Result::Declined, FailureKind::None, 101);
+  changed.xportOverridden = true;
+  report::DeviceReport dry = device(Result::WouldUpdate, FailureKind::None, 101);
+  dry.dataFile = image::DataFileFacts{.version = 102};
+  const std::pair<report::DeviceReport, std::string> cases[] = {
+      {device(Result::Updated, FailureKind::None, 102), "Updated 127.0.0.2: 101 -> 102"},
+      {device(Result::Failed, FailureKind::VerifyFailed, 0),
+       "Failed 127.0.0.2: verification failed; the device shows version 0 and must be updated "
+       "again"},
+      {device(Result::Failed, FailureKind::XPortNoReply, std::nullopt),
+       "Failed 127.0.0.2: the XPort did not answer"},
+      {changed, "Declined 127.0.0.2: 101 -> 101; the XPort's settings are still changed"},
+      {dry, "Would update 127.0.0.2: 101 -> 102"},
+  };
+  for (const auto& [r, line] : cases) EXPECT_EQ(ui::ResultLine(r), line);
+  EXPECT_EQ(ui::DeviceEndLine(cases[0].first), "[127.0.0.2] updated in 0.0 s: 101 -> 102");
+  panel::SetLanguage(panel::Language::Japanese);
+  report::DeviceReport refused = device(Result::Failed, FailureKind::ConnectFailed, 101);
+  refused.reason = update::ReasonText({FailureKind::ConnectFailed, {"111"}});
+  EXPECT_EQ(ui::DeviceEndLine(refused), "[127.0.0.2] 失敗 (0.0秒): 接続に失敗しました。 Error=111");
+}
+
+// Every text of the catalog wrapped as the help wraps it: no line wider than the terminal,
+// no word lost; a table's columns as wide as their widest cell.
+TEST(ConsoleText, WrappedTextsAndTablesFitTheirColumns) {
+  const auto squeezed = [](std::string s) {
+    std::erase_if(s, [](char c) { return c == ' ' || c == '\n'; });
+    return s;
+  };
+  for (const panel::CatalogEntry& e : panel::Catalog()) {
+    for (const char* text : {e.japanese, e.english}) {
+      for (std::size_t width : {40, 80}) {
+        const std::string wrapped = ui::Wrap(text, width, 4);
+        EXPECT_EQ(squeezed(wrapped), squeezed(text));
+        for (std::size_t a = 0, b; a <= wrapped.size(); a = b + 1) {
+          b = std::min(wrapped.find('\n', a), wrapped.size());
+          EXPECT_LE(ui::DisplayWidth(wrapped.substr(a, b - a)), width) << wrapped;
+        }
+      }
+    }
+  }
+  EXPECT_EQ(ui::Table({{"結果", "秒"}, {"interrupted", "0.5"}, {"-", "12.5"}}),
+            "結果         秒\ninterrupted  0.5\n-            12.5\n");
+  EXPECT_EQ(ui::CutTo("ﾍﾞﾘﾌｧｲ中...", 7), "ﾍﾞﾘﾌｧｲ");
 }
 
 }  // namespace

@@ -31,7 +31,9 @@ std::string Shape(const std::string& text) {
 TEST(English, EveryJapaneseTextHasAnEnglishTwinFilledTheSameWay) {
   for (const panel::CatalogEntry& e : panel::Catalog()) {
     EXPECT_TRUE(*e.japanese && *e.english && Ascii(e.english)) << e.japanese;
-    EXPECT_EQ(Shape(e.english), Shape(e.japanese)) << e.japanese;
+    // The same line ends and values, in order; the English may show more values after them
+    // (the port question names both ports, which the Japanese has always left out).
+    EXPECT_TRUE(Shape(e.english).starts_with(Shape(e.japanese))) << e.japanese;
   }
 }
 
@@ -58,7 +60,7 @@ TEST(English, WholeRunsLeaveNothingInJapanese) {
   }
   run.dataFile = run.dir().Write("cut.HEX", ":10000000");
   run.Run();
-  EXPECT_EQ(run.host.Text(ui::IDC_STATUS), "Switch the QUIVO off and on again, then connect.");
+  EXPECT_EQ(run.host.Text(ui::IDC_STATUS), "Before connecting, switch the QUIVO off and on again.");
   for (const std::string& event : run.host.Events()) EXPECT_TRUE(Ascii(event)) << event;
 }
 
