@@ -85,8 +85,8 @@ std::string QuestionText(const BatchQuestion& q) {
     text += "\n" + panel::FormatText(TextId::BatchQuestionFailureLimit,
                                      {std::to_string(q.maxFailures)});
   }
-  text += "\n" + panel::FormatText(writes == 1 ? TextId::BatchQuestionAskOne : TextId::BatchQuestionAsk,
-                                   {std::to_string(writes)});
+  const TextId ask = writes == 1 ? TextId::BatchQuestionAskOne : TextId::BatchQuestionAsk;
+  text += "\n" + panel::FormatText(ask, {std::to_string(writes)});
   return text;
 }
 

@@ -35,8 +35,9 @@ int DeviceLink::ReadPortInput(const device::Target& target) {
   }
   if (typed == localPort) return typed;
   // Both ports for the English question; the Japanese one has always named neither.
-  if (events_.OnQuestion({{TextId::PortQuestion, {std::to_string(typed), std::to_string(localPort)}},
-                          panel::Caption::Confirm})) {
+  const panel::Message question{TextId::PortQuestion,
+                                {std::to_string(typed), std::to_string(localPort)}};
+  if (events_.OnQuestion({question, panel::Caption::Confirm})) {
     events_.OnEvent(panel::PortReplaced{localPort});
     return localPort;
   }

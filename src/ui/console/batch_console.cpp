@@ -93,7 +93,8 @@ void BatchConsole::DrawBlock(const std::vector<batch::DeviceView>& views) {
   std::size_t lines = shown;
   if (shown < running.size()) {
     const std::size_t rest = running.size() - shown;
-    const auto more = rest == 1 ? panel::TextId::BatchMoreDevicesOne : panel::TextId::BatchMoreDevices;
+    const auto more =
+        rest == 1 ? panel::TextId::BatchMoreDevicesOne : panel::TextId::BatchMoreDevices;
     std::fprintf(out_, "%s\033[K\n",
                  CutTo(panel::FormatText(more, {std::to_string(rest)}), width).c_str());
     ++lines;

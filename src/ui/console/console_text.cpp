@@ -112,7 +112,8 @@ std::string Table(const std::vector<std::vector<std::string>>& rows) {
   std::vector<std::size_t> widths;
   for (const auto& row : rows) {
     widths.resize(std::max(widths.size(), row.size()));
-    for (std::size_t c = 0; c < row.size(); ++c) widths[c] = std::max(widths[c], DisplayWidth(row[c]));
+    for (std::size_t c = 0; c < row.size(); ++c)
+      widths[c] = std::max(widths[c], DisplayWidth(row[c]));
   }
   std::string out;
   for (const auto& row : rows) {
@@ -159,7 +160,8 @@ std::string OutcomeDetail(const report::DeviceReport& r) {
 std::string ResultLine(const report::DeviceReport& r) {
   std::string result = panel::Text(update::ResultText(r.result));
   // The result opens the line: "Updated", whichever language has capitals.
-  if (!result.empty() && result[0] >= 'a' && result[0] <= 'z') result[0] = static_cast<char>(result[0] - 'a' + 'A');
+  if (!result.empty() && result[0] >= 'a' && result[0] <= 'z')
+    result[0] = static_cast<char>(result[0] - 'a' + 'A');
   const std::string detail = OutcomeDetail(r);
   if (detail.empty()) return result + " " + r.address;
   return panel::FormatText(TextId::ResultLine, {result, r.address, detail});

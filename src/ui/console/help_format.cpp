@@ -23,8 +23,8 @@ std::string HelpFormatter::make_usage(const CLI::App* app, std::string name) con
   const std::size_t column = std::max(DisplayWidth(usage), DisplayWidth(orLabel) + 2);
   std::string out;
   for (std::size_t i = 0; i < forms_.size(); ++i) {
-    const std::string label = i == 0 ? PadTo(usage, column)
-                                     : std::string(column - DisplayWidth(orLabel), ' ') + orLabel;
+    const std::string label =
+        i == 0 ? PadTo(usage, column) : std::string(column - DisplayWidth(orLabel), ' ') + orLabel;
     // Wrapped in the column, continued under the first option, then labelled.
     const std::string form =
         Wrap(std::string(column, ' ') + name + " " + forms_[i], width_, name.size() + 1);
