@@ -66,10 +66,10 @@ void WrapLine(const std::string& line, std::size_t width, std::size_t hang, std:
     }
     for (std::size_t k = 0; k < word.size();) {
       const std::size_t start = k;
-      const std::size_t w = Width(Decode(word, &k));
-      if (placed && used + w > width) breakLine();
+      const std::size_t c = Width(Decode(word, &k));
+      if (placed && used + c > width) breakLine();
       current += word.substr(start, k - start);
-      used += w;
+      used += c;
       placed = true;
     }
   }
