@@ -122,7 +122,7 @@ constexpr CatalogEntry kCatalog[] = {
      "Could not read the saved XPort settings.\n%s"},
     {XPortRestored, "XPortの設定を戻しました。", "The XPort's original settings have been restored."},
     {DataFileError, "Error: データファイル読込みエラー\n",
-     "Could not read the data file: it is not valid, complete Intel HEX.\n"},
+     "Could not read the data file: it is not valid or complete Intel HEX.\n"},
 
     {CantOpenDataFile, "Can't open data file.", "Could not open the data file."},
     {DataFileReadError, "Data file read error.", "Could not read the data file."},
