@@ -98,9 +98,9 @@ void ConsoleHost::RenderProgress(bool force) {
   const std::int64_t now = platform::MonotonicMs();
 
   if (!options_.drawInPlace) {
-    // Without a terminal: a line at every quarter, never one per step.
+    // Without a terminal: a line at every quarter done, never one per step.
     const int milestone = percent / 25;
-    if (milestone > lastMilestone_ && progress_.pos > 0) {
+    if (milestone > lastMilestone_ && milestone > 0) {
       lastMilestone_ = milestone;
       std::fprintf(out_, "%3d%% %d/%d\n", percent, progress_.pos, progress_.high);
       std::fflush(out_);
