@@ -12,6 +12,9 @@ namespace {
 using panel::Stage;
 
 constexpr std::int64_t kRedrawMs = 100;
+// The live block's height when the terminal's is not known: small enough for any terminal
+// an operator works in.
+constexpr std::size_t kUnknownRoom = 10;
 
 // The order of the live block: devices at work, then those waiting for the answer, then
 // those whose turn has not come.
@@ -84,9 +87,10 @@ void BatchConsole::DrawBlock(const std::vector<batch::DeviceView>& views) {
   }
   std::stable_sort(running.begin(), running.end(),
                    [](const auto* a, const auto* b) { return Rank(a->stage) < Rank(b->stage); });
-  const std::size_t room = std::max<std::size_t>(options_.rows, 3) - 1;
+  const std::size_t rows = options_.rows, columns = options_.columns;
+  const std::size_t room = rows == 0 ? kUnknownRoom : std::max<std::size_t>(rows, 3) - 1;
   const std::size_t shown = running.size() <= room ? running.size() : room - 1;
-  const std::size_t width = std::max<std::size_t>(options_.columns, 20) - 1;
+  const std::size_t width = (columns == 0 ? 80 : std::max<std::size_t>(columns, 20)) - 1;
   for (std::size_t i = 0; i < shown; ++i) {
     std::fprintf(out_, "%s\033[K\n", CutTo(LiveLine(*running[i]), width).c_str());
   }

@@ -2,8 +2,8 @@
 // the device's address and stays one line: the device's notices, and its finished line
 // ("[127.0.0.2] updated in 6.1 s: 101 -> 102"), once. On a terminal a live block below them
 // shows the devices still running (address, model, phase, percent), redrawn in place at
-// most ten times a second and never taller than the terminal: the running devices first,
-// then a count of the rest. Without a terminal, milestone lines instead of the block. The
+// most ten times a second and never taller than the terminal (its size as LINES says, else
+// a height any terminal has): the running devices first, then a count of the rest. Without a terminal, milestone lines instead of the block. The
 // one question is asked like every console question (y/N, --yes answers it); a summary
 // table closes the batch.
 //

@@ -55,12 +55,12 @@ const std::vector<std::string> kUsageForms = {
     "--history [N]",
 };
 
-// The terminal's size as the shell exports it (COLUMNS, LINES), else the classic 80 x 24.
-std::size_t TerminalSize(const char* variable, std::size_t otherwise) {
+// The terminal's size as the shell exports it (COLUMNS, LINES); 0 when it does not.
+std::size_t TerminalSize(const char* variable) {
   const char* text = std::getenv(variable);
   char* end = nullptr;
   const unsigned long value = text ? std::strtoul(text, &end, 10) : 0;
-  return value > 0 && value < 10000 && end && *end == '\0' ? value : otherwise;
+  return value < 10000 && end && *end == '\0' ? value : 0;
 }
 
 // The help in the catalog's language, CLI11's own words included, wrapped at width.
@@ -199,10 +199,10 @@ int main(int argc, char** argv) {
   panel::SetLanguage(panel::ChooseLanguage(panel::FindLangOption(argc, argv)));
 
   ui::ConsoleOptions options;
-  options.columns = TerminalSize("COLUMNS", options.columns);
-  options.rows = TerminalSize("LINES", options.rows);
+  options.columns = TerminalSize("COLUMNS");
+  options.rows = TerminalSize("LINES");
   CLI::App app{Text(TextId::HelpCliDescription), "DERURUZUD-cli"};
-  SpeakCatalogLanguage(app, options.columns);
+  SpeakCatalogLanguage(app, options.columns == 0 ? 80 : options.columns);
   std::vector<std::string> addresses;
   std::string devicesFile;
   std::string port = panel::kDefaultPortText;

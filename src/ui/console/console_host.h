@@ -24,9 +24,10 @@ struct ConsoleOptions {
   bool answerYes = false;     // --yes: every question answered Yes
   bool interactive = false;   // stdin is a terminal: notices wait for Enter (not with --yes)
   bool drawInPlace = false;   // stdout is a terminal: progress redrawn on one line
-  // The terminal's size, for what is drawn in place (a batch's live view, --help).
-  std::size_t rows = 24;
-  std::size_t columns = 80;
+  // The terminal's size, for what is drawn in place (a batch's live view, --help); 0 when
+  // it is not known.
+  std::size_t rows = 0;
+  std::size_t columns = 0;
 };
 
 class ConsoleHost final : public ui::DialogHost {
