@@ -138,10 +138,10 @@ void ConsoleHost::EndProgressLine() {
   }
 }
 
+// The caption says what kind of notice it is ("[Error]", "[Caution]"), as the dialog's does.
 void ConsoleHost::ShowMessage(const std::string& text, const std::string& caption,
-                              panel::NoticeStyle style) {
-  const char* mark = style == panel::NoticeStyle::Error ? "!! " : style == panel::NoticeStyle::Warning ? "! " : "";
-  PrintLine(std::string(mark) + "[" + caption + "] " + text);
+                              panel::NoticeStyle) {
+  PrintLine("[" + caption + "] " + text);
   lastShown_ = text.substr(0, text.find_last_not_of('\n') + 1);
   // With --yes nobody is there to press Enter, and a stopping run must not wait for one.
   if (options_.interactive && !options_.answerYes && !(interrupted_ && interrupted_->load())) {
