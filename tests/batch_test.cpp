@@ -268,7 +268,7 @@ TEST(BatchRun, VersionPolicyCanaryAndFailureLimit) {
       {"canary passes", {{}, silent, {}}, [](auto& o) { o.canary = 1; },
        {Result::Updated, Result::Failed, Result::Updated}, "1 first"},
       {"failure limit", {silent, {}, {}}, [](auto& o) { o.jobs = 1, o.maxFailures = 1; },
-       {Result::Failed, Result::NotStarted, Result::NotStarted}, "once 1 have failed"},
+       {Result::Failed, Result::NotStarted, Result::NotStarted}, "failures reaches 1"},
   };
   panel::SetLanguage(panel::Language::English);
   for (const auto& c : cases) {

@@ -7,7 +7,9 @@
 #include <string>
 
 #include "support/recording_host.h"
+#include "panel/text_catalog.h"
 #include "ui/console/console_host.h"
+#include "ui/console/console_text.h"
 #include "ui/dialog/dialog_panel.h"
 #include "panel/panel_texts.h"
 #include "panel/progress_state.h"
@@ -57,82 +59,113 @@ TEST(PanelTexts, TitleAndPlacement) {
   EXPECT_EQ(panel::CentreWindow(1024, 768, 1027, 771), (panel::ScreenPoint{-1, -1}));
 }
 
-// Runs a ConsoleHost over temporary files standing for the terminal.
-class Console {
- public:
+// A ConsoleHost over temporary files standing for the terminal.
+struct Console {
   explicit Console(const std::string& input, ui::ConsoleOptions options = {})
-      : in_(std::tmpfile(), std::fclose), out_(std::tmpfile(), std::fclose) {
-    std::fputs(input.c_str(), in_.get());
-    std::rewind(in_.get());
-    host = std::make_unique<ui::ConsoleHost>(in_.get(), out_.get(), options);
+      : in(std::tmpfile()), out(std::tmpfile()), host(in, out, options) {
+    std::fputs(input.c_str(), in);
+    std::rewind(in);
   }
+  ~Console() { std::fclose(in), std::fclose(out); }
   std::string Output() {
-    std::string s(static_cast<std::size_t>(std::ftell(out_.get())), '\0');
-    std::rewind(out_.get());
-    s.resize(std::fread(s.data(), 1, s.size(), out_.get()));
+    std::string s(static_cast<std::size_t>(std::ftell(out)), '\0');
+    std::rewind(out);
+    s.resize(std::fread(s.data(), 1, s.size(), out));
     return s;
   }
-  std::unique_ptr<ui::ConsoleHost> host;
-
- private:
-  std::unique_ptr<std::FILE, int (*)(std::FILE*)> in_{nullptr, std::fclose}, out_{nullptr, std::fclose};
+  std::FILE *in, *out;
+  ui::ConsoleHost host;
 };
 
-TEST(ConsoleHost, QuestionsDefaultToNo) {
-  for (auto [input, yes] : {std::pair{"y\n", true}, {"Y\r\n", true}, {"yes\n", true}, {"\n", false},
-                            {"n\n", false}, {"", false}, {"ja\n", false}}) {
+TEST(ConsoleHost, QuestionsDefaultToNoAndNoticesWaitOnlyForAnOperator) {
+  for (auto [input, yes, shown] : {std::tuple{"y\n", true, "y"}, {"Y\r\n", true, "Y"},
+                                   {"yes\n", true, "yes"}, {"n\n", false, "n"},
+                                   {"ja\n", false, "ja"}, {"", false, "n (入力の終わり)"}}) {
     Console con(input);
-    EXPECT_EQ(con.host->AskQuestion("続けますか?", "確認"), yes) << input;
-    EXPECT_NE(con.Output().find("[確認] 続けますか?"), std::string::npos);
+    EXPECT_EQ(con.host.AskQuestion("続けますか?", "確認"), yes) << input;
+    // Without a terminal nothing echoes the answer, so it is shown after the prompt.
+    EXPECT_NE(con.Output().find(std::string("[確認] 続けますか?\n[y/N] ") + shown + "\n"),
+              std::string::npos) << con.Output();
   }
-  ui::ConsoleOptions yes;
-  yes.answerYes = true;
-  Console con("n\n", yes);
-  EXPECT_TRUE(con.host->AskQuestion("q", ""));
-}
-
-TEST(ConsoleHost, NoticesPrintAndWaitOnlyOnATerminal) {
-  ui::ConsoleOptions interactive;
-  interactive.interactive = true;
-  Console con("\nn\n", interactive);
-  con.host->ShowMessage("Error: ベリファイエラー\n", "DERURUZUD", panel::NoticeStyle::Plain);
-  // The notice took the first line; the question gets the second.
-  EXPECT_FALSE(con.host->AskQuestion("q", ""));
-  EXPECT_NE(con.Output().find("[DERURUZUD] Error: ベリファイエラー\n"), std::string::npos);
-
-  Console batch("y\n");
-  batch.host->ShowMessage("Can't open data file.", "Error", panel::NoticeStyle::Warning);
-  EXPECT_TRUE(batch.host->AskQuestion("q", ""));  // the notice read nothing
+  // A notice waits for Enter (taking the first line) only on a terminal, and not with --yes.
+  for (auto [interactive, answerYes] : {std::pair{true, false}, {true, true}, {false, false}}) {
+    Console con("\nnext\n", {.answerYes = answerYes, .interactive = interactive});
+    con.host.ShowMessage("Error: ベリファイエラー\n", "DERURUZUD", panel::NoticeStyle::Plain);
+    std::string line;
+    EXPECT_TRUE(con.host.ReadLine(&line) && line == (interactive && !answerYes ? "next" : ""));
+    EXPECT_EQ(con.host.AskQuestion("q", ""), answerYes);
+  }
 }
 
 TEST(ConsoleHost, ProgressIsSummarisedWithoutATerminal) {
   Console con("");
-  ui::DialogPanel panel(*con.host);
+  ui::DialogPanel panel(con.host);
   panel.OnEvent(panel::ProgressReset{14840, 8});
   panel.OnEvent(panel::StatusChanged{panel::TextId::Writing});
   for (int i = 1; i <= 1855; ++i) {
     panel.OnEvent(panel::ProgressStepped{});
     panel.OnEvent(panel::StatusChanged{panel::TextId::Writing, 0, 8 * i});
   }
-  panel.OnEvent(panel::ProgressSet{0});
   panel.OnEvent(panel::StatusChanged{panel::TextId::Verifying});
   const std::string out = con.Output();
   // Status lines and a handful of milestones, never a line per block.
   EXPECT_LE(std::count(out.begin(), out.end(), '\n'), 8) << out;
-  EXPECT_NE(out.find("100% 14840/14840"), std::string::npos) << out;
-  EXPECT_NE(out.find("ﾍﾞﾘﾌｧｲ中...\n"), std::string::npos);
-  EXPECT_EQ(out.find("書込み中... 8\n"), std::string::npos);
+  EXPECT_NE(out.find("100% 14840/14840\nﾍﾞﾘﾌｧｲ中...\n"), std::string::npos) << out;
 }
 
-TEST(ConsoleHost, BoxesKeepTheirLimits) {
+// A run's last line: the result first, then the reason or the versions, and what the
+// operator must still do; one line however the reason was written.
+TEST(ConsoleText, ResultLinesSayHowTheRunEnded) {
+  using update::FailureKind, update::Result;
+  panel::SetLanguage(panel::Language::English);
+  const auto device = [](Result result, FailureKind kind, std::optional<int> after) {
+    report::DeviceReport r{.address = "127.0.0.2", .versionBefore = 101, .versionAfter = after,
+                           .result = result, .failure = {kind, {"111"}}};
+    r.reason = update::ReasonText(r.failure);
+    return r;
+  };
+  report::DeviceReport changed = device(Result::Declined, FailureKind::None, 101), dry = changed;
+  changed.xportOverridden = true;
+  dry.result = Result::WouldUpdate, dry.dataFile.emplace().version = 102;
+  const std::pair<report::DeviceReport, std::string> cases[] = {
+      {device(Result::Updated, FailureKind::None, 102), "Updated 127.0.0.2: 101 -> 102"},
+      {device(Result::Failed, FailureKind::VerifyFailed, 0),
+       "Failed 127.0.0.2: verification failed; the device shows version 0 and must be updated "
+       "again"},
+      {device(Result::Failed, FailureKind::ConnectFailed, 101),
+       "Failed 127.0.0.2: could not connect to the device (error 111)"},
+      {changed, "Declined 127.0.0.2: 101 -> 101; the XPort's settings are still changed"},
+      {dry, "Would update 127.0.0.2: 101 -> 102"}};
+  for (const auto& [r, line] : cases) EXPECT_EQ(ui::ResultLine(r), line);
+  panel::SetLanguage(panel::Language::Japanese);
+  EXPECT_EQ(ui::DeviceEndLine(device(Result::Failed, FailureKind::ConnectFailed, 101)),
+            "[127.0.0.2] 失敗 (0.0秒): 接続に失敗しました。 Error=111");
+}
+
+// Every text of the catalog wrapped as the help wraps it: no line wider than the terminal,
+// no word lost. Tables, cuts and the edit boxes count columns and characters, not bytes.
+TEST(ConsoleText, TextsFitTheirColumns) {
+  const auto squeezed = [](std::string s) {
+    std::erase_if(s, [](char c) { return c == ' ' || c == '\n'; });
+    return s;
+  };
+  for (const panel::CatalogEntry& e : panel::Catalog()) {
+    for (const std::string text : {e.japanese, e.english}) {
+      for (std::size_t width : {40, 80}) {
+        const std::string wrapped = ui::Wrap(text, width, 4);
+        EXPECT_EQ(squeezed(wrapped), squeezed(text));
+        for (std::size_t a = 0, b; a <= wrapped.size(); a = b + 1) {
+          b = std::min(wrapped.find('\n', a), wrapped.size());
+          EXPECT_LE(ui::DisplayWidth(wrapped.substr(a, b - a)), width) << wrapped;
+        }
+      }
+    }
+  }
+  EXPECT_EQ(ui::Table({{"結果", "秒"}, {"interrupted", "0.5"}, {"-", "12.5"}}),
+            "結果         秒\ninterrupted  0.5\n-            12.5\n");
+  EXPECT_EQ(ui::CutTo("ﾍﾞﾘﾌｧｲ中...", 7), "ﾍﾞﾘﾌｧｲ");
   EXPECT_EQ(ui::LimitChars("192.168.100.200.7", 15), "192.168.100.200");
   EXPECT_EQ(ui::LimitChars("あいう", 2), "あい");
-  Console con("");
-  con.host->Prefill(ui::IDC_PORT, "10003");
-  EXPECT_EQ(con.host->GetControlText(ui::IDC_PORT, 255), "10003");
-  EXPECT_EQ(con.Output(), "");  // a prefill prints nothing
-  con.host->SetControlText(ui::IDC_PORT, "10004");
-  EXPECT_EQ(con.Output(), "Port: 10004\n");
 }
 
 }  // namespace

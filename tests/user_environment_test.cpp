@@ -31,7 +31,9 @@ std::string Shape(const std::string& text) {
 TEST(English, EveryJapaneseTextHasAnEnglishTwinFilledTheSameWay) {
   for (const panel::CatalogEntry& e : panel::Catalog()) {
     EXPECT_TRUE(*e.japanese && *e.english && Ascii(e.english)) << e.japanese;
-    EXPECT_EQ(Shape(e.english), Shape(e.japanese)) << e.japanese;
+    // The same line ends and values, in order; the English may show more values after them
+    // (the port question names both ports, which the Japanese has always left out).
+    EXPECT_TRUE(Shape(e.english).starts_with(Shape(e.japanese))) << e.japanese;
   }
 }
 
@@ -58,7 +60,7 @@ TEST(English, WholeRunsLeaveNothingInJapanese) {
   }
   run.dataFile = run.dir().Write("cut.HEX", ":10000000");
   run.Run();
-  EXPECT_EQ(run.host.Text(ui::IDC_STATUS), "Switch the QUIVO off and on again, then connect.");
+  EXPECT_EQ(run.host.Text(ui::IDC_STATUS), "Before connecting, switch the QUIVO off and on again.");
   for (const std::string& event : run.host.Events()) EXPECT_TRUE(Ascii(event)) << event;
 }
 
@@ -85,9 +87,9 @@ TEST(UserEnvironment, FirstSetLocaleVariableChoosesEnglishAndLangOverridesIt) {
                {nullptr, nullptr, nullptr, false}};
   for (const auto& c : cases) {
     Put("LC_ALL", c.all), Put("LC_MESSAGES", c.messages), Put("LANG", c.lang);
-    EXPECT_EQ(Cli("--help").find("\nUsage: ") != std::string::npos, c.english) << c.lang;
-    EXPECT_NE(Cli("--lang ja --help").find("\n使い方: "), std::string::npos);
-    EXPECT_NE(Cli("--lang=en --help").find("\nUsage: "), std::string::npos);
+    EXPECT_EQ(Cli("--help").starts_with("Usage: "), c.english) << c.lang;
+    EXPECT_TRUE(Cli("--lang ja --help").starts_with("使い方: "));
+    EXPECT_TRUE(Cli("--lang=en --help").starts_with("Usage: "));
   }
   EXPECT_EQ(Cli("--version"), "DERURUZUD-cli Ver1.02\n");
 }

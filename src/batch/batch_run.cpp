@@ -34,10 +34,18 @@ std::string ListLine(const QuestionEntry& e, std::uint16_t imageVersion) {
 std::string QuestionText(const BatchQuestion& q) {
   using panel::Text;
   std::string text = std::string(Text(TextId::BatchQuestionHead)) + "\n";
+  std::vector<int> models;  // in the order they first appear
   for (const QuestionEntry& e : q.toWrite) {
-    const device::ModelInfo* model = device::FindModel(e.modelCode);
     text += ListLine(e, q.imageVersion);
-    if (model) text += "    " + WithoutLineEnds(Text(model->caution)) + "\n";
+    if (std::find(models.begin(), models.end(), e.modelCode) == models.end()) {
+      models.push_back(e.modelCode);
+    }
+  }
+  // Each model's caution once, however many of its devices are listed.
+  for (const int code : models) {
+    if (const device::ModelInfo* model = device::FindModel(code)) {
+      text += std::string("  ") + model->name + ": " + WithoutLineEnds(Text(model->caution)) + "\n";
+    }
   }
   if (!q.skipped.empty()) {
     text += std::string("\n") + Text(TextId::BatchQuestionSkippedHead) + "\n";
@@ -50,7 +58,10 @@ std::string QuestionText(const BatchQuestion& q) {
   if (!q.failed.empty()) {
     text += std::string("\n") + Text(TextId::BatchQuestionFailedHead) + "\n";
     for (const FailedEntry& f : q.failed) {
-      text += "  " + f.address + "  " + update::ReasonText(f.failure) + "\n";
+      // One device, one line: a reason written over several lines is put on one.
+      std::string reason = WithoutLineEnds(update::ReasonText(f.failure));
+      std::replace(reason.begin(), reason.end(), '\n', ' ');
+      text += "  " + f.address + "  " + reason + "\n";
     }
   }
   const image::DataFileFacts& f = q.dataFile;
@@ -74,7 +85,8 @@ std::string QuestionText(const BatchQuestion& q) {
     text += "\n" + panel::FormatText(TextId::BatchQuestionFailureLimit,
                                      {std::to_string(q.maxFailures)});
   }
-  text += "\n" + panel::FormatText(TextId::BatchQuestionAsk, {std::to_string(writes)});
+  const TextId ask = writes == 1 ? TextId::BatchQuestionAskOne : TextId::BatchQuestionAsk;
+  text += "\n" + panel::FormatText(ask, {std::to_string(writes)});
   return text;
 }
 

@@ -34,7 +34,10 @@ int DeviceLink::ReadPortInput(const device::Target& target) {
     return localPort;
   }
   if (typed == localPort) return typed;
-  if (events_.OnQuestion({{TextId::PortQuestion}, panel::Caption::Confirm})) {
+  // Both ports for the English question; the Japanese one has always named neither.
+  const panel::Message question{TextId::PortQuestion,
+                                {std::to_string(typed), std::to_string(localPort)}};
+  if (events_.OnQuestion({question, panel::Caption::Confirm})) {
     events_.OnEvent(panel::PortReplaced{localPort});
     return localPort;
   }

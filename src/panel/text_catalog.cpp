@@ -15,22 +15,22 @@ using enum TextId;
 // katakana stays half-width). Where both columns agree the text was English already.
 constexpr CatalogEntry kCatalog[] = {
     {InitialStatus, "QUIVOの電源を入れ直してから接続して下さい。",
-     "Switch the QUIVO off and on again, then connect."},
+     "Before connecting, switch the QUIVO off and on again."},
     {Caution, "<注意>書込み中はLANケーブルを抜いたり電源を切らないで下さい。",
-     // One line of the caution's rectangle, like the Japanese text.
-     "<Caution> Do not unplug LAN or power while writing."},
+     // At most the two lines of the caution's rectangle, as the Japanese text takes them.
+     "<Caution> Keep the LAN cable and power connected while writing."},
     {AddressLabel, "IP Address", "IP Address"},
     {PortLabel, "Port", "Port"},
     {Connect, "接続", "Connect"},
     {Exit, "終了", "Exit"},
     {CloseWhileRunning,
      "ファーム書換え処理中に終了すると正常に動作しなくなる可能性があります\n終了しますか?",
-     "Quitting while the firmware is being rewritten may leave the device unable to "
-     "work.\nQuit anyway?"},
+     "Exiting during a firmware update may leave the device unable to work.\n"
+     "Exit anyway?"},
     {RegisterClassFailed, "ウインドウクラスを登録できませんでした",
-     "Could not register the window class"},
+     "Could not register the window class."},
     {CreateWindowFailed, "メインウインドウを作成できませんでした",
-     "Could not create the main window"},
+     "Could not create the main window."},
 
     {CaptionError, "Error", "Error"},
     {CaptionConfirm, "確認", "Confirm"},
@@ -38,75 +38,77 @@ constexpr CatalogEntry kCatalog[] = {
 
     {Connecting, "接続中...", "Connecting..."},
     {XPortSetting, "XPort設定中", "Configuring the XPort"},
-    {Linked, "接続完了!確認中...", "Connected! Checking..."},
-    {FirmWriteMode, "FIRM WRITE MODE", "FIRM WRITE MODE"},
+    {Linked, "接続完了!確認中...", "Connected. Checking the device..."},
+    {FirmWriteMode, "FIRM WRITE MODE", "FIRMWARE UPDATE MODE"},
     {Processing, "処理中...", "Processing..."},
     {Writing, "書込み中...", "Writing..."},
-    {WriteFailed, "書込み失敗", "Write failed"},
+    {WriteFailed, "書込み失敗", "Write failed."},
     {Verifying, "ﾍﾞﾘﾌｧｲ中...", "Verifying..."},
-    {WriteDone, "書込み完了", "Write complete"},
-    {VersionWritten, "書込み成功", "written"},
-    {VersionNotWritten, "書込み失敗", "failed"},
+    {WriteDone, "書込み完了", "Write complete."},
+    {VersionWritten, "書込み成功", "(written)"},
+    {VersionNotWritten, "書込み失敗", "(write failed)"},
 
-    {ConfirmStart, "ファームの書換えを開始しますか？", "Start rewriting the firmware?"},
+    {ConfirmStart, "ファームの書換えを開始しますか？", "Start the firmware update?"},
     {ConfirmQuestion, "MAC:%s\n%s\n%s%s\n\nファームの書換えを開始しますか？",
-     "MAC:%s\n%s\n%s%s\n\nStart rewriting the firmware?"},
+     "MAC:%s\n%s\n%s%s\n\nStart the firmware update?"},
     {ConfirmQuestionWithFile, "MAC:%s\n%s\n%s%s%s\n\nファームの書換えを開始しますか？",
-     "MAC:%s\n%s\n%s%s%s\n\nStart rewriting the firmware?"},
+     "MAC:%s\n%s\n%s%s%s\n\nStart the firmware update?"},
     {CautionWithKT52, "\n\n(注意:KT-52-Wとの入出力延長機能が動作中は実行しないで下さい!!)\n\n",
-     "\n\n(Caution: do not run this while the I/O extension with a KT-52-W is "
-     "working!!)\n\n"},
+     "\n\n(Caution: do not update while the I/O extension with a KT-52-W is active.)\n\n"},
     {CautionIoExtension, "\n\n(注意:入出力延長機能が動作中は実行しないで下さい!!)\n\n",
-     "\n\n(Caution: do not run this while the I/O extension is working!!)\n\n"},
+     "\n\n(Caution: do not update while the I/O extension is active.)\n\n"},
 
-    {EnterAddress, "IPアドレスを入力してください", "Please enter the IP address"},
+    {EnterAddress, "IPアドレスを入力してください", "Please enter the IP address."},
     {NoInformation, "情報を取得出来ませんでした!!処理を中断します。",
-     "Could not get the XPort's information!! Stopping."},
+     "Could not read the XPort's information. Stopping."},
     {OverrideNotice,
      "XPortの設定DisConnectionModeにOn Mdm_Ctrl_In Drop(DTR)又は\nActive ConnectionにWith Any "
      "Characterが設定されている可能性があります。\n処理を継続する為に設定を一時的に変更します。",
-     "The XPort's DisConnectionMode may be set to On Mdm_Ctrl_In Drop(DTR) or\nits Active "
-     "Connection to With Any Character.\nThese settings are changed for the time of the "
-     "update so that it can go on."},
+     "The XPort's DisConnectionMode may be set to On Mdm_Ctrl_In Drop(DTR),\n"
+     "or its Active Connection to With Any Character.\n"
+     "To continue, these settings will be changed for the duration of the update and then "
+     "restored."},
     {OverrideRefused,
      "XPortの設定DisConnectionModeにOn Mdm_Ctrl_In Drop(DTR)又は\nActive ConnectionにWith Any "
      "Characterが設定されている可能性があります\n設定を無効にしてください。処理を中断します。",
-     "The XPort's DisConnectionMode may be set to On Mdm_Ctrl_In Drop(DTR) or\nits Active "
-     "Connection to With Any Character.\nPlease turn these settings off. Stopping."},
+     "The XPort's DisConnectionMode may be set to On Mdm_Ctrl_In Drop(DTR),\n"
+     "or its Active Connection to With Any Character.\n"
+     "Please change these settings on the XPort, then try again. Stopping."},
     {WrongDevice, "接続機器が異なります!!処理を中断します。",
-     "The connected device is not the right one!! Stopping."},
+     "Wrong device connected. Stopping."},
     {NoBootMode, "ファーム書換えモードに入れませんでした!!処理を中断します。",
-     "Could not enter the firmware rewrite mode!! Stopping."},
-    {VersionClearError, "0x0300 Clear Error", "0x0300 Clear Error"},
-    {FirstBlockWriteError, "0x026C Write Error", "0x026C Write Error"},
-    {BlockWriteError, "0x%s Write Error", "0x%s Write Error"},
-    {VersionWriteError, "0x0300 Write Error", "0x0300 Write Error"},
-    {BulkFailed, "Error: 書込み失敗しました。\n", "Error: Writing failed.\n"},
-    {VerifyError, "Error: ベリファイエラー\n", "Error: Verify error\n"},
-    {WriteComplete, "書込み完了\n", "Write complete\n"},
+     "The device is not in update mode. Stopping."},
+    {VersionClearError, "0x0300 Clear Error", "Could not clear the version block (0x0300)."},
+    {FirstBlockWriteError, "0x026C Write Error", "Could not write block 0x026C."},
+    {BlockWriteError, "0x%s Write Error", "Could not write block 0x%s."},
+    {VersionWriteError, "0x0300 Write Error", "Could not write the version block (0x0300)."},
+    {BulkFailed, "Error: 書込み失敗しました。\n", "Error: Write failed.\n"},
+    {VerifyError, "Error: ベリファイエラー\n", "Error: Verification failed.\n"},
+    {WriteComplete, "書込み完了\n", "Write complete.\n"},
     {LeaveError, "ファーム書換えモードキャンセルエラー",
-     "Error while leaving the firmware rewrite mode"},
+     "Could not leave update mode."},
     {RestoreNotice, "変更したXPortの設定を戻します。",
-     "The XPort's changed settings are now put back."},
+     "Restoring the XPort's original settings..."},
     {RestoreRefused,
      "XPortの設定DisConnectionModeにOn Mdm_Ctrl_In Drop(DTR)及び\nActive ConnectionにWith Any "
      "Characterを設定できませんでした\n設定を確認してください。",
-     "Could not set the XPort's DisConnectionMode back to On Mdm_Ctrl_In Drop(DTR) and\nits "
-     "Active Connection to With Any Character.\nPlease check the settings."},
+     "Could not set the XPort's DisConnectionMode back to On Mdm_Ctrl_In Drop(DTR)\n"
+     "and its Active Connection back to With Any Character.\n"
+     "Please check the XPort's settings."},
     {RestoreAdvice, "%s\n(SetupRecordファイルなどでXPortの設定を初期値に設定してください。)",
-     "%s\n(Please set the XPort back to its initial settings, for example with a SetupRecord "
-     "file.)"},
+     "%s\n(Please restore the XPort's original settings, for example with a SetupRecord file.)"},
     {SavedRecordFound,
      "このXPortの元の設定が前回の処理で戻されていない可能性があります。\n保存されている設定: "
      "%s\n(DERURUZUD-cli --restore-xport <ファイル> --address <IPアドレス> で戻せます。)",
-     "This XPort's original settings may not have been put back by an earlier run.\nSaved "
-     "settings: %s\n(DERURUZUD-cli --restore-xport <file> --address <IP address> puts them "
-     "back.)"},
+     "An earlier run may not have restored this XPort's original settings.\n"
+     "Saved settings: %s\n(DERURUZUD-cli --restore-xport <file> --address <IP address> restores "
+     "them.)"},
     {SaveFailedQuestion,
      "XPortの元の設定を %s に保存できませんでした: %s\n"
      "設定を変更して続けますか? この処理が中断されると、設定を自動では元に戻せません。",
-     "The XPort's original settings could not be saved in %s: %s.\nChange the settings "
-     "anyway? They cannot be restored automatically if this run is interrupted."},
+     "Could not save the XPort's original settings in %s: %s.\n"
+     "Change the settings anyway? If this run is interrupted, they cannot be restored "
+     "automatically."},
     {AdoptSavedRecord,
      "このXPortには前回の処理で保存された元の設定があります:\n%s\n"
      "この処理の最後に、XPortをこの設定に戻しますか?",
@@ -118,59 +120,67 @@ constexpr CatalogEntry kCatalog[] = {
     {NoSaveFolder, "保存先なし", "no folder to save in"},
     {SavedRecordUnreadable, "保存されたXPortの設定を読めませんでした。\n%s",
      "Could not read the saved XPort settings.\n%s"},
-    {XPortRestored, "XPortの設定を戻しました。", "The XPort's settings have been put back."},
-    {DataFileError, "Error: データファイル読込みエラー\n", "Error: data file read error\n"},
+    {XPortRestored, "XPortの設定を戻しました。", "The XPort's original settings have been restored."},
+    {DataFileError, "Error: データファイル読込みエラー\n",
+     "Could not read the data file: it is not valid or complete Intel HEX.\n"},
 
-    {CantOpenDataFile, "Can't open data file.", "Can't open data file."},
-    {DataFileReadError, "Data file read error.", "Data file read error."},
+    {CantOpenDataFile, "Can't open data file.", "Could not open the data file."},
+    {DataFileReadError, "Data file read error.", "Could not read the data file."},
     {NotEnoughMemory, "Not enough memory.", "Not enough memory."},
     {NotEnoughMemoryForImages, "Not enough memory to allocate the value!",
-     "Not enough memory to allocate the value!"},
+     "Not enough memory for the firmware images."},
 
-    {EnterPort, "ポート番号を入力してください", "Please enter the port number"},
+    {EnterPort, "ポート番号を入力してください", "Please enter the port number."},
     {PortQuestion,
      "XPortに設定されているLocalPortと入力したPort番号が異なる可能性があります。\n"
      "XPortに設定されたLocalPortで接続しますか?",
-     "The port number entered may differ from the LocalPort set in the XPort.\n"
-     "Connect with the XPort's LocalPort?"},
-    {SocketLayerFailed, "%s is the err", "%s is the err"},
-    {SocketFailed, "ソケットの作成に失敗しました。", "Could not create the socket."},
-    {ConnectFailed, "接続に失敗しました。\nError=%s", "Could not connect.\nError=%s"},
+     "The port entered (%s) differs from the LocalPort set in the XPort (%s).\n"
+     "Connect using the XPort's LocalPort?"},
+    {SocketLayerFailed, "%s is the err", "Could not start networking (error %s)."},
+    {SocketFailed, "ソケットの作成に失敗しました。", "Could not create a network socket."},
+    {ConnectFailed, "接続に失敗しました。\nError=%s", "Could not connect to the device (error %s)."},
     {SendFailed, "送信に失敗しました。切断します。\nError=%s",
-     "Sending failed. Disconnecting.\nError=%s"},
+     "Could not send to the device (error %s). Disconnecting."},
     {ReceiveFailed, "受信に失敗しました。切断します。\nError=%s",
-     "Receiving failed. Disconnecting.\nError=%s"},
-    {ReceiveFromDeviceFailed, "QUIVOからの受信失敗\n", "Receiving from the QUIVO failed\n"},
-    {TimedOut, "タイムアウトしました\n", "Timed out\n"},
+     "Could not receive from the device (error %s). Disconnecting."},
+    {ReceiveFromDeviceFailed, "QUIVOからの受信失敗\n", "Could not receive from the QUIVO.\n"},
+    {TimedOut, "タイムアウトしました\n", "Timed out waiting for the device.\n"},
 
-    {UdpOpenFailed, "UDPソケット作成失敗\n", "Could not create the UDP socket\n"},
-    {UdpBindFailed, "UDP受信ポート番号の指定に失敗\n", "Could not bind the UDP receive port\n"},
-    {UdpSendFailed, "サーバへの送信失敗\n", "Sending to the server failed\n"},
+    {UdpOpenFailed, "UDPソケット作成失敗\n", "Could not create the UDP socket.\n"},
+    {UdpBindFailed, "UDP受信ポート番号の指定に失敗\n",
+     "Could not use UDP port 10001; another program may be using it.\n"},
+    {UdpSendFailed, "サーバへの送信失敗\n", "Could not send to the XPort.\n"},
 
     {DataFileLookedIn, "データファイルを探した場所:", "Looked for the data file in:"},
+    {PressEnter, "続行するにはEnterキーを押してください", "Press Enter to continue."},
+    {AnswerEndOfInput, "n (入力の終わり)", "n (end of input)"},
     {HelpUsageLabel, "使い方", "Usage"},
+    {HelpUsageOr, "または", "or"},
     {HelpOptionsLabel, "オプション", "Options"},
     {HelpPositionalsLabel, "引数", "Arguments"},
-    {HelpHelp, "このヘルプを表示して終了します", "Print this help message and exit"},
+    {HelpHelp, "このヘルプを表示して終了します", "Print this help and exit"},
     {HelpVersion, "バージョンを表示して終了します", "Print the program's version and exit"},
     {HelpLang, "表示言語 (en: 英語、ja: 日本語)",
-     "Language of the texts (en: English, ja: Japanese)"},
+     "Display language: en (English) or ja (Japanese)"},
     {HelpCliDescription, "DERURUZUD-cli: XPortを通して機器のファームを書き換えます",
-     "DERURUZUD-cli: rewrites a device's firmware through its XPort"},
+     "DERURUZUD-cli: updates the firmware of devices through their XPort, from a terminal. One "
+     "device (--address) or a batch with one question for all (--devices, or --address "
+     "repeated); also lists the XPorts on a network (--discover), restores an XPort's saved "
+     "settings (--restore-xport) and prints the last runs (--history)."},
     {HelpAddress,
      "機器のIPアドレス (IP Addressの欄、15文字まで)。繰り返すと複数台をまとめて書換えます",
-     "Device IP address (the address box, 15 characters); repeat it for a batch of devices"},
+     "Device IP address (up to 15 characters); repeat it to update several devices in one batch"},
     {HelpPort,
      "機器のTCPポート (Portの欄)。まとめて書換えるときはポートの書かれていない機器すべてに"
      "使います (省略時: XPortのLocalPort)",
-     "Device TCP port (the port box); in a batch, for every device without a port of its own "
-     "(default there: the XPort's LocalPort)"},
-    {HelpYes, "すべての確認に「はい」と答えます", "Answer Yes to every question"},
+     "Device TCP port (default 10003). In a batch: the port of every device without a :PORT of "
+     "its own (default there: the XPort's LocalPort)"},
+    {HelpYes, "すべての確認に「はい」と答えます", "Answer Yes to every question, and never wait for Enter"},
     {HelpDataFile, "Intel HEXのデータファイル (省略時は下の順に探します)",
-     "Intel HEX data file (without it, the places below are searched)"},
+     "Intel HEX data file (default: looked for in the places below)"},
     {HelpRestoreXPort, "書換えの前に保存したXPortの設定を --address のXPortに戻して終了します",
-     "Send an XPort setup record saved before an override back to the XPort at --address, "
-     "then exit"},
+     "Restore the XPort settings that an unfinished update saved in FILE to the XPort at "
+     "--address, then exit"},
     {HelpCliFooter,
      "データファイル: --data-file を指定したときはそのファイルだけを使います。指定がなければ、"
      "プログラムと同じフォルダのquivo.HEX、次に %s のquivo.HEXを使います。\n\n"
@@ -179,16 +189,37 @@ constexpr CatalogEntry kCatalog[] = {
      "日本語です。\n\n"
      "終了ステータス: 0 全台の書換え成功、1 失敗・書換えせず・データファイルを読めなかった"
      "とき、2 使い方の誤り (何も送信しません)、130 Ctrl-C で中断したとき。",
-     "Data file: --data-file FILE when given, and then only that file. Otherwise quivo.HEX "
-     "beside the program, then quivo.HEX in %s.\n\n"
-     "Language: --lang en|ja; otherwise English when the first of LC_ALL, LC_MESSAGES and "
+     "Data file: with --data-file FILE, that file and no other. Otherwise quivo.HEX beside the "
+     "program, then quivo.HEX in %s.\n"
+     "\nLanguage: --lang en|ja; otherwise English when the first of LC_ALL, LC_MESSAGES and "
      "LANG that is set starts with \"en\" (on Windows: when the user's display language is "
-     "English), Japanese in every other case.\n\n"
-     "Exit status: 0 when every device was updated, 1 when an update failed or was declined "
-     "or the data file could not be read, 2 for a usage error (nothing is sent), 130 after "
-     "Ctrl-C."},
+     "English), and Japanese in every other case, C and C.UTF-8 included.\n"
+     "\nExit status: 0 when every device ends at the data file's version (updated or skipped; "
+     "with --dry-run: would be updated) and no XPort is left changed; 1 otherwise (a failure, a "
+     "No, a refusal, a data file that cannot be read or used); 2 for a usage error (nothing is "
+     "sent); 130 after Ctrl-C."},
+    {HelpCliExamples,
+     "例:\n"
+     "  DERURUZUD-cli --address 192.168.0.20\n"
+     "      192.168.0.20 の機器のファームを書換えます (機器の電源を入れ直してから)。"
+     "書込みの前に確認します。\n"
+     "  DERURUZUD-cli --devices plant3.txt --jobs 16 --yes --json report.json\n"
+     "      plant3.txt に書かれた機器を16台ずつ、確認なしで書換え、結果を report.json に"
+     "書きます。\n"
+     "  DERURUZUD-cli --discover 192.168.0.0/24\n"
+     "      192.168.0.0/24 で応答するXPortと、書換えでその設定の変更が必要かを一覧にします。",
+     "Examples:\n"
+     "  DERURUZUD-cli --address 192.168.0.20\n"
+     "      Update the device at 192.168.0.20 (switch it off and on first); asks before "
+     "writing.\n"
+     "  DERURUZUD-cli --devices plant3.txt --jobs 16 --yes --json report.json\n"
+     "      Update every device listed in plant3.txt, 16 at a time, without questions, and "
+     "write the results to report.json.\n"
+     "  DERURUZUD-cli --discover 192.168.0.0/24\n"
+     "      List the XPorts that answer on 192.168.0.0/24 and whether an update must change "
+     "their settings."},
     {HelpDialogDescription, "DERURUZUD: 機器のファームを書き換える操作画面",
-     "DERURUZUD: the operator's dialog that rewrites a device's firmware"},
+     "DERURUZUD: the operator's dialog that updates a device's firmware"},
     {HelpDialogFile, "Intel HEXのデータファイル", "Intel HEX data file"},
     {HelpDialogFooter,
      "データファイル: FILE (または --data-file) を指定したときはそのファイルだけを使います。"
@@ -196,34 +227,34 @@ constexpr CatalogEntry kCatalog[] = {
      "次に %s のquivo.HEXを使います。\n\n"
      "表示言語: --lang en|ja。指定がなければ LC_ALL、LC_MESSAGES、LANG で決まります "
      "(DERURUZUD-cli --help を参照)。",
-     "Data file: FILE (or --data-file FILE) when given, and then only that file. Otherwise "
-     "a file dropped on the window, then quivo.HEX beside the program, then quivo.HEX in "
-     "%s.\n\n"
-     "Language: --lang en|ja; otherwise LC_ALL, LC_MESSAGES and LANG decide (see "
+     "Data file: FILE (or --data-file FILE) when given, and no other. Otherwise a file dropped "
+     "on the window, then quivo.HEX beside the program, then quivo.HEX in %s.\n"
+     "\nLanguage: --lang en|ja; otherwise LC_ALL, LC_MESSAGES and LANG decide (see "
      "DERURUZUD-cli --help)."},
 
-    {BatchQuestionHead, "次の機器のファームを書換えます:", "The firmware of these devices will be rewritten:"},
+    {BatchQuestionHead, "次の機器のファームを書換えます:", "Devices to update:"},
     {BatchQuestionFailedHead,
      "識別できなかった機器 (書換えません):",
-     "Devices that were not identified (not written):"},
-    {BatchQuestionAsk, "%s台のファームの書換えを開始しますか？", "Start rewriting the firmware of %s devices?"},
+     "Devices that could not be identified (will not be updated):"},
+    {BatchQuestionAsk, "%s台のファームの書換えを開始しますか？", "Start updating %s devices?"},
+    {BatchQuestionAskOne, "%s台のファームの書換えを開始しますか？", "Start updating %s device?"},
     {BatchQuestionSkippedHead, "データファイルと同じバージョンの機器 (書換えません):",
-     "Already at the data file's version (not written):"},
+     "Already at the data file's version (will not be updated):"},
     {BatchQuestionRefusedHead, "データファイルより新しいバージョンの機器 (書換えません):",
-     "Newer than the data file (not written):"},
+     "Newer than the data file (will not be updated):"},
     {BatchQuestionCanary, "先に%s台を書換え、すべて成功したら残りの%s台を書換えます。",
-     "%s first; the other %s only when all of them succeed."},
+     "%s first; the other %s only if no device in the first group fails."},
     {BatchQuestionFailureLimit, "%s台が失敗したら、それ以降は書換えを開始しません。",
-     "No further device is started once %s have failed."},
+     "No further devices will be started once the number of failures reaches %s."},
     {BatchQuestionDataFile, "データファイルのバージョン: %s", "Data file version: %s"},
     {PhaseQueued, "待機中", "queued"},
     {PhasePreparing, "準備中", "preparing"},
-    {PhaseXPort, "XPort確認中", "XPort"},
+    {PhaseXPort, "XPort確認中", "checking XPort"},
     {PhaseIdentifying, "識別中", "identifying"},
-    {PhaseAwaiting, "確認待ち", "awaiting answer"},
+    {PhaseAwaiting, "確認待ち", "waiting for answer"},
     {PhaseWriting, "書込み中", "writing"},
     {PhaseVerifying, "ベリファイ中", "verifying"},
-    {PhaseLeaving, "書換えモード終了中", "leaving boot mode"},
+    {PhaseLeaving, "書換えモード終了中", "leaving update mode"},
     {PhaseCleanUp, "後処理中", "cleaning up"},
     {PhaseDone, "終了", "done"},
     {ResultUpdated, "書換え完了", "updated"},
@@ -234,6 +265,12 @@ constexpr CatalogEntry kCatalog[] = {
     {ResultRefused, "拒否 (ダウングレード)", "refused"},
     {ResultNotStarted, "未実施", "not started"},
     {ResultWouldUpdate, "書換え予定", "would update"},
+    {ResultLine, "%s %s: %s", "%s %s: %s"},
+    {ResultVersionZero, "%s (機器のバージョンは0になっています。もう一度書換えてください)",
+     "%s; the device shows version 0 and must be updated again"},
+    {ResultXPortChanged, "%s (XPortの設定は変更されたままです)",
+     "%s; the XPort's settings are still changed"},
+    {DeviceEndLine, "%s (%s秒): %s", "%s in %s s: %s"},
     // The Japanese reasons are the notices that have always said what went wrong.
     {ReasonDataFile, "データファイル読込みエラー", "the data file could not be read"},
     {ReasonAddressMissing, "IPアドレスを入力してください", "no device address"},
@@ -250,8 +287,8 @@ constexpr CatalogEntry kCatalog[] = {
      "the XPort's original settings could not be saved (%s)"},
     {ReasonXPortStateUnknown, "XPortの設定が変更されたか確認できませんでした",
      "could not tell whether the XPort's settings were changed"},
-    {ReasonSocketLayer, "%s is the err", "the sockets layer could not be started (error %s)"},
-    {ReasonPortMissing, "ポート番号を入力してください", "no port"},
+    {ReasonSocketLayer, "%s is the err", "could not start networking (error %s)"},
+    {ReasonPortMissing, "ポート番号を入力してください", "no TCP port"},
     {ReasonSocketFailed, "ソケットの作成に失敗しました。", "could not create a socket"},
     {ReasonConnectFailed, "接続に失敗しました。\nError=%s",
      "could not connect to the device (error %s)"},
@@ -266,14 +303,14 @@ constexpr CatalogEntry kCatalog[] = {
     {ReasonWrongDevice, "接続機器が異なります!!処理を中断します。", "wrong device"},
     {ReasonNoUpdateMode, "ファーム書換えモードに入れませんでした!!処理を中断します。",
      "the device is not in update mode"},
-    {ReasonUnlistedModel, "未登録の機種です (0x%s)", "unlisted model (0x%s)"},
+    {ReasonUnlistedModel, "未登録の機種です (0x%s)", "unsupported model (0x%s)"},
     {ReasonVersionClear, "0x0300 Clear Error", "the version block was not cleared"},
     {ReasonBlockWrite, "0x%s Write Error", "block 0x%s was not written"},
-    {ReasonBulkWrite, "Error: 書込み失敗しました。", "writing failed"},
+    {ReasonBulkWrite, "Error: 書込み失敗しました。", "the write failed"},
     {ReasonVerify, "Error: ベリファイエラー", "verification failed"},
     {ReasonVersionWrite, "0x0300 Write Error", "the version block was not written"},
-    {ReasonInterrupted, "中断しました", "interrupted"},
-    {ReasonNotStarted, "開始しませんでした", "not started"},
+    {ReasonInterrupted, "中断しました", "the run was stopped"},
+    {ReasonNotStarted, "開始しませんでした", "held back after earlier failures"},
     {ReasonSignatureBad, "データファイルの署名が一致しません (鍵 %s)",
      "the data file's signature does not verify (key %s)"},
     {ReasonSignatureUntrusted, "データファイルの署名の鍵 %s は信頼されていません",
@@ -281,30 +318,31 @@ constexpr CatalogEntry kCatalog[] = {
     {ReasonSignatureMissing, "データファイルが署名されていません",
      "the data file is not signed"},
     {ReasonChecksums, "チェックサムの合わないレコードが %s 件あります (最初は %s 行目)",
-     "%s records with a wrong checksum (the first on line %s)"},
-    {ColumnAddress, "アドレス", "address"},
-    {ColumnModel, "機種", "model"},
-    {ColumnVersion, "バージョン", "version"},
-    {ColumnResult, "結果", "result"},
-    {ColumnSeconds, "秒", "s"},
-    {ColumnReason, "理由", "reason"},
-    {ColumnTime, "日時", "time"},
-    {SummaryCounts, "書換え完了 %s台 / 失敗 %s台 / 書換えせず %s台", "updated %s, failed %s, declined %s"},
+     "records with a wrong checksum: %s (the first on line %s)"},
+    {ColumnAddress, "アドレス", "Address"},
+    {ColumnModel, "機種", "Model"},
+    {ColumnVersion, "バージョン", "Version"},
+    {ColumnResult, "結果", "Result"},
+    {ColumnSeconds, "秒", "Seconds"},
+    {ColumnReason, "理由", "Reason"},
+    {ColumnTime, "日時", "Time (UTC)"},
+    {BatchMoreDevices, "...ほか %s 台", "... and %s more devices"},
+    {BatchMoreDevicesOne, "...ほか %s 台", "... and %s more device"},
     {BatchStopping,
      "中断します: 各機器の後処理 (書換えモード終了・XPort設定の復元) を行っています。"
      "もう一度 Ctrl-C で即時終了します。",
-     "Stopping: each device's clean-up (leave command, XPort restore) is running. Ctrl-C "
-     "again ends at once."},
-    {InterruptedAgain, "\nもう一度中断されたため、すぐに終了します。\n", "\nInterrupted again: ending now.\n"},
+     "Stopping: finishing each device's clean-up (leaving update mode, restoring XPort "
+     "settings). Press Ctrl-C again to quit at once."},
+    {InterruptedAgain, "\nもう一度中断されたため、すぐに終了します。\n", "\nInterrupted again: quitting now.\n"},
     {BadAddress,
      "%s: IPv4アドレス (例 192.168.0.20) として読めません",
-     "%s: not an IPv4 address such as 192.168.0.20"},
+     "%s: not a valid IPv4 address (dotted decimal without leading zeros, e.g. 192.168.0.20)"},
     {BadDeviceLine,
      "%s の %s 行目「%s」: ADDRESS[:PORT] として読めません",
-     "%s, line %s, \"%s\": not ADDRESS[:PORT]"},
-    {BadPort, "%s: ポート番号は 1 から 65535 です", "%s: the port must be 1 to 65535"},
+     "%s, line %s, \"%s\": expected ADDRESS or ADDRESS:PORT"},
+    {BadPort, "%s: ポート番号は 1 から 65535 です", "%s: the port must be a number from 1 to 65535"},
     {DuplicateDevice, "%s: 同じ機器が2回指定されています (%s と %s)", "%s is given twice (%s and %s)"},
-    {BadJobs, "--jobs %s: 1 以上の数を指定してください", "--jobs %s: give a number of 1 or more"},
+    {BadJobs, "--jobs %s: 1 以上の数を指定してください", "--jobs %s: must be a whole number of 1 or more"},
     {DevicesUnreadable, "%s: 機器リストを読めません", "%s: cannot read the devices file"},
     {NotAReport, "%s: DERURUZUD-cli --json のレポートではありません",
      "%s: not a report written by DERURUZUD-cli --json"},
@@ -314,17 +352,17 @@ constexpr CatalogEntry kCatalog[] = {
      "Data file: version %s, SHA-256 %s..."},
     {DataFileSigned, "署名: 鍵 %s (%s)", "Signed by key %s (%s)"},
     {DataFileUnsigned, "署名なし (署名されていないデータファイルです)",
-     "Unsigned: the data file carries no signature"},
+     "Unsigned: the data file has no signature."},
     {ChecksumCaution,
      "データファイルにチェックサムの合わないレコードが %s 件あります (最初は %s 行目)。",
      "The data file has records whose checksum is wrong: %s (the first on line %s)."},
-    {NoDevices, "%s: 機器が1台も書かれていません", "%s: lists no device"},
+    {NoDevices, "%s: 機器が1台も書かれていません", "%s: no devices listed"},
     {RestoreOneAddress,
      "--restore-xport には --address を1つだけ指定してください",
      "--restore-xport takes exactly one --address"},
-    {ReportUnwritten, "%s: レポートを書けませんでした", "%s: the report could not be written"},
+    {ReportUnwritten, "%s: レポートを書けませんでした", "%s: could not write the report"},
     {ReportRefused, "%s: ここにはレポートを書けません (%s)",
-     "%s: the report cannot be written there (%s)"},
+     "%s: cannot write the report there (%s)"},
     {HistoryUnwritten, "実行記録を %s に書けませんでした (%s)",
      "Could not write the history line to %s (%s)"},
     {HistoryUnreadable, "%s: 実行記録を読めません (%s)", "%s: cannot read the history (%s)"},
@@ -338,57 +376,60 @@ constexpr CatalogEntry kCatalog[] = {
      "(バイト: XPort → 保存):\n%s\nこの設定をXPortに送りますか?",
      "The saved settings differ from the XPort's current ones in more than the two bytes "
      "that were changed (byte: XPort -> saved):\n%s\nSend them to the XPort anyway?"},
-    {HistorySkipped, "%s の %s 行目は実行記録として読めないため飛ばします", "%s, line %s: not a run record, skipped"},
-    {BadHistoryCount, "--history %s: 件数を数字で指定してください", "--history %s: give the number of runs"},
-    {HistoryEmpty, "実行記録はまだありません (%s)", "No runs recorded yet (%s)"},
-    {HistoryNoFolder, "状態フォルダが見つかりません", "No state folder found"},
+    {HistorySkipped, "%s の %s 行目は実行記録として読めないため飛ばします", "%s, line %s: not a run record; skipped"},
+    {BadHistoryCount, "--history %s: 件数を数字で指定してください", "--history %s: N must be a whole number"},
+    {HistoryEmpty, "実行記録はまだありません (%s)", "No runs recorded yet (%s)."},
+    {HistoryNoFolder, "状態フォルダが見つかりません", "No state folder found."},
     {RestoreOtherXPort,
      "この設定は MAC %s のXPortから保存されたものです。\n%s のXPortの MAC は %s です。\n"
      "別のXPortには送りません。ファイルはそのまま残しています:\n%s",
-     "This record was saved from the XPort with MAC %s.\nThe XPort at %s has MAC %s.\n"
-     "It is not sent to another XPort; the file is kept:\n%s"},
+     "This record was saved from the XPort with MAC %s.\n"
+     "The XPort at %s has MAC %s.\nNothing was sent, to avoid writing another XPort's settings. "
+     "The file is kept:\n%s"},
     {RestoreMacUnknown,
      "この設定ファイルには保存元のXPortの MAC が記されていません (ファイル名からも分かりません)。\n"
      "別のXPortに送らないよう、送らずにファイルを残しています:\n%s",
-     "This record file does not say which XPort it was saved from (nor does its name).\nSo "
-     "that it never reaches another XPort, it is not sent; the file is kept:\n%s"},
+     "This record file does not say which XPort it was saved from (nor does its name).\n"
+     "Nothing was sent, to avoid writing another XPort's settings. The file is kept:\n"
+     "%s"},
     {HelpDevices,
      "1行に1台 ADDRESS[:PORT] を書いたファイル (空行と # のコメントは無視): 複数台をまとめて書換えます",
-     "File with one ADDRESS[:PORT] per line (blank lines and # comments ignored): a batch of "
-     "devices"},
+     "File with one ADDRESS or ADDRESS:PORT per line (blank lines and # comments are ignored): "
+     "update every device listed, in one batch"},
     {HelpJobs,
      "まとめて書換えるとき、同時に通信する台数の上限 (省略時: 全台、最大 64)",
-     "In a batch, at most N devices talking to the network at once (default: all, at most 64)"},
+     "In a batch, update at most N devices at the same time (default: all, at most 64)"},
     {HelpJson,
      "各機器の結果をJSONで FILE に書きます (- は標準出力)。--discover では見つかったXPortの一覧",
-     "Write every device's report as JSON to FILE (- for standard output); with --discover, "
-     "the XPorts found"},
+     "Write each device's report as JSON to FILE (- for standard output); with --discover, the "
+     "XPorts found"},
     {HelpHistory,
      "最近の N 回 (省略時 20) の実行記録を表示して終了します",
      "Print the last N runs (default 20), then exit"},
     {HelpCanary, "最初の N 台を先に書換え、すべて成功したら残りを書換えます",
-     "Write the first N devices first; the others only when all N succeed"},
+     "Update the first N devices first, and the others only if all N succeed"},
     {HelpMaxFailures, "K 台が書込みに失敗したら、それ以降の機器は開始しません",
-     "Once K devices have failed while writing, start no further device"},
+     "Start no further devices once K devices have failed while writing"},
     {HelpReinstall, "データファイルと同じバージョンの機器も書換えます",
-     "Also write devices already at the data file's version"},
+     "Also update devices already at the data file's version"},
     {HelpAllowOlder, "データファイルより新しいバージョンの機器も書換えます (ダウングレード)",
-     "Also write devices newer than the data file (a downgrade)"},
+     "Also update devices newer than the data file (a downgrade)"},
     {HelpDryRun, "識別とバージョンの判定だけを行い、書換えません",
-     "Identify and judge every device, write nothing"},
+     "Identify every device and say what would be done; write nothing"},
     {HelpRetryFailed, "以前のレポート (--json) で書換えが完了しなかった機器を対象にします",
-     "Take as devices those of an earlier report (--json) that did not end at its version"},
+     "Update the devices of an earlier report (--json) that did not end at the data file's "
+     "version"},
     {HelpSignature, "データファイルの minisign 署名 (省略時: データファイル名.minisig)",
-     "The data file's minisign signature (default: the data file's name and .minisig)"},
+     "The data file's minisign signature (default: the data file's name with .minisig added)"},
     {HelpTrustedKey, "信頼する minisign の公開鍵 (繰り返し指定できます)",
      "A trusted minisign public key (may be repeated)"},
     {HelpRequireSignature, "信頼する鍵で署名されていないデータファイルは書込みません",
-     "Refuse a data file that no trusted key signed"},
+     "Refuse a data file that no trusted key has signed"},
     {HelpIgnoreChecksums, "--yes でもチェックサムの合わないレコードを含むデータファイルを書込みます",
-     "With --yes, write a data file with wrong record checksums all the same"},
+     "With --yes, write a data file with wrong record checksums anyway"},
     {HelpBind, "UDP 10001 と TCP 接続に使うこのPCのアドレス",
      "This computer's address for UDP port 10001 and the TCP connections"},
-    {BadCount, "%s %s: 1 以上の数を指定してください", "%s %s: give a number of 1 or more"},
+    {BadCount, "%s %s: 1 以上の数を指定してください", "%s %s: must be a whole number of 1 or more"},
     {TooManyJobs, "--jobs %s: 最大 %s です", "--jobs %s: at most %s"},
     {TooManyDevices, "%s 台: 一度に書換えられるのは最大 %s 台です",
      "%s devices: a batch holds at most %s"},
@@ -399,13 +440,13 @@ constexpr CatalogEntry kCatalog[] = {
      "RANGE (/20までのIPv4のCIDR、またはbroadcast) で応答するXPortを一覧にして終了します: "
      "アドレス、MACアドレス、機器のTCPポート、更新でXPortの設定を変更する必要があるか。"
      "読み取るだけです",
-     "List the XPorts that answer in RANGE (an IPv4 CIDR up to /20, or broadcast): address, "
-     "MAC, the device's TCP port, whether an update must change the XPort's settings. Reads "
-     "only; then exit"},
+     "List the XPorts that answer in RANGE (an IPv4 CIDR up to /20, e.g. 192.168.0.0/24, or "
+     "broadcast): address, MAC, the device's TCP port, and whether an update must change the "
+     "XPort's settings. Read-only; then exit"},
     {DiscoverUnparseable,
      "--discover: 範囲「%s」を読めません。192.168.0.0/24 のような IPv4 の CIDR か broadcast "
      "を指定してください。",
-     "--discover: cannot read the range \"%s\": give an IPv4 CIDR such as 192.168.0.0/24, or "
+     "--discover: cannot read the range \"%s\"; give an IPv4 CIDR such as 192.168.0.0/24, or "
      "broadcast."},
     {DiscoverTooLarge, "--discover: 範囲「%s」は広すぎます。/20 (4,096 アドレス) までにしてください。",
      "--discover: the range \"%s\" is too large: at most /20 (4,096 addresses)."},
@@ -421,20 +462,22 @@ constexpr CatalogEntry kCatalog[] = {
      "--discover: UDPポート10001を使えません。ほかのプログラムが使用中かもしれません。",
      "--discover: UDP port 10001 is not available; another program may be using it."},
     {DiscoverAsking, "%s の %s アドレスに問い合わせ中 (最長 約%s秒)...",
-     "Asking in %s: %s addresses (at most about %s s)..."},
+     "Querying %s (%s addresses, up to about %s s)..."},
+    {DiscoverAskingOne, "%s の %s アドレスに問い合わせ中 (最長 約%s秒)...",
+     "Querying %s (%s address, up to about %s s)..."},
     {DiscoverAskingBroadcast, "ブロードキャストで問い合わせ中 (約%s秒)...",
-     "Asking by broadcast (about %s s)..."},
+     "Querying by broadcast (about %s s)..."},
     {DiscoverHeader, "アドレス        MACアドレス        ポート XPortの設定",
      "Address         MAC                Port   XPort settings"},
     {DiscoverMustChange, "変更が必要 (更新が約16秒長くなります)",
-     "must change (the update takes about 16 s longer)"},
-    {DiscoverNoChange, "変更不要", "no change"},
-    {DiscoverNoRecord, "不明 (設定レコードの応答なし)", "unknown (no setup record reply)"},
+     "change needed (the update takes about 16 s longer)"},
+    {DiscoverNoChange, "変更不要", "no change needed"},
+    {DiscoverNoRecord, "不明 (設定レコードの応答なし)", "unknown (no reply to the setup record query)"},
     {DiscoverAnswered, "%s 台のXPortが応答しました。", "XPorts that answered: %s."},
     {DiscoverNoneAnswered, "応答したXPortはありません (%s)。", "No XPort answered (%s)."},
     {DiscoverSendsRefused, "%s 件の問い合わせは送信できませんでした。",
-     "%s queries could not be sent."},
-    {CannotWriteFile, "%s に書き込めません。", "Cannot write %s."},
+     "Queries that could not be sent: %s."},
+    {CannotWriteFile, "%s に書き込めません。", "Could not write %s."},
 
     {BatchMenuItem, "一括書換え...", "Batch update..."},
     {BatchTitle, "DERURUZUD - 一括書換え", "DERURUZUD - Batch update"},
@@ -450,23 +493,23 @@ constexpr CatalogEntry kCatalog[] = {
     {BatchStart, "開始", "Start"},
     {BatchStop, "停止", "Stop"},
     {BatchSaveReport, "レポートを保存...", "Save report..."},
-    {BatchRetryFailed, "失敗した機器を再試行", "Retry failed"},
+    {BatchRetryFailed, "失敗した機器を再試行", "Retry failed devices"},
     {BatchHistory, "履歴", "History"},
     {BatchClose, "閉じる", "Close"},
     {BatchDetails, "詳細", "Details"},
     {BatchStopAgain,
      "各機器の後処理 (書換えモード終了・XPort設定の復元) を待たずに、すぐに終了しますか?\n"
      "保存されたXPortの設定は DERURUZUD-cli --restore-xport で戻せます。",
-     "End at once, without waiting for each device's clean-up (leave command, XPort "
-     "restore)?\nSaved XPort settings can be restored with DERURUZUD-cli --restore-xport."},
-    {BatchNoDevices, "チェックされた機器がありません。", "No device is checked."},
+     "Quit at once, without waiting for each device's clean-up (leaving update mode, restoring "
+     "XPort settings)?\nSaved XPort settings can be restored with DERURUZUD-cli --restore-xport."},
+    {BatchNoDevices, "チェックされた機器がありません。", "No devices are checked."},
     {BatchListFilter, "機器リスト (*.txt)", "Device lists (*.txt)"},
     {BatchReportFilter, "レポート (*.json)", "Reports (*.json)"},
     {BatchDataFileLabel, "データファイル: %s", "Data file: %s"},
-    {ColumnPort, "ポート", "port"},
+    {ColumnPort, "ポート", "Port"},
     {ColumnMac, "MAC", "MAC"},
-    {ColumnPhase, "状態", "phase"},
-    {ColumnProgress, "進捗", "progress"},
+    {ColumnPhase, "状態", "Phase"},
+    {ColumnProgress, "進捗", "Progress"},
     {SummaryLine, "結果: %s", "Results: %s"},
     // (texts only the Qt window needs)
     {BatchStopRequested,

@@ -96,7 +96,10 @@ enum class TextId : int {
   UdpSendFailed,
   // Console and command line.
   DataFileLookedIn,
+  PressEnter,        // a notice's wait on a terminal
+  AnswerEndOfInput,  // a question's answer when the input has ended
   HelpUsageLabel,
+  HelpUsageOr,  // before each further usage form
   HelpOptionsLabel,
   HelpPositionalsLabel,
   HelpHelp,
@@ -109,6 +112,7 @@ enum class TextId : int {
   HelpDataFile,
   HelpRestoreXPort,
   HelpCliFooter,  // %s: the per-user data folder
+  HelpCliExamples,
   HelpDialogDescription,
   HelpDialogFile,
   HelpDialogFooter,  // %s: the per-user data folder
@@ -117,6 +121,7 @@ enum class TextId : int {
   BatchQuestionHead,
   BatchQuestionFailedHead,
   BatchQuestionAsk,
+  BatchQuestionAskOne,  // the same for one device
   BatchQuestionSkippedHead,
   BatchQuestionRefusedHead,
   BatchQuestionCanary,        // %s devices first, then %s
@@ -140,6 +145,11 @@ enum class TextId : int {
   ResultRefused,
   ResultNotStarted,
   ResultWouldUpdate,
+  // A run's last line: %s the result, %s the device, %s what it came to.
+  ResultLine,
+  ResultVersionZero,   // %s: the reason
+  ResultXPortChanged,  // %s: what came before
+  DeviceEndLine,       // %s the result, %s seconds, %s what it came to
   // Why a run failed, one text per failure kind; "%s" as the kind gives them.
   ReasonDataFile,
   ReasonAddressMissing,
@@ -180,7 +190,8 @@ enum class TextId : int {
   ColumnSeconds,
   ColumnReason,
   ColumnTime,
-  SummaryCounts,
+  BatchMoreDevices,     // %s: how many more devices the live view leaves out
+  BatchMoreDevicesOne,  // the same for one
   BatchStopping,
   InterruptedAgain,
   BadAddress,
@@ -239,6 +250,7 @@ enum class TextId : int {
   DiscoverBroadcast,
   DiscoverBind,
   DiscoverAsking,           // %s the range, %s addresses, %s seconds at most
+  DiscoverAskingOne,        // the same for one address
   DiscoverAskingBroadcast,  // %s seconds
   DiscoverHeader,
   DiscoverMustChange,

@@ -1,8 +1,11 @@
-// BatchConsole: the console's face of a batch. On a terminal, one live line per device
-// (address, model, phase, percent, result) redrawn in place at most ten times a second,
-// with the devices' notices scrolling above it; without a terminal, milestone lines, each
-// prefixed by the device's address. The one question is asked like every console
-// question (y/N, --yes answers it); a summary table closes the batch.
+// BatchConsole: the console's face of a batch. Every line it prints for a device begins with
+// the device's address and stays one line: the device's notices, and its finished line
+// ("[127.0.0.2] updated in 6.1 s: 101 -> 102"), once. On a terminal a live block below them
+// shows the devices still running (address, model, phase, percent), redrawn in place at
+// most ten times a second and never taller than the terminal (its size as LINES says, else
+// a height any terminal has): the running devices first, then a count of the rest. Without a terminal, milestone lines instead of the block. The
+// one question is asked like every console question (y/N, --yes answers it); a summary
+// table closes the batch.
 //
 // Thread notes: everything runs on the thread that called BatchRun::Run().
 #pragma once
@@ -20,8 +23,8 @@ namespace ui {
 
 class BatchConsole final : public batch::BatchFrontEnd {
  public:
-  // live: out is a terminal. interrupted: the program's interrupt flag; when it is set the
-  // batch is told to stop.
+  // live: out is a terminal of options' size. interrupted: the program's interrupt flag;
+  // when it is set the batch is told to stop.
   BatchConsole(std::FILE* in, std::FILE* out, ConsoleOptions options, bool live,
                const std::atomic<bool>* interrupted);
 
@@ -39,22 +42,20 @@ class BatchConsole final : public batch::BatchFrontEnd {
   };
 
   std::string LiveLine(const batch::DeviceView& view) const;
-  void Milestone(const std::string& address, const std::string& text);
+  void DrawBlock(const std::vector<batch::DeviceView>& views);
   void EraseBlock();
 
   std::FILE* out_;
   ConsoleHost questions_;
+  ConsoleOptions options_;
   bool live_;
   const std::atomic<bool>* interrupted_;
   bool stopAnnounced_ = false;
+  std::string asked_;  // the question as asked: each device's record repeats it
   std::vector<Seen> seen_;
   int blockLines_ = 0;          // live lines on the screen below the notices
   std::int64_t lastDrawMs_ = -1000;
 };
 
-// Columns in a terminal: East Asian wide characters take two, half-width katakana one.
-std::size_t DisplayWidth(const std::string& utf8);
-// text padded with spaces to width columns (never cut).
-std::string PadTo(const std::string& text, std::size_t width);
 
 }  // namespace ui

@@ -10,6 +10,7 @@
 // instead (discover_command.h).
 #include <CLI/CLI.hpp>
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -29,9 +30,11 @@
 #include "platform/state_folder.h"
 #include "platform/terminal.h"
 #include "platform/user_environment.h"
-#include "ui/console/console_host.h"
-#include "ui/console/discover_command.h"
 #include "ui/console/batch_console.h"
+#include "ui/console/console_host.h"
+#include "ui/console/console_text.h"
+#include "ui/console/discover_command.h"
+#include "ui/console/help_format.h"
 #include "ui/dialog/dialog_panel.h"
 
 namespace {
@@ -42,8 +45,27 @@ using panel::TextId;
 constexpr int kUsageError = 2;
 constexpr std::size_t kHistoryDefault = 20;
 
-// CLI11's own words in the help, in the catalog's language.
-void SpeakCatalogLanguage(CLI::App& app) {
+// The ways the program is called, as the help's usage lines show them.
+const std::vector<std::string> kUsageForms = {
+    "--address ADDR [--port PORT] [OPTIONS]",
+    "--devices FILE [OPTIONS]",
+    "--address ADDR --address ADDR ... [OPTIONS]",
+    "--discover RANGE [--json FILE]",
+    "--restore-xport FILE --address ADDR",
+    "--history [N]",
+};
+
+// The terminal's size as the shell exports it (COLUMNS, LINES); 0 when it does not.
+std::size_t TerminalSize(const char* variable) {
+  const char* text = std::getenv(variable);
+  char* end = nullptr;
+  const unsigned long value = text ? std::strtoul(text, &end, 10) : 0;
+  return value < 10000 && end && *end == '\0' ? value : 0;
+}
+
+// The help in the catalog's language, CLI11's own words included, wrapped at width.
+void SpeakCatalogLanguage(CLI::App& app, std::size_t width) {
+  app.formatter(std::make_shared<ui::HelpFormatter>(width, kUsageForms));
   app.get_formatter()->label("Usage", Text(TextId::HelpUsageLabel));
   app.get_formatter()->label("OPTIONS", Text(TextId::HelpOptionsLabel));
   app.option_defaults()->group(Text(TextId::HelpOptionsLabel));
@@ -134,12 +156,10 @@ int PrintHistory(std::size_t last) {
                 panel::FormatText(TextId::HistoryEmpty, {platform::PathToUtf8(path)}).c_str());
     return 0;
   }
-  std::printf("%s  %s  %s  %s  %s  %s  %s  %s\n", ui::PadTo(Text(TextId::ColumnTime), 20).c_str(),
-              ui::PadTo(Text(TextId::ColumnAddress), 15).c_str(), ui::PadTo("MAC", 17).c_str(),
-              ui::PadTo(Text(TextId::ColumnModel), 10).c_str(),
-              ui::PadTo(Text(TextId::ColumnVersion), 12).c_str(),
-              ui::PadTo(Text(TextId::ColumnResult), 10).c_str(),
-              ui::PadTo(Text(TextId::ColumnSeconds), 6).c_str(), Text(TextId::ColumnReason));
+  std::vector<std::vector<std::string>> rows = {
+      {Text(TextId::ColumnTime), Text(TextId::ColumnAddress), Text(TextId::ColumnMac),
+       Text(TextId::ColumnModel), Text(TextId::ColumnVersion), Text(TextId::ColumnResult),
+       Text(TextId::ColumnSeconds), Text(TextId::ColumnReason)}};
   auto orDash = [](const std::string& s) { return s.empty() ? std::string("-") : s; };
   auto resultText = [](const std::string& name) {
     for (update::Result r : {update::Result::Updated, update::Result::Failed, update::Result::Declined,
@@ -151,15 +171,11 @@ int PrintHistory(std::size_t last) {
     return name;
   };
   for (const report::HistoryEntry& e : entries) {
-    std::string reason = e.reason;
-    for (char& c : reason) c = c == '\n' ? ' ' : c;
-    std::printf("%s  %s  %s  %s  %s  %s  %s  %s\n", ui::PadTo(e.time, 20).c_str(),
-                ui::PadTo(e.address, 15).c_str(), ui::PadTo(orDash(e.mac), 17).c_str(),
-                ui::PadTo(orDash(e.model), 10).c_str(),
-                ui::PadTo(orDash(e.versionBefore) + " -> " + orDash(e.versionAfter), 12).c_str(),
-                ui::PadTo(resultText(e.result), 10).c_str(), ui::PadTo(e.seconds, 6).c_str(),
-                reason.c_str());
+    rows.push_back({e.time, e.address, orDash(e.mac), orDash(e.model),
+                    orDash(e.versionBefore) + " -> " + orDash(e.versionAfter), resultText(e.result),
+                    e.seconds, ui::OneLine(e.reason)});
   }
+  std::fputs(ui::Table(rows).c_str(), stdout);
   return 0;
 }
 
@@ -182,8 +198,11 @@ int main(int argc, char** argv) {
   platform::UseUtf8Console();  // --help may already be Japanese
   panel::SetLanguage(panel::ChooseLanguage(panel::FindLangOption(argc, argv)));
 
+  ui::ConsoleOptions options;
+  options.columns = TerminalSize("COLUMNS");
+  options.rows = TerminalSize("LINES");
   CLI::App app{Text(TextId::HelpCliDescription), "DERURUZUD-cli"};
-  SpeakCatalogLanguage(app);
+  SpeakCatalogLanguage(app, options.columns == 0 ? 80 : options.columns);
   std::vector<std::string> addresses;
   std::string devicesFile;
   std::string port = panel::kDefaultPortText;
@@ -201,9 +220,7 @@ int main(int argc, char** argv) {
   bool requireSignature = false, ignoreChecksums = false;
   app.add_option("--address", addresses, Text(TextId::HelpAddress))->type_name("ADDR");
   app.add_option("--devices", devicesFile, Text(TextId::HelpDevices))->type_name("FILE");
-  auto* portOption = app.add_option("--port", port, Text(TextId::HelpPort))
-                         ->type_name("PORT")
-                         ->capture_default_str();
+  auto* portOption = app.add_option("--port", port, Text(TextId::HelpPort))->type_name("PORT");
   app.add_option("--jobs", jobsText, Text(TextId::HelpJobs))->type_name("N");
   app.add_flag("--yes", yes, Text(TextId::HelpYes));
   app.add_option("--data-file", dataFile, Text(TextId::HelpDataFile))->type_name("FILE");
@@ -227,7 +244,8 @@ int main(int argc, char** argv) {
       ->type_name("LANG")
       ->check(CLI::IsMember({"en", "ja"}));
   app.set_version_flag("--version", panel::VersionText("DERURUZUD-cli"), Text(TextId::HelpVersion));
-  app.footer(Format(TextId::HelpCliFooter, platform::UserDataFolderHint()));
+  app.footer(std::string(Text(TextId::HelpCliExamples)) + "\n\n" +
+             Format(TextId::HelpCliFooter, platform::UserDataFolderHint()));
   const ui::DiscoverCommand discover(app);
   // UTF-8 on every platform, so that a path such as C:\田中\quivo.HEX survives.
   const std::vector<std::string> args = platform::CommandLineArgs(argc, argv);
@@ -343,7 +361,6 @@ int main(int argc, char** argv) {
 
   // With the report on standard output, everything else goes to the error stream.
   std::FILE* out = jsonFile == "-" ? stderr : stdout;
-  ui::ConsoleOptions options;
   options.answerYes = yes;
   options.interactive = platform::StdinIsTerminal();
   options.drawInPlace = out == stdout && platform::StdoutIsTerminal();
@@ -422,6 +439,7 @@ int main(int argc, char** argv) {
     reports.push_back(single.Run(target, platform::PathFromUtf8(dataFile), &interrupted,
                                  report::HistoryPath(), &outcome, policy));
     PrintDataFileLookedIn(out, outcome.dataFileLookedIn);
+    host.EndRun(ui::ResultLine(reports.back()));
     if (single.HistoryFailure()) HistoryWarning(single.HistoryFailure());
   }
 

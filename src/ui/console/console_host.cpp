@@ -35,13 +35,20 @@ void ConsoleHost::SetControlText(int id, const std::string& text) {
   texts_[id] = text;
   switch (id) {
     case ui::IDC_STATUS:
-      // The per-block counter rides on the progress bar instead of 1,855 lines.
+      // The per-block counter is what the bar shows already, not 1,855 lines.
       if (StartsWith(text, counterPrefix_)) {
-        counterLabel_ = text;
         RenderProgress(false);
+      } else if (text == panel::Text(panel::TextId::InitialStatus)) {
+        // The standing status closes the run's output, after its result (EndRun).
       } else {
-        counterLabel_.clear();
-        PrintLine(text);
+        if (text == panel::Text(panel::TextId::Writing)) {
+          writeStartMs_ = platform::MonotonicMs();
+          passStartMs_ = writeStartMs_;
+        }
+        // A status that repeats the line before it ("Write complete" after its notice,
+        // "Processing..." twice) is not printed again.
+        if (text != lastShown_) PrintLine(text);
+        lastShown_ = text;
       }
       break;
     case ui::IDC_MODEL:
@@ -56,6 +63,11 @@ void ConsoleHost::SetControlText(int id, const std::string& text) {
   }
 }
 
+void ConsoleHost::EndRun(const std::string& resultLine) {
+  PrintLine(resultLine);
+  PrintLine(panel::Text(panel::TextId::InitialStatus));
+}
+
 std::string ConsoleHost::GetControlText(int id, std::size_t maxChars) {
   return LimitChars(texts_[id], maxChars);
 }
@@ -64,7 +76,7 @@ void ConsoleHost::EnableControl(int, bool) {}
 
 void ConsoleHost::SetProgressRange(int high) {
   progress_.SetRange(high);
-  runStartMs_ = platform::MonotonicMs();
+  passStartMs_ = platform::MonotonicMs();
   lastMilestone_ = -1;
 }
 
@@ -86,9 +98,9 @@ void ConsoleHost::RenderProgress(bool force) {
   const std::int64_t now = platform::MonotonicMs();
 
   if (!options_.drawInPlace) {
-    // Without a terminal: a line at every quarter, never one per step.
+    // Without a terminal: a line at every quarter done, never one per step.
     const int milestone = percent / 25;
-    if (milestone > lastMilestone_ && progress_.pos > 0) {
+    if (milestone > lastMilestone_ && milestone > 0) {
       lastMilestone_ = milestone;
       std::fprintf(out_, "%3d%% %d/%d\n", percent, progress_.pos, progress_.high);
       std::fflush(out_);
@@ -102,15 +114,19 @@ void ConsoleHost::RenderProgress(bool force) {
   const int filled = kBarWidth * percent / 100;
   for (int i = 0; i < kBarWidth; ++i) bar[i] = i < filled ? '#' : '.';
   bar[kBarWidth] = 0;
-  const double elapsed = static_cast<double>(now - runStartMs_) / 1000.0;
-  char eta[32] = "";
-  // An estimate only once enough of the pass has run for the rate to be steady.
-  if (percent >= 5 && percent < 100 && progress_.pos > 0) {
-    const double left = elapsed * (progress_.high - progress_.pos) / progress_.pos;
-    std::snprintf(eta, sizeof eta, "  ETA %.1fs", left);
+  char times[64] = "";
+  if (writeStartMs_ >= 0) {
+    const double elapsed = static_cast<double>(now - writeStartMs_) / 1000.0;
+    const double pass = static_cast<double>(now - std::max(passStartMs_, writeStartMs_)) / 1000.0;
+    int n = std::snprintf(times, sizeof times, "  %.1f s", elapsed);
+    // An estimate only once enough of the pass has run for the rate to be steady.
+    if (percent >= 5 && percent < 100 && progress_.pos > 0) {
+      std::snprintf(times + n, sizeof times - static_cast<std::size_t>(n), "  ETA %.1f s",
+                    pass * (progress_.high - progress_.pos) / progress_.pos);
+    }
   }
-  std::fprintf(out_, "\r[%s] %3d%% %5d/%d  %.1fs%s  %s\033[K", bar, percent, progress_.pos,
-               progress_.high, elapsed, eta, counterLabel_.c_str());
+  std::fprintf(out_, "\r[%s] %3d%% %5d/%d%s\033[K", bar, percent, progress_.pos, progress_.high,
+               times);
   std::fflush(out_);
   barShown_ = true;
 }
@@ -122,12 +138,14 @@ void ConsoleHost::EndProgressLine() {
   }
 }
 
+// The caption says what kind of notice it is ("[Error]", "[Caution]"), as the dialog's does.
 void ConsoleHost::ShowMessage(const std::string& text, const std::string& caption,
-                              panel::NoticeStyle style) {
-  const char* mark = style == panel::NoticeStyle::Error ? "!! " : style == panel::NoticeStyle::Warning ? "! " : "";
-  PrintLine(std::string(mark) + "[" + caption + "] " + text);
-  if (options_.interactive && !(interrupted_ && interrupted_->load())) {
-    std::fputs("(Enter) ", out_);
+                              panel::NoticeStyle) {
+  PrintLine("[" + caption + "] " + text);
+  lastShown_ = text.substr(0, text.find_last_not_of('\n') + 1);
+  // With --yes nobody is there to press Enter, and a stopping run must not wait for one.
+  if (options_.interactive && !options_.answerYes && !(interrupted_ && interrupted_->load())) {
+    std::fprintf(out_, "%s ", panel::Text(panel::TextId::PressEnter));
     std::fflush(out_);
     std::string ignored;
     ReadLine(&ignored);
@@ -145,9 +163,13 @@ bool ConsoleHost::AskQuestion(const std::string& text, const std::string& captio
   std::fflush(out_);
   std::string line;
   if (!ReadLine(&line)) {
-    std::fputc('\n', out_);
+    std::fprintf(out_, "%s\n", panel::Text(panel::TextId::AnswerEndOfInput));
+    std::fflush(out_);
     return false;
   }
+  // A terminal shows what was typed; an answer from a pipe is shown here.
+  if (!options_.interactive) std::fprintf(out_, "%s\n", line.c_str());
+  std::fflush(out_);
   return line == "y" || line == "Y" || line == "yes" || line == "Yes" || line == "YES";
 }
 

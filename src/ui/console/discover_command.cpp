@@ -71,7 +71,8 @@ int DiscoverCommand::Run(std::FILE* out, std::FILE* err, std::uint32_t localAddr
       return 2;
   }
   Line(table, range.broadcast ? FormatText(TextId::DiscoverAskingBroadcast, {Seconds(1)})
-                              : FormatText(TextId::DiscoverAsking,
+                              : FormatText(range.addresses.size() == 1 ? TextId::DiscoverAskingOne
+                                                                       : TextId::DiscoverAsking,
                                            {range_, std::to_string(range.addresses.size()),
                                             Seconds(range.addresses.size())}));
   std::fflush(table);
