@@ -64,17 +64,7 @@ std::string QuestionText(const BatchQuestion& q) {
       text += "  " + f.address + "  " + reason + "\n";
     }
   }
-  const image::DataFileFacts& f = q.dataFile;
-  text += "\n" + panel::FormatText(TextId::DataFileFacts,
-                                   {std::to_string(f.version), f.sha256.substr(0, 16)});
-  text += "\n" + (f.signature.state == image::SignatureState::Good
-                      ? panel::FormatText(TextId::DataFileSigned,
-                                          {f.signature.keyId, f.signature.trustedComment})
-                      : std::string(Text(TextId::DataFileUnsigned)));
-  if (f.checksumErrors > 0) {
-    text += "\n" + panel::FormatText(TextId::ChecksumCaution, {std::to_string(f.checksumErrors),
-                                                               std::to_string(f.firstBadLine)});
-  }
+  for (const std::string& line : update::DataFileLines(q.dataFile)) text += "\n" + line;
   text += "\n";
   const std::size_t writes = q.toWrite.size();
   if (q.canary > 0 && q.canary < writes) {

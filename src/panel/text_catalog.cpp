@@ -101,8 +101,7 @@ constexpr CatalogEntry kCatalog[] = {
      "このXPortの元の設定が前回の処理で戻されていない可能性があります。\n保存されている設定: "
      "%s\n(DERURUZUD-cli --restore-xport <ファイル> --address <IPアドレス> で戻せます。)",
      "An earlier run may not have restored this XPort's original settings.\n"
-     "Saved settings: %s\n(DERURUZUD-cli --restore-xport <file> --address <IP address> restores "
-     "them.)"},
+     "Saved settings: %s\n(To restore them: DERURUZUD-cli --restore-xport %s --address %s)"},
     {SaveFailedQuestion,
      "XPortの元の設定を %s に保存できませんでした: %s\n"
      "設定を変更して続けますか? この処理が中断されると、設定を自動では元に戻せません。",
@@ -436,6 +435,11 @@ constexpr CatalogEntry kCatalog[] = {
     {BadBind, "--bind %s: このPCのアドレスではありません", "--bind %s: not an address of this computer"},
     {RestoreNeedsAddress, "--restore-xport には --address が必要です",
      "--restore-xport needs --address"},
+    {BindHint,
+     "UDPポート10001をほかのプログラムが使用中です。終わるのを待つか、--bind でこのPCの別のアドレスを"
+     "指定してください。",
+     "UDP port 10001 is in use by another program: wait for it to end, or give --bind another "
+     "address of this computer."},
     {HelpDiscover,
      "RANGE (/20までのIPv4のCIDR、またはbroadcast) で応答するXPortを一覧にして終了します: "
      "アドレス、MACアドレス、機器のTCPポート、更新でXPortの設定を変更する必要があるか。"

@@ -67,7 +67,7 @@ enum class TextId : int {
   RestoreNotice,
   RestoreRefused,
   RestoreAdvice,  // %s: what could not be restored
-  SavedRecordFound,  // %s: the saved file
+  SavedRecordFound,  // %s: the saved file (English also: %s the file again, %s the address)
   SaveFailedQuestion,  // %s the folder, %s why
   AdoptSavedRecord,    // %s the saved file
   RestoreCommand,      // %s the saved file, %s the XPort's address
@@ -241,6 +241,7 @@ enum class TextId : int {
   TooManyDevices,    // %s how many, %s the largest
   BadBind,           // %s the address
   RestoreNeedsAddress,
+  BindHint,
   // Discovery (DERURUZUD-cli --discover).
   HelpDiscover,
   DiscoverUnparseable,  // %s: the range as given

@@ -1,6 +1,7 @@
 // The console the command-line programs talk to.
 #pragma once
 
+#include <cstddef>
 #include <string>
 #include <vector>
 
@@ -15,6 +16,14 @@ std::vector<std::string> CommandLineArgs(int argc, char** argv);
 // Whether standard input / output is an interactive terminal (a console window).
 bool StdinIsTerminal();
 bool StdoutIsTerminal();
+
+// The terminal standard output shows in, as rows and columns; 0 for what cannot be told
+// (not a terminal).
+struct TerminalSize {
+  std::size_t rows = 0;
+  std::size_t columns = 0;
+};
+TerminalSize OutputTerminalSize();
 
 // Makes the console show the program's UTF-8 output as it is and follow the escape
 // sequences that redraw a line (Windows: the console's code page becomes UTF-8 and its

@@ -1,5 +1,6 @@
 #include "platform/terminal.h"
 
+#include <sys/ioctl.h>
 #include <unistd.h>
 
 namespace platform {
@@ -15,5 +16,11 @@ bool StdoutIsTerminal() {
   return ::isatty(STDOUT_FILENO) != 0;
 }
 void UseUtf8Console() {}
+
+TerminalSize OutputTerminalSize() {
+  winsize size{};
+  if (::ioctl(STDOUT_FILENO, TIOCGWINSZ, &size) != 0) return {};
+  return {size.ws_row, size.ws_col};
+}
 
 }  // namespace platform

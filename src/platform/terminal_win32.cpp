@@ -36,6 +36,13 @@ bool StdoutIsTerminal() {
   return IsConsole(STD_OUTPUT_HANDLE);
 }
 
+TerminalSize OutputTerminalSize() {
+  CONSOLE_SCREEN_BUFFER_INFO info{};
+  if (!GetConsoleScreenBufferInfo(GetStdHandle(STD_OUTPUT_HANDLE), &info)) return {};
+  return {static_cast<std::size_t>(info.srWindow.Bottom - info.srWindow.Top + 1),
+          static_cast<std::size_t>(info.srWindow.Right - info.srWindow.Left + 1)};
+}
+
 void UseUtf8Console() {
   SetConsoleOutputCP(CP_UTF8);
   SetConsoleCP(CP_UTF8);

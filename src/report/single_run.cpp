@@ -8,18 +8,6 @@ namespace {
 
 using panel::TextId;
 
-// The data file's version, SHA-256 and signature, as the questions show them.
-std::string DataFileLines(const image::DataFileFacts& f) {
-  std::string text = panel::FormatText(TextId::DataFileFacts,
-                                       {std::to_string(f.version), f.sha256.substr(0, 16)});
-  text += "\n";
-  text += f.signature.state == image::SignatureState::Good
-              ? panel::FormatText(TextId::DataFileSigned,
-                                  {f.signature.keyId, f.signature.trustedComment})
-              : std::string(panel::Text(TextId::DataFileUnsigned));
-  return text;
-}
-
 }  // namespace
 
 SingleRun::SingleRun(panel::RunObserver& frontEnd, platform::Sleeper& sleeper,
@@ -70,7 +58,11 @@ update::Outcome SingleRun::RunOnce(const device::Target& target,
     if (policy.rollout) {
       // The CLI's question also says what is about to be written and who signed it.
       q.message.id = TextId::ConfirmQuestionWithFile;
-      q.message.args.push_back(DataFileLines(facts));
+      std::string lines;
+      for (const std::string& line : update::DataFileLines(facts)) {
+        lines += (lines.empty() ? "" : "\n") + line;
+      }
+      q.message.args.push_back(lines);
     }
     yes = record_.OnQuestion(q);
   }

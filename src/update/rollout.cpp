@@ -45,6 +45,20 @@ bool ReadDataFile(image::ImageSet& images, panel::RunObserver& events,
   return true;
 }
 
+std::vector<std::string> DataFileLines(const image::DataFileFacts& f) {
+  using panel::TextId;
+  std::vector<std::string> lines = {
+      panel::FormatText(TextId::DataFileFacts, {std::to_string(f.version), f.sha256.substr(0, 16)}),
+      f.signature.state == image::SignatureState::Good
+          ? panel::FormatText(TextId::DataFileSigned, {f.signature.keyId, f.signature.trustedComment})
+          : std::string(panel::Text(TextId::DataFileUnsigned))};
+  if (f.checksumErrors > 0) {
+    lines.push_back(panel::FormatText(
+        TextId::ChecksumCaution, {std::to_string(f.checksumErrors), std::to_string(f.firstBadLine)}));
+  }
+  return lines;
+}
+
 Failure JudgeDataFile(const image::DataFileFacts& facts, const IntegrityPolicy& policy) {
   if (!policy.check) return {};
   switch (facts.signature.state) {

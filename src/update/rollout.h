@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <string>
 #include <vector>
 
 #include "image/data_file_check.h"
@@ -46,6 +47,10 @@ struct IntegrityPolicy {
 bool ReadDataFile(image::ImageSet& images, panel::RunObserver& events,
                   const std::filesystem::path& namedDataFile, const IntegrityPolicy& policy,
                   image::DataFileFacts* facts, std::vector<std::filesystem::path>* lookedIn);
+
+// What the questions show of a data file, one line each: its version and SHA-256, who
+// signed it (or that nobody did), and its records with wrong checksums when there are any.
+std::vector<std::string> DataFileLines(const image::DataFileFacts& facts);
 
 // Whether a data file read may be written at all: the first rule it breaks, or none. A
 // signature file that is no signature is Malformed in the facts and refused here too.

@@ -517,7 +517,8 @@ void UpdateSession::AdoptSavedRecords() {
       continue;
     }
     const std::string path = platform::PathToUtf8(*file);
-    Notice({TextId::SavedRecordFound, {path}}, Caption::Caution);
+    Notice({TextId::SavedRecordFound, {path, path, platform::FormatIpv4(xport_.Address())}},
+           Caption::Caution);
     if (options_.asksOperator &&
         !events_.OnQuestion({{TextId::AdoptSavedRecord, {path}}, Caption::Confirm})) {
       return;

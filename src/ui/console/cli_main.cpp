@@ -9,6 +9,7 @@
 // SIGTERM) once every run's clean-up is done. --discover lists the XPorts on a network
 // instead (discover_command.h).
 #include <CLI/CLI.hpp>
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -36,6 +37,7 @@
 #include "ui/console/discover_command.h"
 #include "ui/console/help_format.h"
 #include "ui/dialog/dialog_panel.h"
+#include "update/rollout.h"
 
 namespace {
 
@@ -55,12 +57,14 @@ const std::vector<std::string> kUsageForms = {
     "--history [N]",
 };
 
-// The terminal's size as the shell exports it (COLUMNS, LINES); 0 when it does not.
-std::size_t TerminalSize(const char* variable) {
+// The terminal's size as the shell exports it (COLUMNS, LINES), else as the terminal says
+// it; 0 when neither tells.
+std::size_t TerminalSize(const char* variable, std::size_t told) {
   const char* text = std::getenv(variable);
+  if (!text || !*text) return told;
   char* end = nullptr;
-  const unsigned long value = text ? std::strtoul(text, &end, 10) : 0;
-  return value < 10000 && end && *end == '\0' ? value : 0;
+  const unsigned long value = std::strtoul(text, &end, 10);
+  return value < 10000 && end && *end == '\0' ? value : told;
 }
 
 // The help in the catalog's language, CLI11's own words included, wrapped at width.
@@ -199,8 +203,9 @@ int main(int argc, char** argv) {
   panel::SetLanguage(panel::ChooseLanguage(panel::FindLangOption(argc, argv)));
 
   ui::ConsoleOptions options;
-  options.columns = TerminalSize("COLUMNS");
-  options.rows = TerminalSize("LINES");
+  const platform::TerminalSize terminal = platform::OutputTerminalSize();
+  options.columns = TerminalSize("COLUMNS", terminal.columns);
+  options.rows = TerminalSize("LINES", terminal.rows);
   CLI::App app{Text(TextId::HelpCliDescription), "DERURUZUD-cli"};
   SpeakCatalogLanguage(app, options.columns == 0 ? 80 : options.columns);
   std::vector<std::string> addresses;
@@ -443,6 +448,18 @@ int main(int argc, char** argv) {
     if (single.HistoryFailure()) HistoryWarning(single.HistoryFailure());
   }
 
+  // A dry run asks nothing: what its question would have shown of the data file is said here.
+  if (dryRun && !reports.empty() && reports.front().dataFile) {
+    for (const std::string& line : update::DataFileLines(*reports.front().dataFile)) {
+      std::fprintf(out, "%s\n", line.c_str());
+    }
+  }
+  // The way out of a port another program holds (a discovery, a second run).
+  if (std::any_of(reports.begin(), reports.end(), [](const report::DeviceReport& r) {
+        return r.failure.kind == update::FailureKind::XPortPortTaken;
+      })) {
+    std::fprintf(stderr, "DERURUZUD-cli: %s\n", Text(TextId::BindHint));
+  }
   int status = ExitStatus(reports, interrupted.load(), dryRun);
   if (!jsonFile.empty() && !WriteReport(jsonFile, reports)) {
     std::fprintf(stderr, "DERURUZUD-cli: %s\n",

@@ -89,6 +89,7 @@ int DiscoverCommand::Run(std::FILE* out, std::FILE* err, std::uint32_t localAddr
       return 1;
     case xport::DiscoveryFailure::Bind:
       Line(err, panel::Text(TextId::DiscoverBind));
+      Line(err, panel::Text(TextId::BindHint));
       return 1;
   }
 

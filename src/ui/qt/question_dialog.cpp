@@ -95,17 +95,7 @@ QuestionDialog::QuestionDialog(batch::BatchQuestion question, QWidget* parent)
     const device::ModelInfo* model = device::FindModel(e.modelCode);
     if (model && cautions.insert(model->caution).second) below << Catalog(model->caution).trimmed();
   }
-  const image::DataFileFacts& file = question_.dataFile;
-  below << Utf8(panel::FormatText(TextId::DataFileFacts,
-                                  {std::to_string(file.version), file.sha256.substr(0, 16)}));
-  below << (file.signature.state == image::SignatureState::Good
-                ? Utf8(panel::FormatText(TextId::DataFileSigned,
-                                         {file.signature.keyId, file.signature.trustedComment}))
-                : Catalog(TextId::DataFileUnsigned));
-  if (file.checksumErrors > 0) {
-    below << Utf8(panel::FormatText(TextId::ChecksumCaution, {std::to_string(file.checksumErrors),
-                                                              std::to_string(file.firstBadLine)}));
-  }
+  for (const std::string& line : update::DataFileLines(question_.dataFile)) below << Utf8(line);
   const std::size_t writes = question_.toWrite.size();
   if (question_.canary > 0 && question_.canary < writes) {
     below << Utf8(panel::FormatText(TextId::BatchQuestionCanary,

@@ -168,7 +168,7 @@ devices:
       result: updated
       reason: null
       interrupted: false
-      notices: [{caption: DERURUZUD, text: "Write complete\n"}]
+      notices: [{caption: DERURUZUD, text: "Write complete.\n"}]
       xport_overridden: false
       xport_restored: false
       saved_record: null
