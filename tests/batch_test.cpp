@@ -29,11 +29,13 @@ constexpr std::uint16_t kNewVersion = 13;
 
 struct FrontEnd : batch::BatchFrontEnd {
   void Tick(batch::BatchRun& run) override { onTick ? onTick(run) : void(); }
-  bool Confirm(batch::BatchRun&, const batch::BatchQuestion& question) override {
+  bool Confirm(batch::BatchRun& run, const batch::BatchQuestion& question) override {
     questions.push_back(batch::QuestionText(question));
+    if (stopWhileAsked) run.RequestStop();  // Ctrl-C while the question waits
     return answer;
   }
   bool answer = true;
+  bool stopWhileAsked = false;
   std::vector<std::string> questions;
   std::function<void(batch::BatchRun&)> onTick;
 };
@@ -187,12 +189,17 @@ TEST(BatchRun, MixedCabinetEachDeviceOnItsOwn) {
 }
 
 TEST(BatchRun, NoLeavesEveryDeviceAndAStopCleansUpEveryRun) {
-  {
-    // No: each identified device is sent its leave command, the changed XPort is restored.
+  for (const bool interrupted : {false, true}) {
+    // No: each identified device is sent its leave command, the changed XPort is restored;
+    // an interrupt while the question waits is that, not the operator's No.
     Cabinet cab({{}, {.needsOverride = true}});
     FrontEnd frontEnd;
     frontEnd.answer = false;
-    for (const auto& r : cab.Run(frontEnd)) EXPECT_EQ(r.result, Result::Declined);
+    frontEnd.stopWhileAsked = interrupted;
+    for (const auto& r : cab.Run(frontEnd)) {
+      EXPECT_EQ(r.result, interrupted ? Result::Interrupted : Result::Declined);
+      EXPECT_EQ(r.interrupted, interrupted);
+    }
     for (std::size_t i = 0; i < 2; ++i) {
       EXPECT_TRUE(cab.sims[i]->LeaveCommands() == 1 && cab.sims[i]->ProgramMemory() == OldMemory());
       EXPECT_EQ(cab.sims[i]->SetupRecord(), cab.originals[i]);

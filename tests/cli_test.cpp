@@ -146,7 +146,8 @@ TEST(Cli, BadInputIsRefusedBeforeAnythingIsSent) {
            "--restore-xport x.setup", device + "--retry-failed " + report,
            device + "--retry-failed /nonexistent", device + "--trusted-key " + garbage,
            device + "--signature " + garbage, device + "--bind 203.0.113.7",
-           "--discover 010.0.0.0/24", "--history x"}) {
+           "--discover 010.0.0.0/24", "--history x", device + "--json /nonexistent/r.json",
+           device + "--json " + dir.path()}) {
     const auto [status, output] = RunCli(args);
     EXPECT_EQ(status, 2) << args << "\n" << output;
   }
