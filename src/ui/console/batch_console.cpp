@@ -11,7 +11,7 @@ namespace {
 
 using panel::Stage;
 
-constexpr std::int64_t kRedrawMs = 100;
+constexpr std::int64_t kLiveRedrawMs = 100;
 // The live block's height when the terminal's is not known: small enough for any terminal
 // an operator works in.
 constexpr std::size_t kUnknownRoom = 10;
@@ -130,7 +130,7 @@ void BatchConsole::Tick(batch::BatchRun& run) {
     return;
   }
   const std::int64_t now = platform::MonotonicMs();
-  if (lines.empty() && !allDone && now - lastDrawMs_ < kRedrawMs) return;
+  if (lines.empty() && !allDone && now - lastDrawMs_ < kLiveRedrawMs) return;
   lastDrawMs_ = now;
   EraseBlock();
   for (const std::string& line : lines) std::fprintf(out_, "%s\n", line.c_str());

@@ -10,7 +10,7 @@ namespace ui {
 namespace {
 
 constexpr int kBarWidth = 30;
-constexpr std::int64_t kRedrawMs = 100;
+constexpr std::int64_t kBarRedrawMs = 100;
 
 bool StartsWith(const std::string& s, const std::string& prefix) {
   return s.rfind(prefix, 0) == 0;
@@ -107,7 +107,7 @@ void ConsoleHost::RenderProgress(bool force) {
     }
     return;
   }
-  if (!force && now - lastDrawMs_ < kRedrawMs) return;
+  if (!force && now - lastDrawMs_ < kBarRedrawMs) return;
   lastDrawMs_ = now;
 
   char bar[kBarWidth + 1];

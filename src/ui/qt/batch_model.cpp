@@ -1,3 +1,4 @@
+#include "ui/qt/qt_text.h"
 #include "ui/qt/batch_model.h"
 
 #include <QApplication>
@@ -16,7 +17,6 @@ namespace {
 using panel::Stage;
 using panel::TextId;
 
-QString Utf8(const std::string& text) { return QString::fromStdString(text); }
 
 QString OneLine(const std::string& text) {
   return Utf8(text).trimmed().replace(QLatin1Char('\n'), QLatin1Char(' '));

@@ -1,3 +1,4 @@
+#include "ui/qt/qt_text.h"
 #include "ui/qt/batch_window.h"
 
 #include <QCloseEvent>
@@ -36,8 +37,6 @@ namespace {
 
 using panel::TextId;
 
-QString Catalog(TextId id) { return QString::fromUtf8(panel::Text(id)); }
-QString Utf8(const std::string& text) { return QString::fromStdString(text); }
 std::filesystem::path PathOf(const QString& path) { return platform::PathFromUtf8(path.toStdString()); }
 
 QEvent::Type WakeType() {

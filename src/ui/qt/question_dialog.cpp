@@ -1,3 +1,4 @@
+#include "ui/qt/qt_text.h"
 #include "ui/qt/question_dialog.h"
 
 #include <algorithm>
@@ -21,8 +22,6 @@ namespace {
 
 using panel::TextId;
 
-QString Utf8(const std::string& text) { return QString::fromStdString(text); }
-QString Catalog(TextId id) { return QString::fromUtf8(panel::Text(id)); }
 
 }  // namespace
 
