@@ -31,9 +31,13 @@ std::string ListLine(const QuestionEntry& e, std::uint16_t imageVersion) {
 
 }  // namespace
 
+std::string GroupHead(TextId head, std::size_t count) {
+  return std::string(panel::Text(head)) + " " + std::to_string(count);
+}
+
 std::string QuestionText(const BatchQuestion& q) {
   using panel::Text;
-  std::string text = std::string(Text(TextId::BatchQuestionHead)) + "\n";
+  std::string text = GroupHead(TextId::BatchQuestionHead, q.toWrite.size()) + "\n";
   std::vector<int> models;  // in the order they first appear
   for (const QuestionEntry& e : q.toWrite) {
     text += ListLine(e, q.imageVersion);
@@ -48,15 +52,15 @@ std::string QuestionText(const BatchQuestion& q) {
     }
   }
   if (!q.skipped.empty()) {
-    text += std::string("\n") + Text(TextId::BatchQuestionSkippedHead) + "\n";
+    text += "\n" + GroupHead(TextId::BatchQuestionSkippedHead, q.skipped.size()) + "\n";
     for (const QuestionEntry& e : q.skipped) text += ListLine(e, q.imageVersion);
   }
   if (!q.refused.empty()) {
-    text += std::string("\n") + Text(TextId::BatchQuestionRefusedHead) + "\n";
+    text += "\n" + GroupHead(TextId::BatchQuestionRefusedHead, q.refused.size()) + "\n";
     for (const QuestionEntry& e : q.refused) text += ListLine(e, q.imageVersion);
   }
   if (!q.failed.empty()) {
-    text += std::string("\n") + Text(TextId::BatchQuestionFailedHead) + "\n";
+    text += "\n" + GroupHead(TextId::BatchQuestionFailedHead, q.failed.size()) + "\n";
     for (const FailedEntry& f : q.failed) {
       // One device, one line: a reason written over several lines is put on one.
       std::string reason = WithoutLineEnds(update::ReasonText(f.failure));

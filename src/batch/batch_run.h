@@ -43,6 +43,7 @@
 
 #include "batch/targets.h"
 #include "panel/events.h"
+#include "panel/text_catalog.h"
 #include "platform/clock.h"
 #include "report/device_report.h"
 #include "report/run_record.h"
@@ -102,6 +103,8 @@ struct BatchQuestion {
 };
 // The question as the console asks it, in the current language.
 std::string QuestionText(const BatchQuestion& question);
+// A group's head with its count ("Devices to update: 3"), the same in every window.
+std::string GroupHead(panel::TextId head, std::size_t count);
 
 // One device as a live view shows it.
 struct DeviceView {

@@ -41,7 +41,7 @@ QuestionDialog::QuestionDialog(batch::BatchQuestion question, QWidget* parent)
   list_->setSelectionMode(QAbstractItemView::NoSelection);
   list_->setFocusPolicy(Qt::NoFocus);
   const auto group = [&](TextId head, std::size_t count) {
-    auto* item = new QTreeWidgetItem(list_, {QStringLiteral("%1 %2").arg(Catalog(head)).arg(count)});
+    auto* item = new QTreeWidgetItem(list_, {Utf8(batch::GroupHead(head, count))});
     item->setFirstColumnSpanned(true);
     QFont bold = item->font(0);
     bold.setBold(true);
