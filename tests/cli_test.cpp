@@ -131,6 +131,17 @@ TEST(Cli, RolloutRulesTellTheirOutcome) {
       EXPECT_EQ(json["data_file"]["sha256"].get<std::string>().size(), 64u);
     }
   }
+  // A history line that cannot be written is said, and does not change the outcome.
+  sim::Simulator device(Device(21));
+  std::string error;
+  ASSERT_TRUE(device.Start(&error)) << error;
+  const auto [status, output] =
+      RunCli("--lang en --address 127.0.0.1 --port " + std::to_string(device.TcpPort()) +
+                 " --yes --data-file " + hex + trusted,
+             "XDG_STATE_HOME=" + dir.Write("a-file", "x"));
+  EXPECT_EQ(status, 0) << output;
+  EXPECT_NE(output.find("Could not write the history line to " + d + "a-file"), std::string::npos)
+      << output;
 }
 
 TEST(Cli, BadInputIsRefusedBeforeAnythingIsSent) {

@@ -301,13 +301,19 @@ void BatchWindow::FinishRun() {
   model_->Refresh(*run_);
   reports_ = run_->Reports();
   summary_->setText(Utf8(report::SummaryText(reports_)));
+  std::string text;
   if (!run_->DataFileLookedIn().empty()) {
-    std::string text = panel::Text(TextId::DataFileLookedIn);
+    text = panel::Text(TextId::DataFileLookedIn);
     for (const auto& place : run_->DataFileLookedIn()) text += "\n  " + platform::PathToUtf8(place);
-    ShowMessage(text);
-  } else {
-    ShowMessage("");
   }
+  std::error_code why;
+  if (run_->HistoryFailures(&why) > 0) {
+    if (!text.empty()) text += "\n";
+    text += panel::FormatText(TextId::HistoryUnwritten,
+                              {platform::PathToUtf8(report::HistoryPath(options_().stateFolder)),
+                               platform::ErrorText(why)});
+  }
+  ShowMessage(text);
   UpdateDetails();
   UpdateControls();
 }

@@ -703,6 +703,13 @@ void BatchWindow::RunEnded() {
     summary += "  " + std::string(Text(TextId::DataFileLookedIn));
     for (const auto& p : run_->DataFileLookedIn()) summary += " " + platform::PathToUtf8(p);
   }
+  std::error_code why;
+  if (run_->HistoryFailures(&why) > 0) {
+    summary += "  " + panel::FormatText(TextId::HistoryUnwritten,
+                                        {platform::PathToUtf8(report::HistoryPath(
+                                             options_.engine.stateFolder)),
+                                         platform::ErrorText(why)});
+  }
   SetText(window_, IDC_BATCH_SUMMARY, summary);
   UpdateControls();
   ShowDetails();
