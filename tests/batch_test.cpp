@@ -384,6 +384,15 @@ TEST(History, ABrokenLineIsSkippedAndSpoilsNothingElse) {
   ASSERT_EQ(warnings.size(), 2u);
   EXPECT_NE(warnings[0].find("line 2"), std::string::npos) << warnings[0];
   EXPECT_EQ(report::ReadHistory(path, 1, &warnings)[0].address, "192.168.0.21");
+  // An update that left its XPort changed says so, and where the original waits.
+  report::DeviceReport left{.address = "192.168.0.22", .result = Result::Updated};
+  left.xportOverridden = true;
+  left.savedRecord = "/s/00-20-4A-10-00-22.setup";
+  ASSERT_TRUE(report::AppendHistory(left, path));
+  panel::SetLanguage(panel::Language::English);
+  const std::string reason = report::ReadHistory(path, 1, &warnings)[0].reason;
+  panel::SetLanguage(panel::Language::Japanese);
+  EXPECT_EQ(reason, "the XPort's settings are still changed (saved record: " + *left.savedRecord + ")");
   // A history that cannot be read is not an empty one.
   std::error_code unreadable;
   EXPECT_TRUE(report::ReadHistory(dir.path(), 20, &warnings, &unreadable).empty());

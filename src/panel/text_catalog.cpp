@@ -365,6 +365,8 @@ constexpr CatalogEntry kCatalog[] = {
     {HistoryUnwritten, "実行記録を %s に書けませんでした (%s)",
      "Could not write the history line to %s (%s)"},
     {HistoryUnreadable, "%s: 実行記録を読めません (%s)", "%s: cannot read the history (%s)"},
+    {HistoryXPortChanged, "XPortの設定は変更されたままです", "the XPort's settings are still changed"},
+    {HistorySavedRecord, "保存された設定: %s", "saved record: %s"},
     {RestoreDiffers,
      "保存された設定は、変更した2バイトのほかにもXPortの今の設定と異なります "
      "(バイト: XPort → 保存):\n%s\n送りません。ファイルはそのまま残しています。",

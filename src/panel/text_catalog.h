@@ -213,6 +213,8 @@ enum class TextId : int {
   ReportRefused,        // %s the file, %s why
   HistoryUnwritten,     // %s the file, %s why
   HistoryUnreadable,    // %s the file, %s why
+  HistoryXPortChanged,
+  HistorySavedRecord,   // %s the saved file
   RestoreDiffers,       // %s the differing bytes, one per line
   RestoreDiffersAsk,    // %s the same
   HistorySkipped,

@@ -27,6 +27,7 @@ std::string Field(const json& line, const char* key) {
 
 // The reason in the reader's language, from the stable code and its arguments.
 std::string Reason(const json& line) {
+  std::string reason = Field(line, "reason");
   const auto code = line.find("reason_code");
   if (code != line.end() && code->is_string()) {
     update::Failure failure{update::FailureKindNamed(code->get<std::string>()), {}};
@@ -36,9 +37,22 @@ std::string Reason(const json& line) {
         if (a.is_string()) failure.args.push_back(a.get<std::string>());
       }
     }
-    if (failure.kind != update::FailureKind::None) return update::ReasonText(failure);
+    if (failure.kind != update::FailureKind::None) reason = update::ReasonText(failure);
   }
-  return Field(line, "reason");
+  // A run can end "updated" and still leave its XPort changed: the history must say so, and
+  // where the original waits.
+  const auto flag = [&line](const char* key) {
+    const auto it = line.find(key);
+    return it != line.end() && it->is_boolean() && it->get<bool>();
+  };
+  if (flag("xport_overridden") && !flag("xport_restored")) {
+    std::string left = panel::Text(panel::TextId::HistoryXPortChanged);
+    const std::string saved = Field(line, "saved_record");
+    if (!saved.empty())
+      left += " (" + panel::FormatText(panel::TextId::HistorySavedRecord, {saved}) + ")";
+    reason = reason.empty() ? left : reason + "; " + left;
+  }
+  return reason;
 }
 
 }  // namespace
