@@ -1,4 +1,5 @@
 #include "platform/state_folder.h"
+#include "platform/system_error_text.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -6,7 +7,6 @@
 #include <unistd.h>
 
 #include <atomic>
-#include <cctype>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -238,27 +238,8 @@ bool ReadWholeFile(const std::filesystem::path& path, std::string* out) {
   return ReadFile(path, out) == ReadStatus::Ok;
 }
 
-std::string ErrorText(const std::error_code& why) {
-  // The common reasons in English whatever the locale (strerror follows LC_MESSAGES).
-  static const struct {
-    std::errc code;
-    const char* text;
-  } kTexts[] = {
-      {std::errc::permission_denied, "permission denied"},
-      {std::errc::read_only_file_system, "read-only file system"},
-      {std::errc::no_space_on_device, "no space left on device"},
-      {std::errc::not_a_directory, "not a directory"},
-      {std::errc::no_such_file_or_directory, "no such file or directory"},
-      {std::errc::is_a_directory, "is a directory"},
-      {std::errc::file_exists, "file exists"},
-  };
-  for (const auto& t : kTexts) {
-    if (why == t.code) return t.text;
-  }
-  std::string text = why.message();
-  if (!text.empty()) text[0] = static_cast<char>(std::tolower(static_cast<unsigned char>(text[0])));
-  return text;
-}
+// POSIX codes are std::errc's own: ErrorText's table reads them.
+const char* SystemErrorText(const std::error_code&) { return nullptr; }
 
 ReportTarget CheckReportTarget(const std::filesystem::path& path, std::error_code* why) {
   const auto refuse = [why](int code) {

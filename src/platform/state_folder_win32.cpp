@@ -1,9 +1,9 @@
 #include "platform/state_folder.h"
+#include "platform/system_error_text.h"
 
 #include <windows.h>
 
 #include <atomic>
-#include <cctype>
 #include <cstdlib>
 #include <cwctype>
 #include <filesystem>
@@ -238,7 +238,8 @@ bool ReadWholeFile(const std::filesystem::path& path, std::string* out) {
   return ReadFile(path, out) == ReadStatus::Ok;
 }
 
-std::string ErrorText(const std::error_code& why) {
+// Windows' own codes for the reasons ErrorText names: std::errc does not map them all.
+const char* SystemErrorText(const std::error_code& why) {
   if (why.category() == std::system_category()) {
     switch (why.value()) {
       case ERROR_ACCESS_DENIED:
@@ -262,29 +263,7 @@ std::string ErrorText(const std::error_code& why) {
         break;
     }
   }
-  static const struct {
-    std::errc code;
-    const char* text;
-  } kTexts[] = {
-      {std::errc::permission_denied, "permission denied"},
-      {std::errc::read_only_file_system, "read-only file system"},
-      {std::errc::no_space_on_device, "no space left on device"},
-      {std::errc::not_a_directory, "not a directory"},
-      {std::errc::no_such_file_or_directory, "no such file or directory"},
-      {std::errc::is_a_directory, "is a directory"},
-      {std::errc::file_exists, "file exists"},
-  };
-  for (const auto& t : kTexts) {
-    if (why == t.code) return t.text;
-  }
-  // The system's message ends with a full stop and a line end.
-  std::string text = why.message();
-  while (!text.empty() &&
-         (std::isspace(static_cast<unsigned char>(text.back())) || text.back() == '.')) {
-    text.pop_back();
-  }
-  if (!text.empty()) text[0] = static_cast<char>(std::tolower(static_cast<unsigned char>(text[0])));
-  return text;
+  return nullptr;
 }
 
 ReportTarget CheckReportTarget(const std::filesystem::path& path, std::error_code* why) {

@@ -71,6 +71,11 @@ bool AppendHistory(const DeviceReport& report, const std::filesystem::path& path
   return platform::AppendLine(path, HistoryLine(report, UtcNow(), ProgramVersion()), why);
 }
 
+std::string HistoryUnwrittenText(const std::error_code& why, const std::filesystem::path& folder) {
+  return panel::FormatText(panel::TextId::HistoryUnwritten,
+                           {platform::PathToUtf8(HistoryPath(folder)), platform::ErrorText(why)});
+}
+
 bool AppendRestoreHistory(const std::string& address, const std::string& savedRecord, bool restored,
                           const std::filesystem::path& path, std::error_code* why) {
   if (path.empty()) {

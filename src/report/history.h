@@ -21,6 +21,11 @@ std::filesystem::path HistoryPath(const std::filesystem::path& folder = {});
 bool AppendHistory(const DeviceReport& report, const std::filesystem::path& path,
                    std::error_code* why = nullptr);
 // Appends the line of a restore of saved XPort settings (DERURUZUD-cli --restore-xport).
+// What the operator reads when a history line could not be written (why) to the history
+// in folder (empty: the state folder).
+std::string HistoryUnwrittenText(const std::error_code& why,
+                                 const std::filesystem::path& folder = {});
+
 bool AppendRestoreHistory(const std::string& address, const std::string& savedRecord, bool restored,
                           const std::filesystem::path& path, std::error_code* why = nullptr);
 

@@ -123,11 +123,7 @@ std::string ReportRefusal(const std::string& where) {
 }
 
 void HistoryWarning(const std::error_code& why) {
-  std::fprintf(stderr, "DERURUZUD-cli: %s\n",
-               panel::FormatText(TextId::HistoryUnwritten,
-                                 {platform::PathToUtf8(report::HistoryPath()),
-                                  platform::ErrorText(why)})
-                   .c_str());
+  std::fprintf(stderr, "DERURUZUD-cli: %s\n", report::HistoryUnwrittenText(why).c_str());
 }
 
 void PrintDataFileLookedIn(std::FILE* out, const std::vector<std::filesystem::path>& places) {

@@ -309,9 +309,7 @@ void BatchWindow::FinishRun() {
   std::error_code why;
   if (run_->HistoryFailures(&why) > 0) {
     if (!text.empty()) text += "\n";
-    text += panel::FormatText(TextId::HistoryUnwritten,
-                              {platform::PathToUtf8(report::HistoryPath(options_().stateFolder)),
-                               platform::ErrorText(why)});
+    text += report::HistoryUnwrittenText(why, options_().stateFolder);
   }
   ShowMessage(text);
   UpdateDetails();

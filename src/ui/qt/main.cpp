@@ -18,7 +18,6 @@
 #include "panel/text_catalog.h"
 #include "platform/clock.h"
 #include "platform/program_folder.h"
-#include "platform/state_folder.h"
 #include "platform/user_environment.h"
 #include "ui/dialog/dialog_panel.h"
 #include "ui/qt/app.h"
@@ -134,10 +133,8 @@ int main(int argc, char** argv) {
              platform::PathFromUtf8(namedFile.empty() ? dropped.Get() : namedFile), nullptr,
              report::HistoryPath(), &outcome);
     if (const std::error_code why = run->HistoryFailure()) {
-      owner.ShowMessage(panel::FormatText(TextId::HistoryUnwritten,
-                                          {platform::PathToUtf8(report::HistoryPath()),
-                                           platform::ErrorText(why)}),
-                        Text(TextId::CaptionCaution), panel::NoticeStyle::Warning);
+      owner.ShowMessage(report::HistoryUnwrittenText(why), Text(TextId::CaptionCaution),
+                        panel::NoticeStyle::Warning);
     }
     if (!outcome.dataFileLookedIn.empty()) {
       std::fprintf(stderr, "%s\n", Text(TextId::DataFileLookedIn));

@@ -705,10 +705,7 @@ void BatchWindow::RunEnded() {
   }
   std::error_code why;
   if (run_->HistoryFailures(&why) > 0) {
-    summary += "  " + panel::FormatText(TextId::HistoryUnwritten,
-                                        {platform::PathToUtf8(report::HistoryPath(
-                                             options_.engine.stateFolder)),
-                                         platform::ErrorText(why)});
+    summary += "  " + report::HistoryUnwrittenText(why, options_.engine.stateFolder);
   }
   SetText(window_, IDC_BATCH_SUMMARY, summary);
   UpdateControls();

@@ -14,8 +14,6 @@
 #include "panel/panel_texts.h"
 #include "panel/text_catalog.h"
 #include "platform/clock.h"
-#include "platform/program_folder.h"
-#include "platform/state_folder.h"
 #include "platform/text_win32.h"
 #include "ui/win32/batch_window.h"
 #include "ui/win32/win32_host.h"
@@ -124,10 +122,8 @@ unsigned __stdcall UpdateJobThread(void* argument) {
   auto run = std::make_unique<report::SingleRun>(panel, platform::RealSleeper(), options);
   run->Run(panel.TargetFromBoxes(), {}, nullptr, report::HistoryPath());
   if (const std::error_code why = run->HistoryFailure()) {
-    host.ShowMessage(panel::FormatText(TextId::HistoryUnwritten,
-                                       {platform::PathToUtf8(report::HistoryPath()),
-                                        platform::ErrorText(why)}),
-                     Text(TextId::CaptionCaution), panel::NoticeStyle::Warning);
+    host.ShowMessage(report::HistoryUnwrittenText(why), Text(TextId::CaptionCaution),
+                     panel::NoticeStyle::Warning);
   }
   return 0;
 }
